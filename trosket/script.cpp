@@ -1,0 +1,174 @@
+#include "script.h"
+
+#include <limits>
+
+namespace {
+
+bool Is_blank(int c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool Is_digit(int c)
+{
+    return c >= '0' && c <= '9';
+}
+
+int Raw_getc(Script &script)
+{
+    if (script.hasPeek) {
+        script.hasPeek = false;
+        return script.peek;
+    }
+    return std::getc(script.fp);
+}
+
+// What an EOF from Script_getc means.
+Script_result End_or_error(const Script &script)
+{
+    return std::ferror(script.fp) ? SCRIPT_READ_ERROR : SCRIPT_END;
+}
+
+int Skip_blanks(Script &script)
+{
+    int c = Script_getc(script);
+    while (Is_blank(c))
+        c = Script_getc(script);
+    return c;
+}
+
+// Hands back the character that ended a value; at EOF there is none.
+Script_result Finish(Script &script, int c, Script_result result)
+{
+    if (c != EOF)
+        Script_ungetc(script, c);
+    else if (std::ferror(script.fp))
+        return SCRIPT_READ_ERROR;
+    return result;
+}
+
+void Store(Value &value, int c, bool &nul)
+{
+    nul = nul || c == 0;
+    value.text[value.len++] = static_cast<char>(c);
+    value.text[value.len] = '\0';
+}
+
+void Clear(Value &value)
+{
+    value.len = 0;
+    value.text[0] = '\0';
+}
+
+} // namespace
+
+void Script_init(Script &script, std::FILE *fp)
+{
+    script.fp = fp;
+    script.back = EOF;
+    script.hasBack = false;
+    script.hasPeek = false;
+    script.peek = EOF;
+}
+
+int Script_getc(Script &script)
+{
+    if (script.hasBack) {
+        script.hasBack = false;
+        return script.back;
+    }
+    int c = Raw_getc(script);
+    if (c != '\r')
+        return c;
+    int next = std::getc(script.fp);
+    if (next == '\n')
+        return '\n';
+    script.peek = next;
+    script.hasPeek = next != EOF;
+    return c;
+}
+
+void Script_ungetc(Script &script, int c)
+{
+    script.back = c;
+    script.hasBack = true;
+}
+
+Script_result Script_readNumber(Script &script, std::int32_t &number)
+{
+    int c = Skip_blanks(script);
+    if (c == EOF)
+        return End_or_error(script);
+    bool negative = c == '-';
+    if (c == '-' || c == '+')
+        c = Script_getc(script);
+    if (!Is_digit(c))
+        return Finish(script, c, SCRIPT_NOT_NUMBER);
+
+    // The magnitude of INT32_MIN is one more than INT32_MAX; past it nothing
+    // more is added, but every digit is still consumed.
+    constexpr std::int64_t limit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
+    std::int64_t magnitude = 0;
+    for (; Is_digit(c); c = Script_getc(script))
+        if (magnitude <= limit)
+            magnitude = magnitude * 10 + (c - '0');
+    if (magnitude > limit || (!negative && magnitude == limit))
+        return Finish(script, c, SCRIPT_OUT_OF_RANGE);
+    number = static_cast<std::int32_t>(negative ? -magnitude : magnitude);
+    return Finish(script, c, SCRIPT_OK);
+}
+
+Script_result Script_readToken(Script &script, Value &value)
+{
+    Clear(value);
+    int c = Skip_blanks(script);
+    if (c == EOF)
+        return End_or_error(script);
+    bool nul = false;
+    for (; c != EOF && !Is_blank(c); c = Script_getc(script)) {
+        if (value.len == VALUE_MAX)
+            return SCRIPT_TOO_LONG;
+        Store(value, c, nul);
+    }
+    return Finish(script, c, nul ? SCRIPT_NUL : SCRIPT_OK);
+}
+
+Script_result Script_readRestOfLine(Script &script, Value &value, std::size_t limit)
+{
+    Clear(value);
+    bool nul = false;
+    int c = Script_getc(script); // the character after the type number
+    if (c != EOF)
+        c = Script_getc(script);
+    for (; c != EOF && c != '\n'; c = Script_getc(script)) {
+        if (value.len == limit)
+            return SCRIPT_TOO_LONG;
+        Store(value, c, nul);
+    }
+    return Finish(script, c, nul ? SCRIPT_NUL : SCRIPT_OK);
+}
+
+Script_result Script_readLine(Script &script, Value &value)
+{
+    Clear(value);
+    bool nul = false;
+    int c = Script_getc(script); // the character after the type number
+    if (c != EOF)
+        c = Script_getc(script);
+    for (; c != EOF; c = Script_getc(script)) {
+        if (value.len == HOST_LINE_MAX)
+            return c == '\n' ? Finish(script, c, nul ? SCRIPT_NUL : SCRIPT_OK) : SCRIPT_TOO_LONG;
+        Store(value, c, nul);
+        if (c == '\n')
+            break;
+    }
+    return Finish(script, EOF, nul ? SCRIPT_NUL : SCRIPT_OK);
+}
+
+Script_result Script_skipLine(Script &script)
+{
+    int c = Script_getc(script);
+    while (c != EOF && c != '\n')
+        c = Script_getc(script);
+    return Finish(script, EOF, SCRIPT_OK);
+}
