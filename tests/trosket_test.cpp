@@ -1,0 +1,222 @@
+// The converter run as a program: console bytes, exit status, record file.
+#include "harness.h"
+
+#include <gtest/gtest.h>
+#include <string>
+
+using namespace std::string_literals;
+
+namespace {
+
+const std::string BANNER = "\nVelmar Conversion Utility ver: 2.8 \n";
+const std::string USAGE = "\nMissing operand. Try\ntrosket.exe input.txt output.bin\n";
+const std::string DONE = "\nScript done !";
+constexpr int FAILED = 255; // the converter's -1
+
+struct Case {
+    const char *name;
+    std::string script;
+    std::string console; // after the banner
+    int status;
+    std::string file;    // the record file's bytes
+};
+
+std::string Repeat(const std::string &s, int n)
+{
+    std::string out;
+    while (n-- > 0)
+        out += s;
+    return out;
+}
+
+const std::string ABC = From_hex("60 02 03 61 62 63");
+const std::string CHANNEL6 = From_hex("06 03 01 06");
+const std::string ACME = From_hex("2a 0a 05 41 63 6d 65 00");
+const std::string NODE1 = From_hex("3b 0e 06 6e 6f 64 65 31 0a");
+const std::string MAC = From_hex("16 07 00 11 22 33 44 55");
+const std::string H127(127, 'h');
+const std::string T255(255, 't');
+
+const Case CASES[] = {
+    // The worked examples of the format.
+    {"three_records", "2 abc\n3 6\n10 Acme\n",
+     "\nType: 2\nabc, 3\nType: 3\nType: 10\nAcme, 4" + DONE, 0, ABC + CHANNEL6 + ACME},
+    {"host_name_keeps_newline", "14 node1\n", "\nType: 14\nnode1\n, 6" + DONE, 0, NODE1},
+    {"mac_block", "1 001122334455\n", "\nType: 1\n001122334455" + DONE, 0, MAC},
+    // How a script ends.
+    {"empty_script", "", DONE, 0, ""},
+    {"first_type_zero", "0 abc\n2 abc\n", DONE, 0, ""},
+    {"later_zero_is_invalid_type", "2 abc\n0 junk\n",
+     "\nType: 2\nabc, 3\nType: 0\nIn valid type" + DONE, 0, ABC},
+    {"word_ends_script", "2 my net\n3 6\n", "\nType: 2\nmy, 2" + DONE, 0, From_hex("14 02 02 6d 79")},
+    {"sixteenth_never_read", Repeat("20 x\n", 15) + "2 abc\n",
+     Repeat("\nType: 20\nIn valid type", 15), 0, ""},
+    {"same_type_twice_in_a_row", "8 bob\n8 eve\n", "\nType: 8\nbob, 3\nType: 8\neve, 3" + DONE, 0,
+     From_hex("6f 08 03 62 6f 62 76 08 03 65 76 65")},
+    {"invalid_type_skips_its_line", "20 whatever\n-3 2 abc\n2 abc\n",
+     "\nType: 20\nIn valid type\nType: -3\nIn valid type\nType: 2\nabc, 3" + DONE, 0, ABC},
+    // The MAC block stands first; the last address wins.
+    {"mac_block_goes_first", "3 6\n1 001122334455\n", "\nType: 3\nType: 1\n001122334455" + DONE, 0,
+     MAC + CHANNEL6},
+    {"last_mac_wins", "1 001122334455\n3 6\n1 0a0B0c0D0e0F\n",
+     "\nType: 1\n001122334455\nType: 3\nType: 1\n0a0B0c0D0e0F" + DONE, 0,
+     From_hex("06 07 0a 0b 0c 0d 0e 0f") + CHANNEL6},
+    {"mac_11_digits", "1 00112233445\n", "\nType: 1\n00112233445In valid mac\n\r", FAILED, ""},
+    {"mac_13_digits", "1 0011223344556\n", "\nType: 1\n0011223344556In valid mac\n\r", FAILED, ""},
+    {"mac_not_hex", "1 00112233445G\n", "\nType: 1\n00112233445GIn valid mac\n\r", FAILED, ""},
+    // Numbers and their bounds.
+    {"channel_165", "3 165\n", "\nType: 3" + DONE, 0, From_hex("a5 03 01 a5")},
+    {"channel_166", "3 166\n", "\nType: 3\nIn valid channel: 166", FAILED, ""},
+    {"channel_negative", "3 -1\n", "\nType: 3\nIn valid channel: -1", FAILED, ""},
+    {"channel_int_min", "3 -2147483648\n", "\nType: 3\nIn valid channel: -2147483648", FAILED, ""},
+    {"channel_out_of_range", "3 2147483648\n", "\nType: 3\nNumber out of range", FAILED, ""},
+    {"type_out_of_range", "4294967298 x\n", "\nNumber out of range", FAILED, ""},
+    {"security_0_and_128", "4 0\n4 128\n", "\nType: 4\nType: 4" + DONE, 0,
+     From_hex("00 04 01 00 80 04 01 80")},
+    {"security_129", "4 129\n", "\nType: 4\nIn valid security: 129", FAILED, ""},
+    {"security_negative", "4 -5\n", "\nType: 4\nIn valid security: -5", FAILED, ""},
+    {"wep_index_1_and_4", "5 1\n5 4\n", "\nType: 5\nType: 5" + DONE, 0,
+     From_hex("01 05 01 01 04 05 01 04")},
+    {"wep_index_0", "5 0\n", "\nType: 5\nIn valid wep key id: 0", FAILED, ""},
+    {"wep_index_5", "5 5\n", "\nType: 5\nIn valid wep key id: 5", FAILED, ""},
+    // WEP keys: 10 or 26 hex digits.
+    {"wep_key_5_bytes", "6 A1B2C3D4E5\n", "\nType: 6\nA1B2C3D4E5" + DONE, 0,
+     From_hex("e1 06 05 a1 b2 c3 d4 e5")},
+    {"wep_key_13_bytes", "6 0102030405060708090a0b0c0d\n", "\nType: 6\n0102030405060708090a0b0c0d" + DONE,
+     0, From_hex("01 06 0d 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d")},
+    {"wep_key_12_digits", "6 A1B2C3D4E5F6\n", "\nType: 6\nA1B2C3D4E5F6In valid wep key\n\r", FAILED, ""},
+    {"wep_key_11_digits", "6 A1B2C3D4E5F\n", "\nType: 6\nA1B2C3D4E5FIn valid wep key\n\r", FAILED, ""},
+    {"wep_key_27_digits", "6 0102030405060708090a0b0c0dX\n",
+     "\nType: 6\n0102030405060708090a0b0c0dXIn valid wep key\n\r", FAILED, ""},
+    {"wep_key_not_hex", "6 A1B2C3D4EZ\n", "\nType: 6\nA1B2C3D4EZIn valid wep key\n\r", FAILED, ""},
+    // Pass phrases: 8 to 63 characters, echoed before the test.
+    {"passphrase_7", "7 abcdefg\n", "\nType: 7\nabcdefg, 7\nIn valid pass phrase", FAILED, ""},
+    {"passphrase_8", "7 abcdefgh\n", "\nType: 7\nabcdefgh, 8" + DONE, 0,
+     From_hex("08 07 08 61 62 63 64 65 66 67 68")},
+    {"passphrase_63", "7 " + std::string(63, 'p'), "\nType: 7\n" + std::string(63, 'p') + ", 63" + DONE, 0,
+     Record(7, std::string(63, 'p'))},
+    {"passphrase_64", "7 " + std::string(64, 'p'), "\nType: 7\n" + std::string(64, 'p') + ", 64\nIn valid pass phrase",
+     FAILED, ""},
+    // Records before a refusal stay, with the MAC block first.
+    {"records_before_refusal_stay", "2 abc\n1 001122334455\n3 999\n14 node1\n",
+     "\nType: 2\nabc, 3\nType: 1\n001122334455\nType: 3\nIn valid channel: 999", FAILED, MAC + ABC},
+    // Texts of the rest of a line, and host name lines.
+    {"text_keeps_inner_blanks", "10 Velmar  Net Works\n", "\nType: 10\nVelmar  Net Works, 17" + DONE, 0,
+     Record(10, "Velmar  Net Works\0"s)},
+    {"text_after_two_blanks", "10  Acme\n", "\nType: 10\n Acme, 5" + DONE, 0,
+     From_hex("0a 0a 06 20 41 63 6d 65 00")},
+    {"text_on_next_line", "10\nAcme\n", "\nType: 10\nAcme, 4" + DONE, 0, ACME},
+    {"text_empty", "10 \n2 abc\n", "\nType: 10\n, 0\nType: 2\nabc, 3" + DONE, 0, From_hex("00 0a 01 00") + ABC},
+    {"host_name_empty_at_end", "14", "\nType: 14\n, 0" + DONE, 0, From_hex("00 0e 00")},
+    {"host_name_without_newline", "14 node1", "\nType: 14\nnode1, 5" + DONE, 0,
+     From_hex("31 0e 05 6e 6f 64 65 31")},
+    {"host_name_127", "14 " + H127 + "\n3 6\n", "\nType: 14\n" + H127 + ", 127\nType: 3" + DONE, 0,
+     Record(14, H127) + CHANNEL6},
+    {"host_name_128", "2 abc\n14 " + H127 + "h\n", "\nType: 2\nabc, 3\nType: 14\nValue too long for type: 14",
+     FAILED, ABC},
+    {"crlf_reads_as_lf", "10 Acme\r\n14 node1\r\n", "\nType: 10\nAcme, 4\nType: 14\nnode1\n, 6" + DONE, 0,
+     ACME + NODE1},
+    {"lone_cr_stays", "10 Ac\rme\n", "\nType: 10\nAc\rme, 5" + DONE, 0, From_hex("27 0a 06 41 63 0d 6d 65 00")},
+    // Values that are missing, too long or hold a NUL.
+    {"missing_token", "2", "\nType: 2\nMissing value for type: 2", FAILED, ""},
+    {"missing_integer", "3\n", "\nType: 3\nMissing value for type: 3", FAILED, ""},
+    {"integer_not_a_number", "4 high\n", "\nType: 4\nMissing value for type: 4", FAILED, ""},
+    {"token_255", "8 " + T255, "\nType: 8\n" + T255 + ", 255" + DONE, 0, Record(8, T255)},
+    {"token_256", "8 " + T255 + "t", "\nType: 8\nValue too long for type: 8", FAILED, ""},
+    {"text_254", "13 " + T255.substr(1), "\nType: 13\n" + T255.substr(1) + ", 254" + DONE, 0,
+     Record(13, T255.substr(1) + "\0"s)},
+    {"text_255", "13 " + T255, "\nType: 13\nValue too long for type: 13", FAILED, ""},
+    {"nul_in_token", "2 a\0b\n"s, "\nType: 2\nIn valid character for type: 2", FAILED, ""},
+    {"nul_in_text", "3 6\n11 VW\0-1\n"s, "\nType: 3\nType: 11\nIn valid character for type: 11", FAILED,
+     CHANNEL6},
+};
+
+void PrintTo(const Case &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class Trosket : public testing::TestWithParam<Case> {};
+
+TEST_P(Trosket, ConsoleStatusAndFile)
+{
+    const Case &c = GetParam();
+    std::string dir = Scratch_dir();
+    Write_file(dir + "/script.txt", c.script);
+    Program_result run = Run_program(TROSKET, {dir + "/script.txt", dir + "/out.bin"}, dir);
+    EXPECT_EQ(run.out, BANNER + c.console);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_EQ(Read_file(dir + "/out.bin"), c.file);
+}
+
+INSTANTIATE_TEST_SUITE_P(Scripts, Trosket, testing::ValuesIn(CASES),
+                         [](const testing::TestParamInfo<Case> &info) { return info.param.name; });
+
+TEST(TrosketCommandLine, TooFewArgumentsPrintUsageOnly)
+{
+    std::string dir = Scratch_dir();
+    for (const std::vector<std::string> &args : {std::vector<std::string>{}, {dir + "/script.txt"}}) {
+        Program_result run = Run_program(TROSKET, args, dir);
+        EXPECT_EQ(run.out, USAGE);
+        EXPECT_EQ(run.status, FAILED);
+    }
+}
+
+TEST(TrosketCommandLine, ExtraArgumentsAreIgnored)
+{
+    std::string dir = Scratch_dir();
+    Write_file(dir + "/s.txt", "3 6\n");
+    Program_result run = Run_program(TROSKET, {dir + "/s.txt", dir + "/o.bin", dir + "/x"}, dir);
+    EXPECT_EQ(run.out, BANNER + "\nType: 3" + DONE);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(Read_file(dir + "/o.bin"), CHANNEL6);
+    EXPECT_FALSE(File_exists(dir + "/x"));
+}
+
+// Files that cannot be opened, read or written.
+TEST(TrosketFiles, FailuresNameThePath)
+{
+    std::string dir = Scratch_dir();
+    Write_file(dir + "/s.txt", "2 abc\n");
+    struct Fault {
+        std::string script;
+        std::string output;
+        std::string console;
+        bool outputCreated;
+    };
+    const Fault faults[] = {
+        {dir + "/none.txt", dir + "/o1.bin", "\nError in opening file: " + dir + "/none.txt", false},
+        {dir + "/s.txt", dir + "/no/o2.bin", "\nError in opening file: " + dir + "/no/o2.bin", false},
+        {dir + "/s.txt", dir + "/./s.txt", "\nError in opening file: " + dir + "/./s.txt", true},
+        {dir, dir + "/o3.bin", "\nError in reading file: " + dir, true},
+        {dir + "/s.txt", "/dev/full", "\nType: 2\nabc, 3" + DONE + "\nError in writing file: /dev/full", true},
+    };
+    for (const Fault &f : faults) {
+        Program_result run = Run_program(TROSKET, {f.script, f.output}, dir);
+        EXPECT_EQ(run.out, BANNER + f.console);
+        EXPECT_EQ(run.status, FAILED) << f.console;
+        EXPECT_EQ(File_exists(f.output), f.outputCreated) << f.output;
+    }
+    EXPECT_EQ(Read_file(dir + "/s.txt"), "2 abc\n"); // the script refused as output is intact
+    EXPECT_EQ(Read_file(dir + "/o3.bin"), "");
+}
+
+TEST(TrosketExample, ConvertsTheBundledScript)
+{
+    std::string dir = Scratch_dir();
+    Program_result run = Run_program(TROSKET, {EXAMPLE_SCRIPT, dir + "/out.bin"}, dir);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(run.out.ends_with(DONE));
+    std::string file = Read_file(dir + "/out.bin");
+    ASSERT_GE(file.size(), 8u);
+    EXPECT_EQ(file.substr(0, 8), From_hex("45 07 00 50 c2 a1 b2 c3")) << "MAC block first";
+    std::size_t at = 8;
+    for (int type = 2; type <= 14; ++type, at += 3 + static_cast<unsigned char>(file[at + 2])) {
+        ASSERT_LT(at + 2, file.size());
+        EXPECT_EQ(file[at + 1], type);
+    }
+    EXPECT_EQ(at, file.size());
+}
+
+} // namespace
