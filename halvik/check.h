@@ -1,0 +1,13 @@
+// Checking the MAC block at the start of a file.
+#pragma once
+
+#include <cstdio>
+
+enum Check_result {
+    CHECK_VALID,      // the first eight bytes are a valid MAC block
+    CHECK_INVALID,    // they are not, or the file is shorter than a block
+    CHECK_READ_ERROR, // the stream failed
+};
+
+// Reads the first eight bytes of fp, one at a time, and judges them.
+Check_result Check_stream(std::FILE *fp);
