@@ -2,7 +2,6 @@
 
 void Image_init(Image &image)
 {
-    image.bytes.fill(0);
     image.end = MAC_BLOCK_LEN;
     image.hasMac = false;
 }

@@ -14,13 +14,20 @@ bool Is_digit(int c)
     return c >= '0' && c <= '9';
 }
 
+// The script stream belongs to one thread for the whole run, so it is read
+// without the per-character lock of getc.
+int Stream_getc(std::FILE *fp)
+{
+    return getc_unlocked(fp);
+}
+
 int Raw_getc(Script &script)
 {
     if (script.hasPeek) {
         script.hasPeek = false;
         return script.peek;
     }
-    return std::getc(script.fp);
+    return Stream_getc(script.fp);
 }
 
 // What an EOF from Script_getc means.
@@ -80,7 +87,7 @@ int Script_getc(Script &script)
     int c = Raw_getc(script);
     if (c != '\r')
         return c;
-    int next = std::getc(script.fp);
+    int next = Stream_getc(script.fp);
     if (next == '\n')
         return '\n';
     script.peek = next;
