@@ -1,6 +1,7 @@
 // The converter run as a program: console bytes, exit status, record file.
 #include "harness.h"
 
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <string>
 
@@ -119,6 +120,9 @@ const Case CASES[] = {
     {"lone_cr_stays", "10 Ac\rme\n", "\nType: 10\nAc\rme, 5" + DONE, 0, From_hex("27 0a 06 41 63 0d 6d 65 00")},
     // Values that are missing, too long or hold a NUL.
     {"missing_token", "2", "\nType: 2\nMissing value for type: 2", FAILED, ""},
+    {"missing_mac", "1\n", "\nType: 1\nMissing value for type: 1", FAILED, ""},
+    {"missing_wep_key", "6 ", "\nType: 6\nMissing value for type: 6", FAILED, ""},
+    {"missing_passphrase", "7\r\n", "\nType: 7\nMissing value for type: 7", FAILED, ""},
     {"missing_integer", "3\n", "\nType: 3\nMissing value for type: 3", FAILED, ""},
     {"integer_not_a_number", "4 high\n", "\nType: 4\nMissing value for type: 4", FAILED, ""},
     {"token_255", "8 " + T255, "\nType: 8\n" + T255 + ", 255" + DONE, 0, Record(8, T255)},
@@ -143,6 +147,8 @@ TEST_P(Trosket, ConsoleStatusAndFile)
     const Case &c = GetParam();
     std::string dir = Scratch_dir();
     Write_file(dir + "/script.txt", c.script);
+    if (const char *corpus = std::getenv("ZOL_CORPUS_DIR")) // seeds for the fuzz target
+        Write_file(std::string(corpus) + "/" + c.name + ".txt", c.script);
     Program_result run = Run_program(TROSKET, {dir + "/script.txt", dir + "/out.bin"}, dir);
     EXPECT_EQ(run.out, BANNER + c.console);
     EXPECT_EQ(run.err, "");
@@ -217,6 +223,28 @@ TEST(TrosketExample, ConvertsTheBundledScript)
         EXPECT_EQ(file[at + 1], type);
     }
     EXPECT_EQ(at, file.size());
+}
+
+} // namespace
+
+namespace {
+
+// A script saved with CR LF line ends converts to the same bytes as with LF.
+TEST(TrosketExample, CrLfAndLfGiveTheSameFile)
+{
+    std::string dir = Scratch_dir();
+    std::string lf = Read_file(EXAMPLE_SCRIPT);
+    std::string crlf;
+    for (char c : lf)
+        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    Write_file(dir + "/lf.txt", lf);
+    Write_file(dir + "/crlf.txt", crlf);
+    Program_result lfRun = Run_program(TROSKET, {dir + "/lf.txt", dir + "/lf.bin"}, dir);
+    Program_result crlfRun = Run_program(TROSKET, {dir + "/crlf.txt", dir + "/crlf.bin"}, dir);
+    EXPECT_EQ(lfRun.status, 0);
+    EXPECT_EQ(crlfRun.out, lfRun.out);
+    EXPECT_EQ(crlfRun.status, lfRun.status);
+    EXPECT_EQ(Read_file(dir + "/crlf.bin"), Read_file(dir + "/lf.bin"));
 }
 
 } // namespace
