@@ -74,6 +74,17 @@ void Print_text(std::FILE *out, const std::uint8_t *bytes, std::size_t len)
     std::fputc('"', out);
 }
 
+// Each byte in format, with separator between them.
+void Print_bytes(std::FILE *out, const std::uint8_t *bytes, std::size_t len, const char *format,
+                 const char *separator)
+{
+    for (std::size_t i = 0; i < len; ++i) {
+        if (i > 0)
+            std::fputs(separator, out);
+        std::fprintf(out, format, bytes[i]);
+    }
+}
+
 void Print_value(std::FILE *out, Data_kind kind, const std::uint8_t *bytes, std::size_t len)
 {
     switch (kind) {
@@ -84,16 +95,13 @@ void Print_value(std::FILE *out, Data_kind kind, const std::uint8_t *bytes, std:
         Print_text(out, bytes, len - 1); // the 0x00 ending is not part of the text
         break;
     case DATA_NUMBER:
-        for (std::size_t i = 0; i < len; ++i)
-            std::fprintf(out, i == 0 ? "%u" : " %u", bytes[i]);
+        Print_bytes(out, bytes, len, "%u", " ");
         break;
     case DATA_KEY:
-        for (std::size_t i = 0; i < len; ++i)
-            std::fprintf(out, "%02x", bytes[i]);
+        Print_bytes(out, bytes, len, "%02x", "");
         break;
     case DATA_MAC:
-        for (std::size_t i = 0; i < len; ++i)
-            std::fprintf(out, i == 0 ? "%02x" : ":%02x", bytes[i]);
+        Print_bytes(out, bytes, len, "%02x", ":");
         break;
     case DATA_NONE:
         break;

@@ -26,11 +26,11 @@ int Fail_open(const char *path)
 // writing would empty the script before it is read.
 bool Same_file(std::FILE *fp, const char *path)
 {
-    struct stat open {};
+    struct stat opened {};
     struct stat named {};
-    if (fstat(fileno(fp), &open) != 0 || stat(path, &named) != 0)
+    if (fstat(fileno(fp), &opened) != 0 || stat(path, &named) != 0)
         return false;
-    return open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+    return opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
 }
 
 } // namespace
