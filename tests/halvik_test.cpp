@@ -36,8 +36,7 @@ TEST_P(Halvik, StatusOnly)
 {
     const Case &c = GetParam();
     std::string dir = Scratch_dir();
-    Write_file(dir + "/image.bin", c.bytes);
-    Program_result run = Run_program(HALVIK, {dir + "/image.bin"}, dir);
+    Program_result run = Run_on_bytes(HALVIK, c.bytes, dir);
     EXPECT_EQ(run.status, c.status);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, "");
@@ -53,8 +52,7 @@ TEST(HalvikBytes, AnyChangedByteOfTheBlockFails)
         for (unsigned char flip : {0x01, 0x80, 0xff}) {
             std::string bytes = BLOCK;
             bytes[at] = static_cast<char>(bytes[at] ^ flip);
-            Write_file(dir + "/image.bin", bytes);
-            EXPECT_EQ(Run_program(HALVIK, {dir + "/image.bin"}, dir).status, 1) << at << " ^ " << +flip;
+            EXPECT_EQ(Run_on_bytes(HALVIK, bytes, dir).status, 1) << at << " ^ " << +flip;
         }
     }
 }

@@ -88,6 +88,12 @@ Program_result Run_program(const std::string &program, const std::vector<std::st
     return result;
 }
 
+Program_result Run_on_bytes(const std::string &program, const std::string &bytes, const std::string &dir)
+{
+    Write_file(dir + "/input.bin", bytes);
+    return Run_program(program, {dir + "/input.bin"}, dir);
+}
+
 std::string From_hex(const std::string &hex)
 {
     std::string bytes;

@@ -21,6 +21,9 @@ bool File_exists(const std::string &path);
 Program_result Run_program(const std::string &program, const std::vector<std::string> &args,
                            const std::string &dir);
 
+// Runs program on a file of bytes in dir, its one argument.
+Program_result Run_on_bytes(const std::string &program, const std::string &bytes, const std::string &dir);
+
 // "60 02 03" as the bytes 0x60 0x02 0x03.
 std::string From_hex(const std::string &hex);
 

@@ -76,8 +76,7 @@ TEST_P(Recdump, LinesMessageAndStatus)
 {
     const Case &c = GetParam();
     std::string dir = Scratch_dir();
-    Write_file(dir + "/image.bin", c.file);
-    Program_result run = Run_program(RECDUMP, {dir + "/image.bin"}, dir);
+    Program_result run = Run_on_bytes(RECDUMP, c.file, dir);
     EXPECT_EQ(run.out, c.out);
     EXPECT_EQ(run.err, c.err);
     EXPECT_EQ(run.status, c.status);
@@ -126,8 +125,7 @@ TEST(RecdumpExample, EveryFlippedByteIsHandled)
         for (std::size_t pos = at; pos < end; pos = pos == at ? at + 3 : pos + 1) {
             std::string broken = file;
             broken[pos] = static_cast<char>(broken[pos] ^ 0x01);
-            Write_file(dir + "/broken.bin", broken);
-            Program_result run = Run_program(RECDUMP, {dir + "/broken.bin"}, dir);
+            Program_result run = Run_on_bytes(RECDUMP, broken, dir);
             EXPECT_EQ(run.status, 1) << pos;
             EXPECT_TRUE(run.err.starts_with("recdump: offset " + std::to_string(at) + ": ")) << pos << run.err;
             ++checked;
@@ -138,8 +136,7 @@ TEST(RecdumpExample, EveryFlippedByteIsHandled)
         for (unsigned char flip : {0x01, 0x80, 0xff}) {
             std::string broken = file;
             broken[pos] = static_cast<char>(broken[pos] ^ flip);
-            Write_file(dir + "/broken.bin", broken);
-            int status = Run_program(RECDUMP, {dir + "/broken.bin"}, dir).status;
+            int status = Run_on_bytes(RECDUMP, broken, dir).status;
             EXPECT_TRUE(status == 0 || status == 1) << pos << " ^ " << +flip << ": " << status;
         }
     }

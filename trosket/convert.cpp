@@ -234,7 +234,7 @@ Convert_status Convert_script(std::FILE *fpIn, std::FILE *console, Image &image)
         if (result == SCRIPT_READ_ERROR)
             return CONVERT_READ_ERROR;
         if (result == SCRIPT_OUT_OF_RANGE) {
-            Refuse(run, "\nNumber out of range");
+            Refuse_read(run, result);
             return CONVERT_INVALID;
         }
         // The script ends at end of input, at text that is no number, and at
