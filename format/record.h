@@ -46,24 +46,6 @@ inline constexpr std::size_t MAC_BODY_LEN = 7;
 inline constexpr std::size_t MAC_BLOCK_LEN = 8;
 inline constexpr std::uint8_t MAC_BODY_TAG = 0x07;
 
-// How the data of each type is encoded.
-enum Data_kind : std::uint8_t {
-    DATA_NONE,    // not a record type
-    DATA_MAC,     // the six address bytes (MAC block only)
-    DATA_TEXT,    // characters, no terminator
-    DATA_NUMBER,  // one byte, the value
-    DATA_KEY,     // key bytes
-    DATA_TEXT_Z,  // characters, then one 0x00 counted in N
-};
-
-struct Setting {
-    const char *name;
-    Data_kind kind;
-};
-
-// The name and data encoding of a type number; DATA_NONE outside 1 to 14.
-Setting Setting_of(unsigned type);
-
 // XOR of the first len bytes of buff, starting from 0.
 std::uint8_t Chksum_calculate(const std::uint8_t *buff, std::uint8_t len);
 

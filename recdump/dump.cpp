@@ -1,6 +1,6 @@
 #include "dump.h"
 
-#include "record.h"
+#include "settings.h"
 
 #include <array>
 #include <cstdint>
@@ -39,9 +39,9 @@ Fault Read_record(std::FILE *fp, Record &record)
             return FAULT_READ;
         return record.got == 0 ? FAULT_END : FAULT_HEADER_SHORT;
     }
-    Data_kind kind = Setting_of(record.header[RECORD_OFF_TYPE]).kind;
-    if (kind == DATA_NONE || kind == DATA_MAC)
+    if (!Setting_isRecord(record.header[RECORD_OFF_TYPE]))
         return FAULT_TYPE;
+    Data_kind kind = Setting_of(record.header[RECORD_OFF_TYPE]).kind;
     std::uint8_t len = record.header[RECORD_OFF_LEN];
     record.got = std::fread(record.data.data(), 1, len, fp);
     if (record.got < len)
@@ -125,7 +125,8 @@ void Report(std::FILE *err, std::size_t offset, Fault fault, const Record &recor
         std::fprintf(err, "header cut short, %zu of %zu bytes\n", record.got, RECORD_HEADER_LEN);
         break;
     case FAULT_TYPE:
-        std::fprintf(err, "type %u, expected 2 to 14\n", record.header[RECORD_OFF_TYPE]);
+        std::fprintf(err, "type %u, expected %u to %u\n", record.header[RECORD_OFF_TYPE], RECORD_TYPE_FIRST,
+                     RECORD_TYPE_LAST);
         break;
     case FAULT_DATA_SHORT:
         std::fprintf(err, "data cut short, %zu of %u bytes\n", record.got, record.header[RECORD_OFF_LEN]);
