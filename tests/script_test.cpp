@@ -7,7 +7,7 @@ using namespace std::string_literals;
 
 namespace {
 
-enum Reader { NUMBER, TOKEN, REST_OF_LINE, LINE, SKIP_LINE, GETC };
+enum Reader { NUMBER, WHOLE_NUMBER, TOKEN, REST_OF_LINE, LINE, SKIP_LINE, SKIP_WORD, MARK, GETC };
 
 struct Case {
     Reader reader;
@@ -30,25 +30,32 @@ Case Read(Reader reader, std::string input)
     std::int32_t number = 0;
     switch (reader) {
     case NUMBER:
-        got.result = Script_readNumber(script, number);
+    case WHOLE_NUMBER:
+        got.result = reader == NUMBER ? Script_readNumber(script, number) : Script_readWholeNumber(script, number);
         got.value = got.result == SCRIPT_OK ? std::to_string(number) : "";
         break;
     case TOKEN:
-        got.result = Script_readToken(script, value);
+        got.result = Script_readToken(script, value, VALUE_MAX);
         break;
     case REST_OF_LINE:
         got.result = Script_readRestOfLine(script, value, 8);
         break;
     case LINE:
-        got.result = Script_readLine(script, value);
+        got.result = Script_readLine(script, value, HOST_LINE_MAX);
         break;
     case SKIP_LINE:
         got.result = Script_skipLine(script);
         break;
+    case SKIP_WORD:
+        got.result = Script_skipWord(script);
+        break;
+    case MARK:
+        got.result = Script_skipMark(script);
+        break;
     case GETC:
         break;
     }
-    if (reader != NUMBER && got.result == SCRIPT_OK)
+    if (reader != NUMBER && reader != WHOLE_NUMBER && got.result == SCRIPT_OK)
         got.value.assign(value.text.data(), value.len);
     for (int c = Script_getc(script); c != EOF; c = Script_getc(script))
         got.rest.push_back(static_cast<char>(c));
@@ -59,9 +66,19 @@ Case Read(Reader reader, std::string input)
 TEST(Script, Readers)
 {
     const std::string host127(127, 'h');
+    const std::string blank = " "; // a string, not a literal: g++ -O3 warns wrongly on " " + std::string
+
     const Case cases[] = {
         // Line ends: CR LF folds to LF, a lone CR stays.
         {GETC, "a\r\nb\rc\r\r\nd\r", SCRIPT_OK, "", "a\nb\rc\r\nd\r"},
+        // A byte order mark is skipped at the start; a mark cut short keeps
+        // its first word a word that is no number.
+        {MARK, "\xEF\xBB\xBF" "2 abc", SCRIPT_OK, "", "2 abc"},
+        {MARK, "\xEF\xBB" "2 abc", SCRIPT_OK, "", "\xBB" "2 abc"},
+        {MARK, "\xEF" "2 abc", SCRIPT_OK, "", "\xEF" "2 abc"},
+        {MARK, "\xEF", SCRIPT_OK, "", "\xEF"},
+        {MARK, "2 \xEF\xBB\xBF", SCRIPT_OK, "", "2 \xEF\xBB\xBF"},
+        {MARK, "", SCRIPT_OK, "", ""},
         // Numbers: blanks and line ends skipped, sign, terminator left, range.
         {NUMBER, " \r\n\t42 x", SCRIPT_OK, "42", " x"},
         {NUMBER, "-7\n", SCRIPT_OK, "-7", "\n"},
@@ -76,6 +93,16 @@ TEST(Script, Readers)
         {NUMBER, "- 1", SCRIPT_NOT_NUMBER, "", " 1"},
         {NUMBER, " \n ", SCRIPT_END, "", ""},
         {NUMBER, "", SCRIPT_END, "", ""},
+        {NUMBER, "\v\f7", SCRIPT_OK, "7", ""},
+        // Whole numbers end at a blank or the end of input.
+        {WHOLE_NUMBER, " 6\n", SCRIPT_OK, "6", "\n"},
+        {WHOLE_NUMBER, " -6", SCRIPT_OK, "-6", ""},
+        {WHOLE_NUMBER, " 6\r\n", SCRIPT_OK, "6", "\n"},
+        {WHOLE_NUMBER, " 0x0B", SCRIPT_NOT_NUMBER, "", "x0B"},
+        {WHOLE_NUMBER, " 1e3", SCRIPT_NOT_NUMBER, "", "e3"},
+        {WHOLE_NUMBER, " 6#", SCRIPT_NOT_NUMBER, "", "#"},
+        {WHOLE_NUMBER, " 99999999999x", SCRIPT_NOT_NUMBER, "", "x"},
+        {WHOLE_NUMBER, " 99999999999 ", SCRIPT_OUT_OF_RANGE, "", " "},
         // Tokens: one word, the blank after it left unread.
         {TOKEN, "  abc def", SCRIPT_OK, "abc", " def"},
         {TOKEN, "\nabc\r\n", SCRIPT_OK, "abc", "\n"},
@@ -101,14 +128,19 @@ TEST(Script, Readers)
         {LINE, " node1", SCRIPT_OK, "node1", ""},
         {LINE, "\nnode1\n", SCRIPT_OK, "node1\n", ""},
         {LINE, "", SCRIPT_OK, "", ""},
-        {LINE, " " + host127.substr(1) + "\n", SCRIPT_OK, host127.substr(1) + "\n", ""},
-        {LINE, " " + host127 + "\n5", SCRIPT_OK, host127, "\n5"},
-        {LINE, " " + host127, SCRIPT_OK, host127, ""},
-        {LINE, " " + host127 + "hx", SCRIPT_TOO_LONG, "", "x"},
+        {LINE, blank + host127.substr(1) + "\n", SCRIPT_OK, host127.substr(1) + "\n", ""},
+        {LINE, blank + host127 + "\n5", SCRIPT_OK, host127, "\n5"},
+        {LINE, blank + host127, SCRIPT_OK, host127, ""},
+        {LINE, blank + host127 + "hx", SCRIPT_TOO_LONG, "", "x"},
         {LINE, " a\0\n"s, SCRIPT_NUL, "", ""},
         // Skipping a line takes its newline too.
         {SKIP_LINE, " junk here\n2 abc", SCRIPT_OK, "", "2 abc"},
         {SKIP_LINE, " junk", SCRIPT_OK, "", ""},
+        // Skipping a word tells whether anything but blanks follows it.
+        {SKIP_WORD, "END \r\n\t", SCRIPT_END, "", ""},
+        {SKIP_WORD, "END", SCRIPT_END, "", ""},
+        {SKIP_WORD, "# channel 6\n", SCRIPT_OK, "", "channel 6\n"},
+        {SKIP_WORD, " 1", SCRIPT_OK, "", "1"},
     };
     for (const Case &c : cases) {
         Case got = Read(c.reader, c.input);
@@ -128,9 +160,9 @@ TEST(Script, ReadErrorIsNotEndOfInput)
     Value value{};
     std::int32_t number = 0;
     EXPECT_EQ(Script_readNumber(script, number), SCRIPT_READ_ERROR);
-    EXPECT_EQ(Script_readToken(script, value), SCRIPT_READ_ERROR);
+    EXPECT_EQ(Script_readToken(script, value, VALUE_MAX), SCRIPT_READ_ERROR);
     EXPECT_EQ(Script_readRestOfLine(script, value, TEXT_MAX), SCRIPT_READ_ERROR);
-    EXPECT_EQ(Script_readLine(script, value), SCRIPT_READ_ERROR);
+    EXPECT_EQ(Script_readLine(script, value, HOST_LINE_MAX), SCRIPT_READ_ERROR);
     EXPECT_EQ(Script_skipLine(script), SCRIPT_READ_ERROR);
     std::fclose(fp);
 }

@@ -1,6 +1,7 @@
 // The converter run as a program: console bytes, exit status, record file.
 #include "harness.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <string>
@@ -49,9 +50,31 @@ const Case CASES[] = {
     {"first_type_zero", "0 abc\n2 abc\n", DONE, 0, ""},
     {"later_zero_is_invalid_type", "2 abc\n0 junk\n",
      "\nType: 2\nabc, 3\nType: 0\nIn valid type" + DONE, 0, ABC},
-    {"word_ends_script", "2 my net\n3 6\n", "\nType: 2\nmy, 2" + DONE, 0, From_hex("14 02 02 6d 79")},
-    {"sixteenth_never_read", Repeat("20 x\n", 15) + "2 abc\n",
-     Repeat("\nType: 20\nIn valid type", 15), 0, ""},
+    // A word that is no number ends the script only as its last word.
+    {"end_marker_ends_script", "3 6\nEND \r\n\n", "\nType: 3" + DONE, 0, CHANNEL6},
+    {"word_in_the_middle_refused", "2 my net\n3 6\n", "\nType: 2\nmy, 2\nNot a type number", FAILED,
+     From_hex("14 02 02 6d 79")},
+    {"comment_after_value_refused", "3 6   # channel 6\n2 abc\n", "\nType: 3\nNot a type number", FAILED,
+     CHANNEL6},
+    {"sign_alone_then_number_refused", "- 2 abc\n", "\nNot a type number", FAILED, ""},
+    {"sixteenth_refused", Repeat("20 x\n", 15) + "2 abc\n",
+     Repeat("\nType: 20\nIn valid type", 15) + "\nMore than 15 type numbers", FAILED, ""},
+    {"fifteen_then_zero_refused", Repeat("3 6\n", 15) + "0\n",
+     Repeat("\nType: 3", 15) + "\nMore than 15 type numbers", FAILED, Repeat(CHANNEL6, 15)},
+    {"fifteen_then_blanks", Repeat("3 6\n", 15) + " \n\t\n", Repeat("\nType: 3", 15), 0, Repeat(CHANNEL6, 15)},
+    {"fifteen_then_end_marker", Repeat("3 6\n", 15) + "END\n", Repeat("\nType: 3", 15), 0,
+     Repeat(CHANNEL6, 15)},
+    {"fifteen_then_two_words_refused", Repeat("3 6\n", 15) + "END now\n",
+     Repeat("\nType: 3", 15) + "\nMore than 15 type numbers", FAILED, Repeat(CHANNEL6, 15)},
+    {"type_15_past_the_table", "15 x\n2 abc\n", "\nType: 15\nIn valid type\nType: 2\nabc, 3" + DONE, 0, ABC},
+    {"vertical_tab_and_form_feed_are_blanks", "2\vabc\f3\v6\f", "\nType: 2\nabc, 3\nType: 3" + DONE, 0,
+     ABC + CHANNEL6},
+    // A byte order mark at the start is skipped; anywhere else it is a word.
+    {"byte_order_mark_skipped", "\xEF\xBB\xBF" "2 abc\r\n3 6\r\n", "\nType: 2\nabc, 3\nType: 3" + DONE, 0,
+     ABC + CHANNEL6},
+    {"byte_order_mark_cut_short", "\xEF\xBB" "2 abc\n", "\nNot a type number", FAILED, ""},
+    {"byte_order_mark_later", "2 abc\n\xEF\xBB\xBF" "3 6\n", "\nType: 2\nabc, 3\nNot a type number", FAILED,
+     ABC},
     {"same_type_twice_in_a_row", "8 bob\n8 eve\n", "\nType: 8\nbob, 3\nType: 8\neve, 3" + DONE, 0,
      From_hex("6f 08 03 62 6f 62 76 08 03 65 76 65")},
     {"invalid_type_skips_its_line", "20 whatever\n-3 2 abc\n2 abc\n",
@@ -65,6 +88,8 @@ const Case CASES[] = {
     {"mac_11_digits", "1 00112233445\n", "\nType: 1\n00112233445In valid mac\n\r", FAILED, ""},
     {"mac_13_digits", "1 0011223344556\n", "\nType: 1\n0011223344556In valid mac\n\r", FAILED, ""},
     {"mac_not_hex", "1 00112233445G\n", "\nType: 1\n00112233445GIn valid mac\n\r", FAILED, ""},
+    {"invalid_mac_after_valid", "1 001122334455\n2 abc\n1 00112233445G\n",
+     "\nType: 1\n001122334455\nType: 2\nabc, 3\nType: 1\n00112233445GIn valid mac\n\r", FAILED, MAC + ABC},
     // Numbers and their bounds.
     {"channel_165", "3 165\n", "\nType: 3" + DONE, 0, From_hex("a5 03 01 a5")},
     {"channel_166", "3 166\n", "\nType: 3\nIn valid channel: 166", FAILED, ""},
@@ -125,6 +150,14 @@ const Case CASES[] = {
     {"missing_passphrase", "7\r\n", "\nType: 7\nMissing value for type: 7", FAILED, ""},
     {"missing_integer", "3\n", "\nType: 3\nMissing value for type: 3", FAILED, ""},
     {"integer_not_a_number", "4 high\n", "\nType: 4\nMissing value for type: 4", FAILED, ""},
+    // Numbers are whole words; a type number is not ("2abc" is type 2).
+    {"integer_hex_refused", "3 0x0B\n", "\nType: 3\nMissing value for type: 3", FAILED, ""},
+    {"integer_exponent_refused", "2 abc\n4 1e3\n", "\nType: 2\nabc, 3\nType: 4\nMissing value for type: 4",
+     FAILED, ABC},
+    {"integer_with_letters_refused", "5 1abc\n", "\nType: 5\nMissing value for type: 5", FAILED, ""},
+    {"integer_with_mark_refused", "3 6#\n", "\nType: 3\nMissing value for type: 3", FAILED, ""},
+    {"integer_at_end_of_input", "3 6", "\nType: 3" + DONE, 0, CHANNEL6},
+    {"type_number_runs_into_value", "2abc\n", "\nType: 2\nabc, 3" + DONE, 0, ABC},
     {"token_255", "8 " + T255, "\nType: 8\n" + T255 + ", 255" + DONE, 0, Record(8, T255)},
     {"token_256", "8 " + T255 + "t", "\nType: 8\nValue too long for type: 8", FAILED, ""},
     {"text_254", "13 " + T255.substr(1), "\nType: 13\n" + T255.substr(1) + ", 254" + DONE, 0,
@@ -230,6 +263,7 @@ TEST(TrosketFiles, FailuresNameThePath)
         {dir + "/s.txt", dir + "/./s.txt", "\nError in opening file: " + dir + "/./s.txt", true},
         {dir, dir + "/o3.bin", "\nError in reading file: " + dir, true},
         {dir + "/s.txt", "/dev/full", "\nType: 2\nabc, 3" + DONE + "\nError in writing file: /dev/full", true},
+        {dir + "/s.txt", "/dev/stdout", "\nError in opening file: /dev/stdout", true}, // the console itself
     };
     for (const Fault &f : faults) {
         Program_result run = Run_program(TROSKET, {f.script, f.output}, dir);
@@ -239,6 +273,33 @@ TEST(TrosketFiles, FailuresNameThePath)
     }
     EXPECT_EQ(Read_file(dir + "/s.txt"), "2 abc\n"); // the script refused as output is intact
     EXPECT_EQ(Read_file(dir + "/o3.bin"), "");
+}
+
+// A console that cannot be written fails the run, and the file is written
+// whole all the same; the null device may take both.
+TEST(TrosketConsole, FailureFailsTheRunButKeepsTheFile)
+{
+    std::string dir = Scratch_dir();
+    ASSERT_EQ(Run_program(TROSKET, {EXAMPLE_SCRIPT, dir + "/reference.bin"}, dir).status, 0);
+    struct Console {
+        std::string path; // empty: closed
+        std::string output;
+        int status;
+    };
+    const Console consoles[] = {
+        {"/dev/full", dir + "/out.bin", FAILED},
+        {"", dir + "/out.bin", FAILED},
+        {"/dev/null", "/dev/null", 0},
+    };
+    for (const Console &console : consoles) {
+        std::remove((dir + "/out.bin").c_str());
+        Program_result run = Run_program_to(TROSKET, {EXAMPLE_SCRIPT, console.output}, dir, console.path);
+        EXPECT_EQ(run.status, console.status) << console.path;
+        EXPECT_EQ(run.err, "");
+        if (console.output != "/dev/null") {
+            EXPECT_EQ(Read_file(console.output), Read_file(dir + "/reference.bin")) << console.path;
+        }
+    }
 }
 
 TEST(TrosketExample, ConvertsTheBundledScript)

@@ -15,25 +15,23 @@ bool Is_digit(int c)
 }
 
 // The script stream belongs to one thread for the whole run, so it is read
-// without the per-character lock of getc.
-int Stream_getc(std::FILE *fp)
+// without the per-character lock of getc. Every EOF is checked for an error,
+// and after one the stream is not read again: a read that failed once is
+// never taken for the end of a value.
+int Stream_getc(Script &script)
 {
-    return getc_unlocked(fp);
-}
-
-int Raw_getc(Script &script)
-{
-    if (script.hasPeek) {
-        script.hasPeek = false;
-        return script.peek;
-    }
-    return Stream_getc(script.fp);
+    if (script.failed)
+        return EOF;
+    int c = getc_unlocked(script.fp);
+    if (c == EOF && std::ferror(script.fp))
+        script.failed = true;
+    return c;
 }
 
 // What an EOF from Script_getc means.
 Script_result End_or_error(const Script &script)
 {
-    return std::ferror(script.fp) ? SCRIPT_READ_ERROR : SCRIPT_END;
+    return script.failed ? SCRIPT_READ_ERROR : SCRIPT_END;
 }
 
 int Skip_blanks(Script &script)
@@ -49,9 +47,7 @@ Script_result Finish(Script &script, int c, Script_result result)
 {
     if (c != EOF)
         Script_ungetc(script, c);
-    else if (std::ferror(script.fp))
-        return SCRIPT_READ_ERROR;
-    return result;
+    return script.failed ? SCRIPT_READ_ERROR : result;
 }
 
 void Store(Value &value, int c, bool &nul)
@@ -67,6 +63,13 @@ void Clear(Value &value)
     value.text[0] = '\0';
 }
 
+// The character after the type number of a text or line value is dropped.
+int Drop_one(Script &script)
+{
+    int c = Script_getc(script);
+    return c == EOF ? EOF : Script_getc(script);
+}
+
 } // namespace
 
 void Script_init(Script &script, std::FILE *fp)
@@ -74,8 +77,27 @@ void Script_init(Script &script, std::FILE *fp)
     script.fp = fp;
     script.back = EOF;
     script.hasBack = false;
-    script.hasPeek = false;
-    script.peek = EOF;
+    script.failed = false;
+}
+
+Script_result Script_skipMark(Script &script)
+{
+    int first = Stream_getc(script);
+    int second = first == 0xEF ? Stream_getc(script) : EOF;
+    int third = second == 0xBB ? Stream_getc(script) : EOF;
+    if (third == 0xBF)
+        return SCRIPT_OK;
+    // What is not a mark is handed back, at most two bytes: the stream takes
+    // the last one read, the slot the one before it. Of EF BB x, the 0xEF is
+    // dropped: 0xEF and 0xBB are neither blank nor digit, so the first word
+    // stays what it was, no number, ending where it ended.
+    if (second == 0xBB) {
+        first = second;
+        second = third;
+    }
+    if (second != EOF)
+        std::ungetc(second, script.fp);
+    return Finish(script, first, SCRIPT_OK);
 }
 
 int Script_getc(Script &script)
@@ -84,14 +106,15 @@ int Script_getc(Script &script)
         script.hasBack = false;
         return script.back;
     }
-    int c = Raw_getc(script);
+    int c = Stream_getc(script);
     if (c != '\r')
         return c;
-    int next = Stream_getc(script.fp);
+    int next = Stream_getc(script);
     if (next == '\n')
         return '\n';
-    script.peek = next;
-    script.hasPeek = next != EOF;
+    if (next == EOF)
+        return script.failed ? EOF : c;
+    std::ungetc(next, script.fp); // one character of push-back is guaranteed
     return c;
 }
 
@@ -125,7 +148,18 @@ Script_result Script_readNumber(Script &script, std::int32_t &number)
     return Finish(script, c, SCRIPT_OK);
 }
 
-Script_result Script_readToken(Script &script, Value &value)
+Script_result Script_readWholeNumber(Script &script, std::int32_t &number)
+{
+    Script_result result = Script_readNumber(script, number);
+    if (result != SCRIPT_OK && result != SCRIPT_OUT_OF_RANGE)
+        return result;
+    int c = Script_getc(script);
+    if (c != EOF && !Is_blank(c))
+        result = SCRIPT_NOT_NUMBER;
+    return Finish(script, c, result);
+}
+
+Script_result Script_readToken(Script &script, Value &value, std::size_t limit)
 {
     Clear(value);
     int c = Skip_blanks(script);
@@ -133,7 +167,7 @@ Script_result Script_readToken(Script &script, Value &value)
         return End_or_error(script);
     bool nul = false;
     for (; c != EOF && !Is_blank(c); c = Script_getc(script)) {
-        if (value.len == VALUE_MAX)
+        if (value.len == limit)
             return SCRIPT_TOO_LONG;
         Store(value, c, nul);
     }
@@ -144,9 +178,7 @@ Script_result Script_readRestOfLine(Script &script, Value &value, std::size_t li
 {
     Clear(value);
     bool nul = false;
-    int c = Script_getc(script); // the character after the type number
-    if (c != EOF)
-        c = Script_getc(script);
+    int c = Drop_one(script);
     for (; c != EOF && c != '\n'; c = Script_getc(script)) {
         if (value.len == limit)
             return SCRIPT_TOO_LONG;
@@ -155,15 +187,13 @@ Script_result Script_readRestOfLine(Script &script, Value &value, std::size_t li
     return Finish(script, c, nul ? SCRIPT_NUL : SCRIPT_OK);
 }
 
-Script_result Script_readLine(Script &script, Value &value)
+Script_result Script_readLine(Script &script, Value &value, std::size_t limit)
 {
     Clear(value);
     bool nul = false;
-    int c = Script_getc(script); // the character after the type number
-    if (c != EOF)
-        c = Script_getc(script);
+    int c = Drop_one(script);
     for (; c != EOF; c = Script_getc(script)) {
-        if (value.len == HOST_LINE_MAX)
+        if (value.len == limit)
             return c == '\n' ? Finish(script, c, nul ? SCRIPT_NUL : SCRIPT_OK) : SCRIPT_TOO_LONG;
         Store(value, c, nul);
         if (c == '\n')
@@ -178,4 +208,14 @@ Script_result Script_skipLine(Script &script)
     while (c != EOF && c != '\n')
         c = Script_getc(script);
     return Finish(script, EOF, SCRIPT_OK);
+}
+
+Script_result Script_skipWord(Script &script)
+{
+    int c = Script_getc(script);
+    while (c != EOF && !Is_blank(c))
+        c = Script_getc(script);
+    while (Is_blank(c))
+        c = Script_getc(script);
+    return Finish(script, c, c == EOF ? SCRIPT_END : SCRIPT_OK);
 }
