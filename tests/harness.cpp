@@ -58,15 +58,17 @@ bool File_exists(const std::string &path)
     return stat(path.c_str(), &st) == 0;
 }
 
-Program_result Run_program(const std::string &program, const std::vector<std::string> &args,
-                           const std::string &dir)
+Program_result Run_program_to(const std::string &program, const std::vector<std::string> &args,
+                              const std::string &dir, const std::string &outPath)
 {
-    std::string outPath = dir + "/.stdout";
     std::string errPath = dir + "/.stderr";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (outPath.empty())
+        posix_spawn_file_actions_addclose(&actions, 1);
+    else
+        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
 
     std::vector<char *> argv{const_cast<char *>(program.c_str())};
@@ -81,10 +83,18 @@ Program_result Run_program(const std::string &program, const std::vector<std::st
         waitpid(pid, &wstatus, 0) == pid && WIFEXITED(wstatus))
         result.status = WEXITSTATUS(wstatus);
     posix_spawn_file_actions_destroy(&actions);
-    result.out = Read_file(outPath);
     result.err = Read_file(errPath);
-    std::remove(outPath.c_str());
     std::remove(errPath.c_str());
+    return result;
+}
+
+Program_result Run_program(const std::string &program, const std::vector<std::string> &args,
+                           const std::string &dir)
+{
+    std::string outPath = dir + "/.stdout";
+    Program_result result = Run_program_to(program, args, dir, outPath);
+    result.out = Read_file(outPath);
+    std::remove(outPath.c_str());
     return result;
 }
 

@@ -21,6 +21,11 @@ bool File_exists(const std::string &path);
 Program_result Run_program(const std::string &program, const std::vector<std::string> &args,
                            const std::string &dir);
 
+// As Run_program, with standard output sent to outPath (not captured), or
+// closed when outPath is empty.
+Program_result Run_program_to(const std::string &program, const std::vector<std::string> &args,
+                              const std::string &dir, const std::string &outPath);
+
 // Runs program on a file of bytes in dir, its one argument.
 Program_result Run_on_bytes(const std::string &program, const std::string &bytes, const std::string &dir);
 

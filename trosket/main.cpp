@@ -1,14 +1,16 @@
 // trosket: converts a factory-default script into a record file.
 #include "convert.h"
 #include "image.h"
+#include "streams.h"
 
 #include <cstdio>
 #include <sys/stat.h>
 
 namespace {
 
-constexpr int VERSION_MAJOR = 2;
-constexpr int VERSION_MINOR = 8;
+// The version of the banner is the project's, set by the build.
+constexpr int VERSION_MAJOR = ZOL_VERSION_MAJOR;
+constexpr int VERSION_MINOR = ZOL_VERSION_MINOR;
 
 int usage()
 {
@@ -23,12 +25,16 @@ int Fail_open(const char *path)
 }
 
 // True when path names the file that fp has open, so that opening path for
-// writing would empty the script before it is read.
+// writing would empty the script before it is read, or mix the console into
+// the record file. The null device takes both without harm.
 bool Same_file(std::FILE *fp, const char *path)
 {
     struct stat opened {};
     struct stat named {};
+    struct stat null {};
     if (fstat(fileno(fp), &opened) != 0 || stat(path, &named) != 0)
+        return false;
+    if (stat("/dev/null", &null) == 0 && null.st_dev == named.st_dev && null.st_ino == named.st_ino)
         return false;
     return opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
 }
@@ -37,14 +43,17 @@ bool Same_file(std::FILE *fp, const char *path)
 
 int main(int argc, char *argv[])
 {
+    // With no console to report to, the run still writes its file, then fails.
+    bool consoleClosed = (Streams_hold() & STREAM_OUT_CLOSED) != 0;
     if (argc < 3)
         return usage();
     std::printf("\nVelmar Conversion Utility ver: %d.%d \n", VERSION_MAJOR, VERSION_MINOR);
 
-    std::FILE *fpIn = std::fopen(argv[1], "r");
+    // The reader folds CR LF itself, so the script is read byte for byte.
+    std::FILE *fpIn = std::fopen(argv[1], "rb");
     if (fpIn == nullptr)
         return Fail_open(argv[1]);
-    if (Same_file(fpIn, argv[2])) {
+    if (Same_file(fpIn, argv[2]) || Same_file(stdout, argv[2])) {
         std::fclose(fpIn);
         return Fail_open(argv[2]);
     }
@@ -66,5 +75,6 @@ int main(int argc, char *argv[])
     written = std::fclose(fpOut) == 0 && written;
     if (!written)
         std::printf("\nError in writing file: %s", argv[2]);
-    return status == CONVERT_DONE && written ? 0 : -1;
+    bool console = std::fclose(stdout) == 0 && !consoleClosed;
+    return status == CONVERT_DONE && written && console ? 0 : -1;
 }
