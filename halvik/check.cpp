@@ -7,6 +7,9 @@
 
 Check_result Check_stream(std::FILE *fp)
 {
+    // Unbuffered, so that not a byte past the block is taken from a stream
+    // that another program reads on from there.
+    std::setvbuf(fp, nullptr, _IONBF, 0);
     std::array<std::uint8_t, MAC_BLOCK_LEN> block{};
     std::size_t count = 0;
     for (int c = 0; count < block.size() && (c = std::fgetc(fp)) != EOF; ++count)

@@ -9,5 +9,6 @@ enum Check_result {
     CHECK_READ_ERROR, // the stream failed
 };
 
-// Reads the first eight bytes of fp, one at a time, and judges them.
+// Reads the first eight bytes of fp, and not one more, and judges them; fp
+// must not have been read from yet.
 Check_result Check_stream(std::FILE *fp);

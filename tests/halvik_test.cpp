@@ -1,6 +1,7 @@
 // The checker run as a program: exit status and the bytes on both streams.
 #include "harness.h"
 
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <string>
 
@@ -78,6 +79,18 @@ TEST(HalvikCommandLine, MessagesAndStatuses)
         EXPECT_EQ(run.err, call.err);
         EXPECT_EQ(run.out, "");
     }
+}
+
+// On a stream shared with the program that reads on, the checker takes the
+// eight bytes of the block and not one more.
+TEST(HalvikStream, LeavesTheRestOfAPipe)
+{
+    std::string dir = Scratch_dir();
+    std::string image = BLOCK + Record(2, "abc") + std::string(5000, 'x');
+    Write_file(dir + "/image.bin", image);
+    std::string command = "cat '" + dir + "/image.bin' | { '" HALVIK "' /dev/stdin && cat > '" + dir + "/rest.bin'; }";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(Read_file(dir + "/rest.bin"), image.substr(8));
 }
 
 // The two programs on a production line: convert, then check before flashing.
