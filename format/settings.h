@@ -8,6 +8,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 // The longest values a script can give: a record holds at most
 // RECORD_DATA_MAX data bytes, a text of types 10 to 13 one fewer for its
@@ -15,6 +16,15 @@
 inline constexpr std::size_t VALUE_MAX = RECORD_DATA_MAX;
 inline constexpr std::size_t TEXT_MAX = RECORD_DATA_MAX - 1;
 inline constexpr std::size_t HOST_LINE_MAX = 127;
+
+// The most type numbers one script gives.
+inline constexpr std::size_t SCRIPT_TYPES_MAX = 15;
+
+// The blanks that separate the items of a script.
+constexpr bool Script_isBlank(int c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
 
 // How a script gives the value of a setting.
 enum Value_reading : std::uint8_t {
@@ -120,3 +130,10 @@ inline constexpr unsigned RECORD_TYPE_FIRST = [] {
 }();
 inline constexpr unsigned RECORD_TYPE_LAST = SETTINGS.size() - 1;
 static_assert(Setting_isRecord(RECORD_TYPE_LAST));
+
+// Why a script cannot give text as the value of setting, or nullptr when it
+// can: an empty word, a blank in a word or number, a line end in a text, a
+// 0x00 anywhere, or a CR last in a text, where it would join the line end
+// that follows. The text is taken without a line end; last means that the
+// script ends right after it, with no line end.
+const char *Setting_misfit(const Setting &setting, std::string_view text, bool last);

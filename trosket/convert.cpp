@@ -173,8 +173,8 @@ Convert_status Convert_script(std::FILE *fpIn, std::FILE *console, Image &image)
     if (Script_skipMark(run.script) == SCRIPT_READ_ERROR)
         return CONVERT_READ_ERROR;
 
-    static_assert(IMAGE_TYPES_MAX == 15, "the refusal after the last type number names it");
-    for (std::size_t i = 0; i < IMAGE_TYPES_MAX; ++i) {
+    static_assert(SCRIPT_TYPES_MAX == 15, "the refusal after the last type number names it");
+    for (std::size_t i = 0; i < SCRIPT_TYPES_MAX; ++i) {
         switch (Script_readNumber(run.script, run.type)) {
         case SCRIPT_OK:
             break;

@@ -3,7 +3,7 @@
 // run ends, so that the block stands first wherever the script gives it.
 #pragma once
 
-#include "record.h"
+#include "settings.h"
 
 #include <array>
 #include <cstddef>
@@ -11,9 +11,8 @@
 #include <cstdio>
 #include <span>
 
-inline constexpr std::size_t IMAGE_TYPES_MAX = 15; // type numbers read in one run
 inline constexpr std::size_t IMAGE_MAX =
-    MAC_BLOCK_LEN + IMAGE_TYPES_MAX * (RECORD_HEADER_LEN + RECORD_DATA_MAX);
+    MAC_BLOCK_LEN + SCRIPT_TYPES_MAX * (RECORD_HEADER_LEN + RECORD_DATA_MAX);
 
 struct Image {
     std::array<std::uint8_t, IMAGE_MAX> bytes;

@@ -4,11 +4,6 @@
 
 namespace {
 
-bool Is_blank(int c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 bool Is_digit(int c)
 {
     return c >= '0' && c <= '9';
@@ -37,7 +32,7 @@ Script_result End_or_error(const Script &script)
 int Skip_blanks(Script &script)
 {
     int c = Script_getc(script);
-    while (Is_blank(c))
+    while (Script_isBlank(c))
         c = Script_getc(script);
     return c;
 }
@@ -154,7 +149,7 @@ Script_result Script_readWholeNumber(Script &script, std::int32_t &number)
     if (result != SCRIPT_OK && result != SCRIPT_OUT_OF_RANGE)
         return result;
     int c = Script_getc(script);
-    if (c != EOF && !Is_blank(c))
+    if (c != EOF && !Script_isBlank(c))
         result = SCRIPT_NOT_NUMBER;
     return Finish(script, c, result);
 }
@@ -166,7 +161,7 @@ Script_result Script_readToken(Script &script, Value &value, std::size_t limit)
     if (c == EOF)
         return End_or_error(script);
     bool nul = false;
-    for (; c != EOF && !Is_blank(c); c = Script_getc(script)) {
+    for (; c != EOF && !Script_isBlank(c); c = Script_getc(script)) {
         if (value.len == limit)
             return SCRIPT_TOO_LONG;
         Store(value, c, nul);
@@ -213,9 +208,9 @@ Script_result Script_skipLine(Script &script)
 Script_result Script_skipWord(Script &script)
 {
     int c = Script_getc(script);
-    while (c != EOF && !Is_blank(c))
+    while (c != EOF && !Script_isBlank(c))
         c = Script_getc(script);
-    while (Is_blank(c))
+    while (Script_isBlank(c))
         c = Script_getc(script);
     return Finish(script, c, c == EOF ? SCRIPT_END : SCRIPT_OK);
 }
