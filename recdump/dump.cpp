@@ -3,7 +3,10 @@
 #include "settings.h"
 
 #include <array>
+#include <span>
 #include <cstdint>
+#include <limits>
+#include <string_view>
 
 namespace {
 
@@ -24,14 +27,38 @@ struct Record {
     std::size_t got; // bytes of the header or data read before a fault
 };
 
+// The record a walk read last: the one at fault when the walk stopped on one.
+Record record;
+
+// The MAC block or a record, as it is shown.
+struct Entry {
+    std::size_t offset;
+    unsigned type;
+    unsigned len;               // N as stored; 7 for the MAC block
+    const std::uint8_t *bytes;  // the address, or the data
+    std::size_t count;
+    bool last;                  // the file ends after it
+};
+
+// Where the entries of a walk go; a walk without one only reads.
+struct Sink {
+    Dump_format format;
+    std::FILE *out; // nullptr: a script is checked, not printed
+    std::FILE *err;
+    std::size_t end; // the offset of the end of the file, when it is known
+    std::size_t entries;
+};
+
 // How far one reading of the file got.
 struct Walk {
     bool clean;         // it ended exactly at the end of the file
     bool readError;
+    bool refused;       // a script cannot carry an entry; reported
     std::size_t offset; // where it ended, or the record at fault
+    Fault fault;
 };
 
-Fault Read_record(std::FILE *fp, Record &record)
+Fault Read_record(std::FILE *fp)
 {
     record.got = std::fread(record.header.data(), 1, RECORD_HEADER_LEN, fp);
     if (record.got < RECORD_HEADER_LEN) {
@@ -41,23 +68,76 @@ Fault Read_record(std::FILE *fp, Record &record)
     }
     if (!Setting_isRecord(record.header[RECORD_OFF_TYPE]))
         return FAULT_TYPE;
-    Data_kind kind = Setting_of(record.header[RECORD_OFF_TYPE]).kind;
     std::uint8_t len = record.header[RECORD_OFF_LEN];
     record.got = std::fread(record.data.data(), 1, len, fp);
     if (record.got < len)
         return std::ferror(fp) ? FAULT_READ : FAULT_DATA_SHORT;
     if (Chksum_calculate(record.data.data(), len) != record.header[RECORD_OFF_CHKSUM])
         return FAULT_CHECKSUM;
-    if (kind == DATA_TEXT_Z && (len == 0 || record.data[len - 1] != 0))
+    if (Setting_of(record.header[RECORD_OFF_TYPE]).kind == DATA_TEXT_Z && (len == 0 || record.data[len - 1] != 0))
         return FAULT_NO_ZERO;
     return FAULT_NONE;
 }
 
-void Print_text(std::FILE *out, const std::uint8_t *bytes, std::size_t len)
+// The words of a fault, as both the message and the JSON document give them.
+void Print_fault(std::FILE *out, Fault fault)
+{
+    switch (fault) {
+    case FAULT_HEADER_SHORT:
+        std::fprintf(out, "header cut short, %zu of %zu bytes", record.got, RECORD_HEADER_LEN);
+        break;
+    case FAULT_TYPE:
+        std::fprintf(out, "type %u, expected %u to %u", record.header[RECORD_OFF_TYPE], RECORD_TYPE_FIRST,
+                     RECORD_TYPE_LAST);
+        break;
+    case FAULT_DATA_SHORT:
+        std::fprintf(out, "data cut short, %zu of %u bytes", record.got, record.header[RECORD_OFF_LEN]);
+        break;
+    case FAULT_CHECKSUM:
+        std::fprintf(out, "checksum 0x%02x, expected 0x%02x", record.header[RECORD_OFF_CHKSUM],
+                     Chksum_calculate(record.data.data(), record.header[RECORD_OFF_LEN]));
+        break;
+    default: // FAULT_NO_ZERO; the others end a walk without a fault
+        std::fputs("text does not end in 0x00", out);
+        break;
+    }
+}
+
+void Report(std::FILE *err, const Walk &walk)
+{
+    std::fprintf(err, "recdump: offset %zu: ", walk.offset);
+    Print_fault(err, walk.fault);
+    std::fputc('\n', err);
+}
+
+// Each byte in format, with separator between them.
+void Print_bytes(std::FILE *out, const std::uint8_t *bytes, std::size_t len, const char *format,
+                 const char *separator)
+{
+    for (std::size_t i = 0; i < len; ++i) {
+        if (i > 0)
+            std::fputs(separator, out);
+        std::fprintf(out, format, bytes[i]);
+    }
+}
+
+// The characters of a text entry: those of types 10 to 13 without their
+// 0x00 ending.
+std::string_view Text_of(const Entry &entry)
+{
+    std::size_t len = entry.count;
+    if (Setting_of(entry.type).kind == DATA_TEXT_Z)
+        --len;
+    return {reinterpret_cast<const char *>(entry.bytes), len};
+}
+
+// ---- the text listing
+
+void Print_quoted(std::FILE *out, std::string_view text)
 {
     std::fputc('"', out);
-    for (std::size_t i = 0; i < len; ++i) {
-        std::uint8_t c = bytes[i];
+    for (char ch : text) {
+        auto c = static_cast<unsigned char>(ch);
         if (c == '\n')
             std::fputs("\\n", out);
         else if (c == '\r')
@@ -74,103 +154,227 @@ void Print_text(std::FILE *out, const std::uint8_t *bytes, std::size_t len)
     std::fputc('"', out);
 }
 
-// Each byte in format, with separator between them.
-void Print_bytes(std::FILE *out, const std::uint8_t *bytes, std::size_t len, const char *format,
-                 const char *separator)
+void Print_line(std::FILE *out, const Entry &entry)
 {
-    for (std::size_t i = 0; i < len; ++i) {
-        if (i > 0)
-            std::fputs(separator, out);
-        std::fprintf(out, format, bytes[i]);
-    }
-}
-
-void Print_value(std::FILE *out, Data_kind kind, const std::uint8_t *bytes, std::size_t len)
-{
-    switch (kind) {
-    case DATA_TEXT:
-        Print_text(out, bytes, len);
-        break;
-    case DATA_TEXT_Z:
-        Print_text(out, bytes, len - 1); // the 0x00 ending is not part of the text
-        break;
+    const Setting &setting = Setting_of(entry.type);
+    std::fprintf(out, "%zu %u %s %u", entry.offset, entry.type, setting.name, entry.len);
+    if (entry.count > 0 || setting.kind == DATA_TEXT || setting.kind == DATA_TEXT_Z)
+        std::fputc(' ', out);
+    switch (setting.kind) {
     case DATA_NUMBER:
-        Print_bytes(out, bytes, len, "%u", " ");
+        Print_bytes(out, entry.bytes, entry.count, "%u", " ");
         break;
     case DATA_KEY:
-        Print_bytes(out, bytes, len, "%02x", "");
+        Print_bytes(out, entry.bytes, entry.count, "%02x", "");
         break;
     case DATA_MAC:
-        Print_bytes(out, bytes, len, "%02x", ":");
+        Print_bytes(out, entry.bytes, entry.count, "%02x", ":");
         break;
-    case DATA_NONE:
+    default: // the texts; a walk hands on records of the table only
+        Print_quoted(out, Text_of(entry));
         break;
     }
     std::fputc('\n', out);
 }
 
-void Print_line(std::FILE *out, std::size_t offset, unsigned type, unsigned len,
-                const std::uint8_t *bytes, std::size_t count)
+// ---- the JSON document
+
+// A JSON string of the bytes: printable ASCII as it is, but for the quote
+// and the backslash, escaped; every other byte as \u00XX, the code point of
+// the same number.
+void Json_string(std::FILE *out, std::string_view text)
 {
-    Setting setting = Setting_of(type);
-    std::fprintf(out, "%zu %u %s %u ", offset, type, setting.name, len);
-    Print_value(out, setting.kind, bytes, count);
+    std::fputc('"', out);
+    for (char ch : text) {
+        auto c = static_cast<unsigned char>(ch);
+        if (c == '"' || c == '\\')
+            std::fprintf(out, "\\%c", c);
+        else if (c < 0x20 || c > 0x7e)
+            std::fprintf(out, "\\u%04x", c);
+        else
+            std::fputc(c, out);
+    }
+    std::fputc('"', out);
 }
 
-void Report(std::FILE *err, std::size_t offset, Fault fault, const Record &record)
+void Json_entry(std::FILE *out, const Entry &entry, bool first)
 {
-    std::fprintf(err, "recdump: offset %zu: ", offset);
-    switch (fault) {
-    case FAULT_HEADER_SHORT:
-        std::fprintf(err, "header cut short, %zu of %zu bytes\n", record.got, RECORD_HEADER_LEN);
+    const Setting &setting = Setting_of(entry.type);
+    std::fprintf(out, "%s\n    {\"offset\": %zu, \"type\": %u, \"name\": \"%s\", \"length\": %u, \"value\": ",
+                 first ? "" : ",", entry.offset, entry.type, setting.name, entry.len);
+    switch (setting.kind) {
+    case DATA_NUMBER:
+        if (entry.count == 1)
+            std::fprintf(out, "%u", entry.bytes[0]);
+        else
+            std::fputs("null", out);
         break;
-    case FAULT_TYPE:
-        std::fprintf(err, "type %u, expected %u to %u\n", record.header[RECORD_OFF_TYPE], RECORD_TYPE_FIRST,
-                     RECORD_TYPE_LAST);
+    case DATA_KEY:
+    case DATA_MAC:
+        std::fputc('"', out);
+        Print_bytes(out, entry.bytes, entry.count, "%02x", setting.kind == DATA_MAC ? ":" : "");
+        std::fputc('"', out);
         break;
-    case FAULT_DATA_SHORT:
-        std::fprintf(err, "data cut short, %zu of %u bytes\n", record.got, record.header[RECORD_OFF_LEN]);
-        break;
-    case FAULT_CHECKSUM:
-        std::fprintf(err, "checksum 0x%02x, expected 0x%02x\n", record.header[RECORD_OFF_CHKSUM],
-                     Chksum_calculate(record.data.data(), record.header[RECORD_OFF_LEN]));
-        break;
-    default: // FAULT_NO_ZERO; the others end a walk without a message
-        std::fputs("text does not end in 0x00\n", err);
+    default:
+        Json_string(out, Text_of(entry));
         break;
     }
+    std::fputs(", \"data\": \"", out);
+    Print_bytes(out, entry.bytes, entry.count, "%02x", "");
+    std::fputs("\"}", out);
 }
 
-// Walks the records from offset start to the end of the file; with out, it
-// prints each record and reports the fault that stops it on err.
-Walk Walk_records(std::FILE *fp, std::size_t start, std::FILE *out, std::FILE *err)
+void Json_verdict(std::FILE *out, const Walk &walk)
 {
-    Walk walk{false, false, start};
+    std::fprintf(out, "\n  ],\n  \"well_formed\": %s", walk.clean ? "true" : "false");
+    if (!walk.clean) {
+        std::fprintf(out, ",\n  \"fault\": {\"offset\": %zu, \"text\": \"", walk.offset);
+        Print_fault(out, walk.fault); // its words need no escape
+        std::fputs("\"}", out);
+    }
+    std::fputs("\n}\n", out);
+}
+
+// ---- the script
+
+// Whether no script can give the entry, and why, in why.
+bool Script_misfit(const Sink &sink, const Entry &entry, std::span<char> why)
+{
+    const Setting &setting = Setting_of(entry.type);
+    if (sink.entries > SCRIPT_TYPES_MAX) {
+        std::snprintf(why.data(), why.size(), "is past the %zu settings of a script", SCRIPT_TYPES_MAX);
+        return true;
+    }
+    switch (setting.kind) {
+    case DATA_MAC:
+        return false;
+    case DATA_NUMBER:
+        if (entry.count != 1) {
+            std::snprintf(why.data(), why.size(), "of %zu bytes, expected 1", entry.count);
+            return true;
+        }
+        std::snprintf(why.data(), why.size(), "%u, expected %d to %d", entry.bytes[0], setting.min, setting.max);
+        return entry.bytes[0] < setting.min || entry.bytes[0] > setting.max;
+    case DATA_KEY:
+        std::snprintf(why.data(), why.size(), "of %zu bytes, expected %d or %d", entry.count, setting.min,
+                      setting.max);
+        return entry.count != static_cast<std::size_t>(setting.min) &&
+               entry.count != static_cast<std::size_t>(setting.max);
+    default:
+        break;
+    }
+    // A host name line holds its line end, or ends the script without one,
+    // but for a line of the longest length, which is read without it.
+    std::string_view text = Text_of(entry);
+    bool ownLineEnd = setting.reading == READ_LINE && text.ends_with('\n');
+    if (ownLineEnd) {
+        text.remove_suffix(1);
+    } else if (setting.reading == READ_LINE && text.size() < setting.longest && !entry.last) {
+        std::snprintf(why.data(), why.size(), "without its line end is not the last record");
+        return true;
+    }
+    if (const char *misfit = Setting_misfit(setting, text, entry.last && !ownLineEnd)) {
+        std::snprintf(why.data(), why.size(), "%s", misfit);
+        return true;
+    }
+    std::size_t length = setting.reading == READ_LINE ? entry.count : text.size();
+    std::snprintf(why.data(), why.size(), "of %zu characters, expected %d to %d", length, setting.min, setting.max);
+    return length < static_cast<std::size_t>(setting.min) || length > static_cast<std::size_t>(setting.max);
+}
+
+void Print_setting(std::FILE *out, const Entry &entry)
+{
+    const Setting &setting = Setting_of(entry.type);
+    std::fprintf(out, "%u ", entry.type);
+    switch (setting.kind) {
+    case DATA_NUMBER:
+        std::fprintf(out, "%u\n", entry.bytes[0]);
+        return;
+    case DATA_KEY:
+    case DATA_MAC:
+        Print_bytes(out, entry.bytes, entry.count, "%02x", "");
+        std::fputc('\n', out);
+        return;
+    default:
+        break;
+    }
+    std::string_view text = Text_of(entry);
+    std::fwrite(text.data(), 1, text.size(), out);
+    // A text ends at its line end, but for a host name that holds its own or
+    // ends the script, and a text whose last CR would join the line end.
+    bool hostEnded = setting.reading == READ_LINE && (text.ends_with('\n') || text.size() < setting.longest);
+    if (!hostEnded && !text.ends_with('\r'))
+        std::fputc('\n', out);
+}
+
+// ---- walking the file
+
+// Hands an entry to the sink; false when a script cannot carry it.
+bool Emit(Sink &sink, Entry entry)
+{
+    entry.last = entry.offset + RECORD_HEADER_LEN + entry.len == sink.end;
+    bool first = sink.entries++ == 0;
+    switch (sink.format) {
+    case DUMP_TEXT:
+        Print_line(sink.out, entry);
+        return true;
+    case DUMP_JSON:
+        Json_entry(sink.out, entry, first);
+        return true;
+    case DUMP_SCRIPT:
+        break;
+    }
+    if (sink.out != nullptr) {
+        Print_setting(sink.out, entry);
+        return true;
+    }
+    std::array<char, 96> why{};
+    if (!Script_misfit(sink, entry, why))
+        return true;
+    std::fprintf(sink.err, "recdump: offset %zu: %s %s\n", entry.offset, Setting_of(entry.type).name, why.data());
+    return false;
+}
+
+// Walks the records from offset start to the end of the file, handing each
+// to sink when there is one.
+Walk Walk_records(std::FILE *fp, std::size_t start, Sink *sink)
+{
+    Walk walk{false, false, false, start, FAULT_NONE};
     if (std::fseek(fp, static_cast<long>(start), SEEK_SET) != 0) {
         walk.readError = true;
         return walk;
     }
-    static Record record;
     for (;;) {
-        Fault fault = Read_record(fp, record);
-        if (fault == FAULT_NONE) {
-            std::uint8_t len = record.header[RECORD_OFF_LEN];
-            if (out != nullptr)
-                Print_line(out, walk.offset, record.header[RECORD_OFF_TYPE], len, record.data.data(), len);
-            walk.offset += RECORD_HEADER_LEN + len;
-            continue;
+        walk.fault = Read_record(fp);
+        if (walk.fault != FAULT_NONE) {
+            walk.clean = walk.fault == FAULT_END;
+            walk.readError = walk.fault == FAULT_READ;
+            return walk;
         }
-        walk.clean = fault == FAULT_END;
-        walk.readError = fault == FAULT_READ;
-        if (out != nullptr && !walk.clean && !walk.readError)
-            Report(err, walk.offset, fault, record);
-        return walk;
+        std::uint8_t len = record.header[RECORD_OFF_LEN];
+        if (sink != nullptr &&
+            !Emit(*sink, {walk.offset, record.header[RECORD_OFF_TYPE], len, record.data.data(), len, false})) {
+            walk.refused = true;
+            return walk;
+        }
+        walk.offset += RECORD_HEADER_LEN + len;
     }
+}
+
+// The block, when the file is read with it, then the records.
+Walk Walk_entries(std::FILE *fp, const std::array<std::uint8_t, MAC_BLOCK_LEN> &block, bool withBlock,
+                  Sink &sink)
+{
+    if (!withBlock)
+        return Walk_records(fp, 0, &sink);
+    if (!Emit(sink, {0, ZOL_FACT_DFLT_MAC_ID, block[1], block.data() + 2, MAC_ADDR_LEN, false}))
+        return {false, false, true, 0, FAULT_NONE};
+    return Walk_records(fp, MAC_BLOCK_LEN, &sink);
 }
 
 } // namespace
 
-Dump_status Dump_file(std::FILE *fp, std::FILE *out, std::FILE *err)
+Dump_status Dump_file(std::FILE *fp, std::FILE *out, std::FILE *err, Dump_format format)
 {
     std::array<std::uint8_t, MAC_BLOCK_LEN> block{};
     if (std::fseek(fp, 0, SEEK_SET) != 0)
@@ -182,24 +386,40 @@ Dump_status Dump_file(std::FILE *fp, std::FILE *out, std::FILE *err)
     // The block counts when it is valid and the records after it walk to the
     // end; when neither reading does, the one that gets further is reported,
     // so that the fault named is the one that broke the file.
-    Walk fromZero = Walk_records(fp, 0, nullptr, nullptr);
+    Walk chosen = Walk_records(fp, 0, nullptr);
     bool withBlock = false;
     if (Mac_block_valid(std::span(block).first(got))) {
-        Walk afterBlock = Walk_records(fp, MAC_BLOCK_LEN, nullptr, nullptr);
+        Walk afterBlock = Walk_records(fp, MAC_BLOCK_LEN, nullptr);
         if (afterBlock.readError)
             return DUMP_READ_ERROR;
-        withBlock = afterBlock.clean || (!fromZero.clean && afterBlock.offset > fromZero.offset);
+        withBlock = afterBlock.clean || (!chosen.clean && afterBlock.offset > chosen.offset);
+        if (withBlock)
+            chosen = afterBlock;
     }
-    if (fromZero.readError)
+    if (chosen.readError)
         return DUMP_READ_ERROR;
 
-    std::size_t start = 0;
-    if (withBlock) {
-        Print_line(out, 0, ZOL_FACT_DFLT_MAC_ID, block[1], block.data() + 2, MAC_ADDR_LEN);
-        start = MAC_BLOCK_LEN;
+    Sink sink{format, out, err, chosen.clean ? chosen.offset : std::numeric_limits<std::size_t>::max(), 0};
+    if (format == DUMP_SCRIPT) {
+        // Nothing is printed unless the whole file can be a script.
+        Sink check = sink;
+        check.out = nullptr;
+        Walk walk = Walk_entries(fp, block, withBlock, check);
+        if (walk.readError)
+            return DUMP_READ_ERROR;
+        if (!walk.clean && !walk.refused)
+            Report(err, walk);
+        if (!walk.clean)
+            return DUMP_MALFORMED;
     }
-    Walk walk = Walk_records(fp, start, out, err);
+    if (format == DUMP_JSON)
+        std::fputs("{\n  \"records\": [", out);
+    Walk walk = Walk_entries(fp, block, withBlock, sink);
     if (walk.readError)
         return DUMP_READ_ERROR;
+    if (!walk.clean)
+        Report(err, walk);
+    if (format == DUMP_JSON)
+        Json_verdict(out, walk);
     return walk.clean ? DUMP_OK : DUMP_MALFORMED;
 }

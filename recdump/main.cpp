@@ -1,29 +1,33 @@
-// recdump: prints a record file, one line per MAC block or record.
+// recdump: prints a record file as a listing, a JSON document or a script.
 #include "dump.h"
+#include "streams.h"
 
 #include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <unistd.h>
 
 namespace {
 
 int usage()
 {
-    std::fputs("usage: recdump FILE\n", stderr);
+    std::fputs("usage: recdump [-j | -s] FILE\n", stderr);
     return 2;
 }
 
 int Fail(const char *path, int error)
 {
-    std::fprintf(stderr, "recdump: %s: %s\n", path, std::strerror(error));
+    std::fprintf(stderr, "recdump: %s: %s\n", path, std::strerror(error != 0 ? error : EIO));
     return 2;
 }
 
-// A pipe cannot be read twice: its bytes are copied to a temporary file.
+// The dump reads its file from offset 0, more than once. A stream that
+// cannot seek (a pipe), or that does not stand at its start (standard input
+// handed on part read), is copied from where it stands to a temporary file.
 std::FILE *Seekable(std::FILE *fp)
 {
-    if (std::fseek(fp, 0, SEEK_SET) == 0)
+    if (std::ftell(fp) == 0 && std::fseek(fp, 0, SEEK_SET) == 0)
         return fp;
     std::FILE *spool = std::tmpfile();
     if (spool == nullptr)
@@ -44,16 +48,30 @@ std::FILE *Seekable(std::FILE *fp)
 
 int main(int argc, char *argv[])
 {
-    if (argc < 2)
+    unsigned closed = Streams_hold();
+    Dump_format format = DUMP_TEXT;
+    opterr = 0; // usage() says what is wrong
+    for (int opt = 0; (opt = getopt(argc, argv, "js")) != -1;) {
+        if (opt == '?' || format != DUMP_TEXT)
+            return usage();
+        format = opt == 'j' ? DUMP_JSON : DUMP_SCRIPT;
+    }
+    if (optind != argc - 1)
         return usage();
-    const char *path = argv[1];
+    if (closed & STREAM_OUT_CLOSED)
+        return Fail("stdout", EBADF);
+
+    const char *path = argv[optind];
     bool useStdin = std::strcmp(path, "-") == 0;
+    if (useStdin && (closed & STREAM_IN_CLOSED))
+        return Fail(path, EBADF);
     std::FILE *fp = useStdin ? stdin : std::fopen(path, "rb");
     if (fp == nullptr)
         return Fail(path, errno);
+    errno = 0;
     std::FILE *in = Seekable(fp);
     int error = errno;
-    Dump_status status = in != nullptr ? Dump_file(in, stdout, stderr) : DUMP_READ_ERROR;
+    Dump_status status = in != nullptr ? Dump_file(in, stdout, stderr, format) : DUMP_READ_ERROR;
     if (status == DUMP_READ_ERROR && in != nullptr)
         error = errno;
     if (in != nullptr && in != fp)
@@ -62,5 +80,12 @@ int main(int argc, char *argv[])
         std::fclose(fp);
     if (status == DUMP_READ_ERROR)
         return Fail(path, error);
+
+    // The output is the product: a listing that did not reach its reader fails.
+    errno = 0;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout))
+        return Fail("stdout", errno);
+    if (std::fclose(stdout) != 0)
+        return Fail("stdout", errno);
     return status == DUMP_OK ? 0 : 1;
 }

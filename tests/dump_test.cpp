@@ -52,16 +52,18 @@ TEST(Dump, ReadErrorWhereverItStrikes)
         {noBlock, 2},    // the first eight bytes
         {noBlock, 9},    // the walk from offset 0, in a record's data
     };
-    for (const Case &c : cases) {
-        Failing failing{c.bytes, 0, c.failAt};
-        cookie_io_functions_t io{Failing_read, nullptr, Failing_seek, nullptr};
-        std::FILE *fp = fopencookie(&failing, "r", io);
-        ASSERT_NE(fp, nullptr);
-        std::setvbuf(fp, nullptr, _IONBF, 0);
-        std::FILE *sink = std::fopen("/dev/null", "w");
-        EXPECT_EQ(Dump_file(fp, sink, sink), DUMP_READ_ERROR) << c.failAt;
-        std::fclose(sink);
-        std::fclose(fp);
+    for (Dump_format format : {DUMP_TEXT, DUMP_JSON, DUMP_SCRIPT}) {
+        for (const Case &c : cases) {
+            Failing failing{c.bytes, 0, c.failAt};
+            cookie_io_functions_t io{Failing_read, nullptr, Failing_seek, nullptr};
+            std::FILE *fp = fopencookie(&failing, "r", io);
+            ASSERT_NE(fp, nullptr);
+            std::setvbuf(fp, nullptr, _IONBF, 0);
+            std::FILE *sink = std::fopen("/dev/null", "w");
+            EXPECT_EQ(Dump_file(fp, sink, sink, format), DUMP_READ_ERROR) << c.failAt << " in format " << format;
+            std::fclose(sink);
+            std::fclose(fp);
+        }
     }
 }
 

@@ -2,7 +2,9 @@
 #include "harness.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <sstream>
 #include <string>
 
@@ -60,6 +62,7 @@ const Case CASES[] = {
     {"data_cut_short", Record(8, "admin").substr(0, 6), "", "recdump: offset 0: data cut short, 3 of 5 bytes\n", 1},
     {"text_without_zero", Record(11, "VW"), "", "recdump: offset 0: text does not end in 0x00\n", 1},
     {"text_of_no_bytes", Record(12, ""), "", "recdump: offset 0: text does not end in 0x00\n", 1},
+    {"numbers_of_no_bytes", Record(3, "") + Record(6, ""), "0 3 channel 0\n3 6 wep-key 0\n", "", 0},
     {"short_file_is_no_block", From_hex("07 07"), "", "recdump: offset 0: header cut short, 2 of 3 bytes\n", 1},
     // A valid block followed by a broken record: the fault named is the record's.
     {"block_then_broken_record", BLOCK + Record(20, ""), BLOCK_LINE,
@@ -151,7 +154,10 @@ TEST(RecdumpCommandLine, UsageAndUnreadableFiles)
         int status;
     };
     const Call calls[] = {
-        {{}, "usage: recdump FILE\n", 2},
+        {{}, "usage: recdump [-j | -s] FILE\n", 2},
+        {{"-x", dir}, "usage: recdump [-j | -s] FILE\n", 2},
+        {{"-j", "-s", dir}, "usage: recdump [-j | -s] FILE\n", 2},
+        {{dir, dir}, "usage: recdump [-j | -s] FILE\n", 2},
         {{dir + "/none.bin"}, "recdump: " + dir + "/none.bin: No such file or directory\n", 2},
         {{dir}, "recdump: " + dir + ": Is a directory\n", 2},
     };
@@ -160,6 +166,223 @@ TEST(RecdumpCommandLine, UsageAndUnreadableFiles)
         EXPECT_EQ(run.err, call.err);
         EXPECT_EQ(run.out, "");
         EXPECT_EQ(run.status, call.status);
+    }
+}
+
+const std::string EXAMPLE_JSON = R"({
+  "records": [
+    {"offset": 0, "type": 1, "name": "mac", "length": 7, "value": "00:50:c2:a1:b2:c3", "data": "0050c2a1b2c3"},
+    {"offset": 8, "type": 2, "name": "ssid", "length": 12, "value": "Velmar-Setup", "data": "56656c6d61722d5365747570"},
+    {"offset": 23, "type": 3, "name": "channel", "length": 1, "value": 6, "data": "06"},
+    {"offset": 27, "type": 4, "name": "security", "length": 1, "value": 3, "data": "03"},
+    {"offset": 31, "type": 5, "name": "wep-index", "length": 1, "value": 1, "data": "01"},
+    {"offset": 35, "type": 6, "name": "wep-key", "length": 5, "value": "a1b2c3d4e5", "data": "a1b2c3d4e5"},
+    {"offset": 43, "type": 7, "name": "passphrase", "length": 23, "value": "factory-passphrase-2400", "data": "666163746f72792d706173737068726173652d32343030"},
+    {"offset": 69, "type": 8, "name": "user-name", "length": 5, "value": "admin", "data": "61646d696e"},
+    {"offset": 77, "type": 9, "name": "password", "length": 9, "value": "Vm2400adm", "data": "566d3234303061646d"},
+    {"offset": 89, "type": 10, "name": "manufacturer", "length": 16, "value": "Velmar Networks", "data": "56656c6d6172204e6574776f726b7300"},
+    {"offset": 108, "type": 11, "name": "model-number", "length": 9, "value": "VW-2400N", "data": "56572d323430304e00"},
+    {"offset": 120, "type": 12, "name": "model-type", "length": 21, "value": "802.11n Access Point", "data": "3830322e31316e2041636365737320506f696e7400"},
+    {"offset": 144, "type": 13, "name": "device-name", "length": 15, "value": "Velmar AP 2400", "data": "56656c6d6172204150203234303000"},
+    {"offset": 162, "type": 14, "name": "host-name", "length": 10, "value": "velmar-ap\u000a", "data": "76656c6d61722d61700a"}
+  ],
+  "well_formed": true
+}
+)";
+
+// The exit status of a shell command line.
+int Shell(const std::string &command)
+{
+    int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// True when a standard JSON parser takes the text.
+bool Parses_as_json(const std::string &dir, const std::string &text)
+{
+    Write_file(dir + "/doc.json", text);
+    return Shell("jq -e . '" + dir + "/doc.json' >/dev/null 2>&1") == 0;
+}
+
+TEST(RecdumpJson, ExampleDocument)
+{
+    std::string dir = Scratch_dir();
+    Example_file(dir);
+    Program_result run = Run_program(RECDUMP, {"-j", dir + "/example.bin"}, dir);
+    EXPECT_EQ(run.out, EXAMPLE_JSON);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(Parses_as_json(dir, run.out));
+}
+
+// Every file of the listing's table, well formed or not, gives a document
+// that parses, with the verdict of the listing and its fault in its words.
+TEST(RecdumpJson, EveryFileGivesAValidDocument)
+{
+    std::string dir = Scratch_dir();
+    for (const Case &c : CASES) {
+        Program_result run = Run_program(RECDUMP, {"-j", (Write_file(dir + "/f.bin", c.file), dir + "/f.bin")}, dir);
+        EXPECT_EQ(run.status, c.status) << c.name;
+        EXPECT_EQ(run.err, c.err) << c.name;
+        EXPECT_TRUE(Parses_as_json(dir, run.out)) << c.name << "\n" << run.out;
+        EXPECT_NE(run.out.find(c.status == 0 ? "\"well_formed\": true" : "\"well_formed\": false"),
+                  std::string::npos) << c.name;
+        if (c.status != 0) {
+            std::string fault = c.err.substr(c.err.find(": ", 9) + 2); // after "recdump: offset N: "
+            fault.pop_back();
+            EXPECT_NE(run.out.find("\"text\": \"" + fault + "\""), std::string::npos) << c.name << run.out;
+        }
+    }
+    // Bytes outside printable ASCII, quotes and backslashes stay valid JSON.
+    Write_file(dir + "/f.bin", Record(2, "a\"b\\c\x01\x7f\x80\xff") + Record(10, "\t\0"s));
+    Program_result run = Run_program(RECDUMP, {"-j", dir + "/f.bin"}, dir);
+    EXPECT_NE(run.out.find(R"("value": "a\"b\\c\u0001\u007f\u0080\u00ff")"), std::string::npos) << run.out;
+    EXPECT_TRUE(Parses_as_json(dir, run.out));
+}
+
+TEST(RecdumpScript, ExampleRoundTrip)
+{
+    std::string dir = Scratch_dir();
+    std::string file = Example_file(dir);
+    ASSERT_EQ(Shell("'" RECDUMP "' -s '" + dir + "/example.bin' > '" + dir + "/back.txt'"), 0);
+    EXPECT_EQ(Read_file(dir + "/back.txt"), "1 0050c2a1b2c3\n2 Velmar-Setup\n3 6\n4 3\n5 1\n6 a1b2c3d4e5\n"
+                                            "7 factory-passphrase-2400\n8 admin\n9 Vm2400adm\n"
+                                            "10 Velmar Networks\n11 VW-2400N\n12 802.11n Access Point\n"
+                                            "13 Velmar AP 2400\n14 velmar-ap\n");
+    ASSERT_EQ(Run_program(TROSKET, {dir + "/back.txt", dir + "/again.bin"}, dir).status, 0);
+    EXPECT_EQ(Read_file(dir + "/again.bin"), file);
+}
+
+// Files at the edges of what a script can give, each converted back.
+TEST(RecdumpScript, EdgesRoundTrip)
+{
+    const std::string block = From_hex("16 07 00 11 22 33 44 55");
+    const std::string h127(127, 'h');
+    const std::string files[] = {
+        "",
+        block,
+        Record(10, "Acme\r\0"s),                          // a CR that ends the script
+        Record(14, "node\r"),                             // likewise
+        Record(14, "node1"),                              // no line end, last
+        Record(14, "") ,                                  // empty, last
+        Record(14, "\n") + Record(3, "\x06"),             // a line end alone
+        Record(14, h127) + Record(3, "\x06"),             // the longest line, read without it
+        Record(14, h127.substr(1) + "\n") + block.substr(0, 0),
+        Record(10, "\0"s) + Record(13, "  two  blanks \0"s) + Record(10, "a\rb\0"s),
+        block + Record(2, std::string(255, 's')) + Record(7, std::string(63, 'p')) + Record(7, "12345678"),
+        block + Record(3, "\xa5") + Record(4, "\x80") + Record(5, "\x04") + Record(4, "\x00"s),
+        Record(6, "\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a\x0b\x0c\x0d") + Record(8, "\xEF\xBB\xBF"),
+        block + Record(3, "\x06") + Record(3, "\x06") + Record(3, "\x06") + Record(3, "\x06") +
+            Record(3, "\x06") + Record(3, "\x06") + Record(3, "\x06") + Record(3, "\x06") + Record(3, "\x06") +
+            Record(3, "\x06") + Record(3, "\x06") + Record(3, "\x06") + Record(3, "\x06") + Record(14, "x"),
+    };
+    std::string dir = Scratch_dir();
+    for (const std::string &file : files) {
+        Write_file(dir + "/f.bin", file);
+        Program_result back = Run_program(RECDUMP, {"-s", dir + "/f.bin"}, dir);
+        ASSERT_EQ(back.status, 0) << testing::PrintToString(file) << back.err;
+        Write_file(dir + "/back.txt", back.out);
+        Program_result again = Run_program(TROSKET, {dir + "/back.txt", dir + "/again.bin"}, dir);
+        EXPECT_EQ(again.status, 0) << testing::PrintToString(back.out) << again.out;
+        EXPECT_EQ(Read_file(dir + "/again.bin"), file) << testing::PrintToString(back.out);
+    }
+}
+
+TEST(RecdumpScript, RefusesWhatNoScriptGives)
+{
+    const std::string block = From_hex("16 07 00 11 22 33 44 55");
+    std::string sixteen;
+    for (int i = 0; i < 16; ++i)
+        sixteen += Record(3, "\x06");
+    struct Refusal {
+        std::string file;
+        std::string err;
+    };
+    const Refusal refusals[] = {
+        {sixteen, "offset 60: channel is past the 15 settings of a script"},
+        {block + sixteen.substr(4), "offset 64: channel is past the 15 settings of a script"},
+        {Record(2, "my net"), "offset 0: ssid holds a blank"},
+        {Record(9, "pass\tword"), "offset 0: password holds a blank"},
+        {Record(8, ""), "offset 0: user-name is empty"},
+        {Record(2, "a\0b"s), "offset 0: ssid holds a 0x00 byte"},
+        {Record(3, "\x06") + Record(11, "VW\n2400\0"s), "offset 4: model-number holds a line end"},
+        {Record(12, "a\0b\0"s), "offset 0: model-type holds a 0x00 byte"},
+        {Record(10, "Acme\r\0"s) + Record(3, "\x06"), "offset 0: manufacturer ends in a carriage return"},
+        {Record(3, "\xa6"), "offset 0: channel 166, expected 0 to 165"},
+        {Record(4, "\x81"), "offset 0: security 129, expected 0 to 128"},
+        {Record(5, "\x00"s), "offset 0: wep-index 0, expected 1 to 4"},
+        {Record(4, "\x01\x02"), "offset 0: security of 2 bytes, expected 1"},
+        {Record(6, "\x01\x02\x03\x04\x05\x06"), "offset 0: wep-key of 6 bytes, expected 5 or 13"},
+        {Record(7, "1234567"), "offset 0: passphrase of 7 characters, expected 8 to 63"},
+        {Record(7, std::string(64, 'p')), "offset 0: passphrase of 64 characters, expected 8 to 63"},
+        {Record(14, "node1") + Record(3, "\x06"), "offset 0: host-name without its line end is not the last record"},
+        {Record(14, "") + Record(3, "\x06"), "offset 0: host-name without its line end is not the last record"},
+        {Record(14, "node1\r\n"), "offset 0: host-name ends in a carriage return"},
+        {Record(14, "a\nb\n"), "offset 0: host-name holds a line end"},
+        {Record(14, std::string(128, 'h') + "\n"), "offset 0: host-name of 129 characters, expected 0 to 127"},
+        {Record(14, std::string(128, 'h')), "offset 0: host-name of 128 characters, expected 0 to 127"},
+        // A malformed file is reported as the listing reports it.
+        {Record(2, "ab") + Record(15, "x"), "offset 5: type 15, expected 2 to 14"},
+        {block + Record(3, "\x06").substr(0, 3), "offset 8: data cut short, 0 of 1 bytes"},
+    };
+    std::string dir = Scratch_dir();
+    for (const Refusal &r : refusals) {
+        Program_result run = Run_on_bytes(RECDUMP, r.file, dir);
+        Write_file(dir + "/f.bin", r.file);
+        run = Run_program(RECDUMP, {"-s", dir + "/f.bin"}, dir);
+        EXPECT_EQ(run.err, "recdump: " + r.err + "\n");
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.status, 1) << r.err;
+    }
+}
+
+// Standard streams: output that fails, input that stands past its start,
+// and closed streams never taken for files.
+TEST(RecdumpStreams, OutputFailureIsAnError)
+{
+    std::string dir = Scratch_dir();
+    Example_file(dir);
+    for (const char *option : {"-j", "-s"}) {
+        for (const std::vector<std::string> &args :
+             {std::vector<std::string>{dir + "/example.bin"}, {option, dir + "/example.bin"}}) {
+            Program_result run = Run_program_to(RECDUMP, args, dir, "/dev/full");
+            EXPECT_EQ(run.err, "recdump: stdout: No space left on device\n") << args[0];
+            EXPECT_EQ(run.status, 2);
+            run = Run_program_to(RECDUMP, args, dir, "");
+            EXPECT_EQ(run.err, "recdump: stdout: Bad file descriptor\n") << args[0];
+            EXPECT_EQ(run.status, 2);
+        }
+    }
+}
+
+TEST(RecdumpStreams, StandardInputFromWhereItStands)
+{
+    std::string dir = Scratch_dir();
+    std::string file = Example_file(dir);
+    Write_file(dir + "/tail.bin", file.substr(8));
+    Program_result tail = Run_program(RECDUMP, {dir + "/tail.bin"}, dir);
+    ASSERT_EQ(tail.status, 0);
+    const std::string in = " < '" + dir + "/example.bin'";
+    const std::string out = " > '" + dir + "/out.txt' 2> '" + dir + "/err.txt'";
+    struct Line {
+        std::string command;
+        int status;
+        std::string out;
+        std::string err;
+    };
+    const Line lines[] = {
+        {"(dd bs=8 count=1 of=/dev/null 2>/dev/null; '" RECDUMP "' -)" + in + out, 0, tail.out, ""},
+        {"dd bs=8 skip=1 2>/dev/null" + in + " | '" RECDUMP "' -" + out, 0, tail.out, ""},
+        {"'" RECDUMP "' -" + in + out, 0, EXAMPLE_DUMP, ""},
+        {"cat '" + dir + "/example.bin' | '" RECDUMP "' - >&- 2> '" + dir + "/err.txt'", 2, "",
+         "recdump: stdout: Bad file descriptor\n"},
+        {"'" RECDUMP "' - <&-" + out, 2, "", "recdump: -: Bad file descriptor\n"},
+    };
+    for (const Line &line : lines) {
+        Write_file(dir + "/out.txt", "");
+        EXPECT_EQ(Shell(line.command), line.status) << line.command;
+        EXPECT_EQ(Read_file(dir + "/out.txt"), line.out) << line.command;
+        EXPECT_EQ(Read_file(dir + "/err.txt"), line.err) << line.command;
     }
 }
 

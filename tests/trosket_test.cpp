@@ -220,6 +220,13 @@ TEST_P(Trosket, ConsoleStatusAndFile)
     if (c.status == 0) {
         EXPECT_EQ(Dumped_types(dump.out), Echoed_types(c.console));
     }
+
+    // And it converts back: the script the reader gives makes the same file.
+    Program_result back = Run_program(RECDUMP, {"-s", dir + "/out.bin"}, dir);
+    ASSERT_EQ(back.status, 0) << back.err;
+    Write_file(dir + "/back.txt", back.out);
+    EXPECT_EQ(Run_program(TROSKET, {dir + "/back.txt", dir + "/again.bin"}, dir).status, 0);
+    EXPECT_EQ(Read_file(dir + "/again.bin"), c.file);
 }
 
 INSTANTIATE_TEST_SUITE_P(Scripts, Trosket, testing::ValuesIn(CASES),
