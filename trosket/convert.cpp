@@ -14,9 +14,18 @@ struct Run {
     Script script;
     std::FILE *console;
     Image *image;
+    Given_settings *given; // nullptr: not listed
     std::int32_t type;
     Value val;
 };
+
+// Lists an accepted setting with the value as it was read.
+Step Accept(Run &run)
+{
+    if (run.given != nullptr && run.given->count < run.given->items.size())
+        run.given->items[run.given->count++] = {static_cast<unsigned>(run.type), run.val};
+    return STEP_NEXT;
+}
 
 std::span<const std::uint8_t> Bytes_of(const Value &val)
 {
@@ -57,7 +66,7 @@ Step Put(Run &run, std::span<const std::uint8_t> data, bool terminate)
 {
     if (!Image_addRecord(*run.image, static_cast<std::uint8_t>(run.type), data, terminate))
         return Refuse_read(run, SCRIPT_TOO_LONG);
-    return STEP_NEXT;
+    return Accept(run);
 }
 
 Step Put_number(Run &run, const Setting &setting)
@@ -71,6 +80,8 @@ Step Put_number(Run &run, const Setting &setting)
         return STEP_INVALID;
     }
     const std::array<std::uint8_t, 1> byte{static_cast<std::uint8_t>(number)};
+    int len = std::snprintf(run.val.text.data(), run.val.text.size(), "%d", number);
+    run.val.len = static_cast<std::size_t>(len);
     return Put(run, byte, false);
 }
 
@@ -97,7 +108,7 @@ Step Put_hex(Run &run, const Setting &setting)
         return Refuse(run, setting.refusal);
     if (setting.kind == DATA_MAC) {
         Image_setMac(*run.image, std::span(bytes).first<MAC_ADDR_LEN>());
-        return STEP_NEXT;
+        return Accept(run);
     }
     return Put(run, std::span(bytes).first(len), false);
 }
@@ -164,12 +175,15 @@ Convert_status End_after_last(Run &run)
 
 } // namespace
 
-Convert_status Convert_script(std::FILE *fpIn, std::FILE *console, Image &image)
+Convert_status Convert_script(std::FILE *fpIn, std::FILE *console, Image &image, Given_settings *given)
 {
     Run run{};
     Script_init(run.script, fpIn);
     run.console = console;
     run.image = &image;
+    run.given = given;
+    if (given != nullptr)
+        given->count = 0;
     if (Script_skipMark(run.script) == SCRIPT_READ_ERROR)
         return CONVERT_READ_ERROR;
 
