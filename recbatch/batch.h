@@ -1,0 +1,116 @@
+// A production batch: the template, the table of units, each unit's address
+// and secrets, the checks made before anything is written or issued, and
+// each unit's image, converted by the converter's own code.
+#pragma once
+
+#include "convert.h"
+#include "digest.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The settings that can be generated per unit with -g.
+inline constexpr std::array<unsigned, 3> SECRET_TYPES{ZOL_FACT_DFLT_PASSPHRASE_ID, ZOL_FACT_DFLT_PASSWORD_ID,
+                                                      ZOL_FACT_DFLT_WEP_KEY_ID};
+
+// The manifest's own columns, which a table column may not be named.
+inline constexpr std::array<const char *, 5> MANIFEST_COLUMNS{"unit", "mac", "file", "sha256", "wifi"};
+
+struct Column {
+    std::string name;
+    unsigned type; // the setting it gives, or 0 for a column carried to the manifest
+};
+
+// A refusal, a line for standard error; they are reported in table order.
+struct Fault {
+    std::size_t order; // 0 for the template and the command line, else the unit's number
+    std::string text;
+};
+
+struct Unit {
+    long line;                       // the table line its row starts on; 0 without a table
+    std::vector<std::string> cells;  // its row, one cell per column
+    std::uint64_t mac;
+    bool hasMac;
+    bool macRefused;                    // its table cell is no address
+    std::vector<std::string> generated; // one per -g setting, in -g order
+};
+
+struct Batch {
+    // What the command line asks for.
+    const char *templatePath;
+    const char *unitsPath; // nullptr without a table
+    const char *outdir;
+    const char *ledgerPath; // nullptr without a ledger
+    bool sharedSecrets;     // -S
+    bool hasBlock;          // -m
+    std::uint64_t first;
+    std::uint64_t last;
+    std::vector<unsigned> generate; // -g
+
+    Given_settings given; // the template's settings
+    std::vector<Column> columns;
+    std::vector<Unit> units;
+    std::vector<Fault> faults;
+    std::vector<unsigned> manifestTypes; // the setting of each manifest value column
+};
+
+// One value of a unit's script.
+struct Unit_value {
+    unsigned type;
+    std::string_view text; // without a host name's line end
+    bool lineEnd;          // a host name line that had its line end
+    std::size_t slot;      // its manifest value column
+    bool fromTemplate;     // the template's value, not the unit's own
+};
+
+inline constexpr std::size_t UNIT_VALUES_MAX = 64;
+
+struct Unit_values {
+    std::array<Unit_value, UNIT_VALUES_MAX> items;
+    std::size_t count;
+    std::array<char, 13> macText; // the unit's address, when it gives one
+};
+
+// Where a fault of unit was found, for its message: "units.csv:17" or "unit 17".
+std::string Unit_place(const Batch &batch, std::size_t unit);
+
+// Adds "recbatch: PLACE: NAME: WHY" to the faults.
+void Batch_fault(Batch &batch, const std::string &place, const char *name, const std::string &why);
+
+// The same for a fault of unit (from 0), placed by Unit_place.
+void Unit_fault(Batch &batch, std::size_t unit, const char *name, const std::string &why);
+
+// Converts the template and lists its settings; false when it is refused
+// (a fault) or cannot be read (errno set).
+bool Batch_template(Batch &batch, bool &readError);
+
+enum Table_result { TABLE_OK, TABLE_BAD, TABLE_READ_ERROR };
+
+// Reads the table of units from fp: its header names the columns, each row
+// is a unit. What cannot be used is a fault.
+Table_result Batch_table(Batch &batch, std::FILE *fp);
+
+// Gives each unit its address: a table cell, else the block's (assigned by
+// the caller), else the template's. Returns the units that need one from
+// the block.
+std::size_t Batch_tableAddresses(Batch &batch);
+
+// The unit's script, value by value, in script order.
+void Batch_values(const Batch &batch, const Unit &unit, Unit_values &values);
+
+// Checks every unit: its values, address and secrets, and that its image
+// converts.
+void Batch_check(Batch &batch);
+
+// Converts the unit's image; false when the converter refuses its script.
+bool Batch_image(const Batch &batch, const Unit &unit, Image &image);
+
+// The manifest's header and rows, written as CSV to out.
+void Batch_manifest(const Batch &batch, const std::vector<Digest> &digests, std::FILE *out);
+
+// The address as 00:50:c2:a1:b2:c3.
+std::string Mac_colons(std::uint64_t mac);

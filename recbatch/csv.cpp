@@ -1,0 +1,127 @@
+#include "csv.h"
+
+namespace {
+
+// What follows a field: a comma, a line end or the end of the table.
+enum Field_end { END_COMMA, END_ROW, END_BAD };
+
+// The rest of a quoted field after its opening quote; c is then the
+// character after the closing quote.
+bool Read_quoted(Csv_reader &reader, std::string &field, int &c)
+{
+    for (;;) {
+        c = std::getc(reader.fp);
+        if (c == EOF)
+            return false;
+        if (c == '"') {
+            c = std::getc(reader.fp);
+            if (c != '"')
+                return true;
+        } else if (c == '\n') {
+            ++reader.line;
+        }
+        field.push_back(static_cast<char>(c));
+    }
+}
+
+Field_end End_of_field(Csv_reader &reader, int c, const char **why)
+{
+    if (c == ',')
+        return END_COMMA;
+    if (c == '\r' && (c = std::getc(reader.fp)) != '\n') {
+        *why = "a carriage return outside quotes that ends no line";
+        return END_BAD;
+    }
+    if (c == '\n')
+        ++reader.line;
+    return END_ROW; // a line end, or the end of the table
+}
+
+// A byte order mark at the start is skipped; of one cut short, the bytes
+// read stand at the start of the first field.
+int Skip_mark(Csv_reader &reader, std::string &field)
+{
+    int c = std::getc(reader.fp);
+    if (c != 0xEF)
+        return c;
+    field.push_back('\xEF');
+    if ((c = std::getc(reader.fp)) != 0xBB)
+        return c;
+    field.push_back('\xBB');
+    if ((c = std::getc(reader.fp)) != 0xBF)
+        return c;
+    field.clear();
+    return std::getc(reader.fp);
+}
+
+} // namespace
+
+void Csv_init(Csv_reader &reader, std::FILE *fp)
+{
+    reader.fp = fp;
+    reader.line = 1;
+    reader.rowLine = 1;
+    reader.started = false;
+}
+
+Csv_result Csv_readRow(Csv_reader &reader, std::vector<std::string> &fields, const char **why)
+{
+    fields.assign(1, std::string());
+    reader.rowLine = reader.line;
+    int c = EOF;
+    if (!reader.started) {
+        reader.started = true;
+        c = Skip_mark(reader, fields.back());
+    } else {
+        c = std::getc(reader.fp);
+    }
+    if (c == EOF && fields.back().empty())
+        return std::ferror(reader.fp) ? CSV_READ_ERROR : CSV_END;
+
+    for (;;) {
+        std::string &field = fields.back();
+        if (c == '"' && field.empty()) {
+            if (!Read_quoted(reader, field, c)) {
+                *why = "a quoted field is not closed";
+                return std::ferror(reader.fp) ? CSV_READ_ERROR : CSV_BAD;
+            }
+            if (c != ',' && c != '\r' && c != '\n' && c != EOF) {
+                *why = "text after the closing quote of a field";
+                return CSV_BAD;
+            }
+        } else {
+            for (; c != ',' && c != '\r' && c != '\n' && c != EOF; c = std::getc(reader.fp)) {
+                if (c == '"') {
+                    *why = "a quote inside a field that is not quoted";
+                    return CSV_BAD;
+                }
+                field.push_back(static_cast<char>(c));
+            }
+        }
+        switch (End_of_field(reader, c, why)) {
+        case END_COMMA:
+            fields.emplace_back();
+            c = std::getc(reader.fp);
+            break;
+        case END_BAD:
+            return CSV_BAD;
+        case END_ROW:
+            return std::ferror(reader.fp) ? CSV_READ_ERROR : CSV_ROW;
+        }
+    }
+}
+
+void Csv_writeField(std::FILE *out, std::string_view field)
+{
+    if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
+        std::fwrite(field.data(), 1, field.size(), out);
+        return;
+    }
+    std::fputc('"', out);
+    for (char c : field) {
+        if (c == '"')
+            std::fputc('"', out);
+        std::fputc(c, out);
+    }
+    std::fputc('"', out);
+}

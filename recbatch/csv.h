@@ -1,0 +1,31 @@
+// CSV tables (RFC 4180): rows of comma-separated fields ending in CR LF or
+// LF; a quoted field may hold commas, line ends and doubled quotes. A UTF-8
+// byte order mark at the start of the table is skipped.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct Csv_reader {
+    std::FILE *fp;
+    long line;    // the line the next row starts on, from 1
+    long rowLine; // the line the row just read started on
+    bool started;
+};
+
+enum Csv_result {
+    CSV_ROW,        // a row was read
+    CSV_END,        // no row is left
+    CSV_BAD,        // the table is not CSV; why says how, at rowLine
+    CSV_READ_ERROR, // the stream failed
+};
+
+void Csv_init(Csv_reader &reader, std::FILE *fp);
+
+// Reads the next row into fields.
+Csv_result Csv_readRow(Csv_reader &reader, std::vector<std::string> &fields, const char **why);
+
+// Writes one field, quoted when it holds a comma, a quote or a line end.
+void Csv_writeField(std::FILE *out, std::string_view field);

@@ -1,0 +1,44 @@
+#include "digest.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <openssl/evp.h>
+
+Digest Sha256(const std::uint8_t *bytes, std::size_t len)
+{
+    Digest digest{};
+    unsigned size = 0;
+    EVP_Digest(bytes, len, digest.data(), &size, EVP_sha256(), nullptr);
+    return digest;
+}
+
+bool Sha256_file(const char *path, Digest &digest)
+{
+    std::FILE *fp = std::fopen(path, "rb");
+    if (fp == nullptr)
+        return false;
+    EVP_MD_CTX *context = EVP_MD_CTX_new();
+    bool ok = context != nullptr && EVP_DigestInit_ex(context, EVP_sha256(), nullptr) == 1;
+    std::array<unsigned char, 65536> buf{};
+    std::size_t n = 0;
+    while (ok && (n = std::fread(buf.data(), 1, buf.size(), fp)) > 0)
+        ok = EVP_DigestUpdate(context, buf.data(), n) == 1;
+    ok = ok && !std::ferror(fp);
+    int error = errno;
+    unsigned size = 0;
+    ok = ok && EVP_DigestFinal_ex(context, digest.data(), &size) == 1;
+    EVP_MD_CTX_free(context);
+    std::fclose(fp);
+    errno = error;
+    return ok;
+}
+
+std::string Digest_hex(const Digest &digest)
+{
+    std::string hex;
+    for (std::uint8_t byte : digest) {
+        hex.push_back("0123456789abcdef"[byte >> 4]);
+        hex.push_back("0123456789abcdef"[byte & 0x0f]);
+    }
+    return hex;
+}

@@ -1,0 +1,295 @@
+// recbatch: makes a production batch of images from one template, each unit
+// with its own address and secrets, every address recorded in a ledger.
+#include "batch.h"
+#include "hex.h"
+#include "ledger.h"
+#include "secret.h"
+#include "streams.h"
+#include "write.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <unordered_set>
+
+namespace {
+
+constexpr unsigned long COUNT_MAX = 16777216; // the addresses of one IEEE block
+
+int usage()
+{
+    std::fputs("usage: recbatch [-S] [-l ledger] [-m first-last] [-n count] [-u units] [-g setting]... "
+               "template outdir\n",
+               stderr);
+    return 2;
+}
+
+int Misuse(const char *why)
+{
+    std::fprintf(stderr, "recbatch: %s\n", why);
+    return 2;
+}
+
+int Fail(const char *path, int error)
+{
+    std::fprintf(stderr, "recbatch: %s: %s\n", path, std::strerror(error != 0 ? error : EIO));
+    return 2;
+}
+
+int Ledger_fail(sqlite3 *db, const char *path)
+{
+    std::fprintf(stderr, "recbatch: %s: %s\n", path, Ledger_error(db));
+    Ledger_close(db);
+    return 2;
+}
+
+int Refuse(Batch &batch)
+{
+    std::stable_sort(batch.faults.begin(), batch.faults.end(),
+                     [](const Fault &a, const Fault &b) { return a.order < b.order; });
+    for (const Fault &fault : batch.faults)
+        std::fprintf(stderr, "%s\n", fault.text.c_str());
+    return 1;
+}
+
+// Exactly 12 hex digits, as the converter reads an address.
+bool Parse_mac(const char *text, std::size_t len, std::uint64_t &mac)
+{
+    std::array<std::uint8_t, MAC_ADDR_LEN> bytes{};
+    if (!Hex_decode({text, len}, bytes))
+        return false;
+    mac = 0;
+    for (std::uint8_t byte : bytes)
+        mac = mac << 8 | byte;
+    return true;
+}
+
+// FIRST-LAST: one IEEE block of individual addresses, neither all zeros.
+const char *Parse_block(const char *text, Batch &batch)
+{
+    const char *dash = std::strchr(text, '-');
+    if (dash == nullptr || !Parse_mac(text, static_cast<std::size_t>(dash - text), batch.first) ||
+        !Parse_mac(dash + 1, std::strlen(dash + 1), batch.last))
+        return "-m: expected FIRST-LAST, 12 hex digits each";
+    if (batch.first > batch.last)
+        return "-m: FIRST is above LAST";
+    if (batch.first >> 24 != batch.last >> 24)
+        return "-m: FIRST and LAST must share their first three bytes";
+    if (batch.first >> 40 & 0x01)
+        return "-m: the group bit (0x01 of the first byte) is set";
+    if (batch.first == 0)
+        return "-m: an address of all zeros";
+    batch.hasBlock = true;
+    return nullptr;
+}
+
+// A whole decimal number from 1 to COUNT_MAX.
+bool Parse_count(const char *text, std::size_t &count)
+{
+    count = 0;
+    for (const char *c = text; *c != '\0'; ++c) {
+        if (*c < '0' || *c > '9' || count > COUNT_MAX)
+            return false;
+        count = count * 10 + static_cast<std::size_t>(*c - '0');
+    }
+    return *text != '\0' && count >= 1 && count <= COUNT_MAX;
+}
+
+const char *Parse_generate(const char *name, Batch &batch)
+{
+    unsigned type = Setting_named(name);
+    if (std::find(SECRET_TYPES.begin(), SECRET_TYPES.end(), type) == SECRET_TYPES.end())
+        return "-g: expected passphrase, password or wep-key";
+    if (std::find(batch.generate.begin(), batch.generate.end(), type) != batch.generate.end())
+        return "-g: a setting given twice";
+    batch.generate.push_back(type);
+    return nullptr;
+}
+
+// Fresh secrets for every unit, for each -g setting.
+bool Generate(Batch &batch)
+{
+    for (Unit &unit : batch.units) {
+        unit.generated.resize(batch.generate.size());
+        for (std::size_t g = 0; g < batch.generate.size(); ++g)
+            if (!(batch.generate[g] == ZOL_FACT_DFLT_WEP_KEY_ID ? Secret_key(unit.generated[g])
+                                                                 : Secret_text(unit.generated[g])))
+                return false;
+    }
+    return true;
+}
+
+// Within the ledger's transaction: the table's addresses are checked against
+// it, and the block's free addresses go to the units without one.
+bool Assign_addresses(Batch &batch, sqlite3 *db, std::size_t need)
+{
+    std::vector<std::uint64_t> macs;
+    std::unordered_set<std::uint64_t> taken;
+    for (const Unit &unit : batch.units)
+        if (unit.hasMac) {
+            macs.push_back(unit.mac);
+            taken.insert(unit.mac);
+        }
+    std::vector<long long> issuers;
+    if (db != nullptr && !Ledger_issuers(db, macs, issuers))
+        return false;
+    for (std::size_t u = 0, m = 0; db != nullptr && u < batch.units.size(); ++u)
+        if (batch.units[u].hasMac && issuers[m++] > 0)
+            Unit_fault(batch, u, "mac",
+                       Mac_colons(batch.units[u].mac) + " was issued by batch " + std::to_string(issuers[m - 1]));
+    std::vector<std::uint64_t> free;
+    if (batch.hasBlock && !Ledger_free(db, batch.first, batch.last, need, taken, free))
+        return false;
+    if (free.size() < need)
+        Batch_fault(batch, "-m", "mac",
+                    std::to_string(free.size()) + " free addresses in the block for " + std::to_string(need) + " units");
+    std::size_t next = 0;
+    for (Unit &unit : batch.units)
+        if (!unit.hasMac && next < free.size()) {
+            unit.mac = free[next++];
+            unit.hasMac = true;
+        }
+    return true;
+}
+
+// A batch of one may take the template's address.
+void Template_address(Batch &batch)
+{
+    for (std::size_t i = 0; i < batch.given.count; ++i)
+        if (batch.given.items[i].type == ZOL_FACT_DFLT_MAC_ID && batch.units.size() == 1 && !batch.units[0].hasMac)
+            batch.units[0].hasMac = Parse_mac(batch.given.items[i].value.text.data(), batch.given.items[i].value.len,
+                                              batch.units[0].mac);
+}
+
+std::string Now_utc()
+{
+    char text[32];
+    std::time_t now = std::time(nullptr);
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&now));
+    return text;
+}
+
+std::vector<Ledger_address> Issued(const Batch &batch)
+{
+    std::vector<Ledger_address> issued;
+    std::size_t serial = batch.columns.size();
+    for (std::size_t c = 0; c < batch.columns.size(); ++c)
+        if (batch.columns[c].type == 0 && batch.columns[c].name == "serial")
+            serial = c;
+    for (std::size_t u = 0; u < batch.units.size(); ++u)
+        issued.push_back({batch.units[u].mac, u + 1,
+                          serial < batch.columns.size() ? std::string_view(batch.units[u].cells[serial]) : ""});
+    return issued;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    Streams_hold();
+    Batch batch{};
+    std::size_t count = 0;
+    const char *misuse = nullptr;
+    for (int opt = 0; misuse == nullptr && (opt = getopt(argc, argv, "Sl:m:n:u:g:")) != -1;) {
+        switch (opt) {
+        case 'S': batch.sharedSecrets = true; break;
+        case 'l': batch.ledgerPath = optarg; break;
+        case 'm': misuse = Parse_block(optarg, batch); break;
+        case 'n': misuse = Parse_count(optarg, count) ? nullptr : "-n: expected a whole number from 1 to 16777216"; break;
+        case 'u': batch.unitsPath = optarg; break;
+        case 'g': misuse = Parse_generate(optarg, batch); break;
+        default: return usage();
+        }
+    }
+    if (misuse != nullptr)
+        return Misuse(misuse);
+    if (argc - optind != 2)
+        return usage();
+    if ((batch.unitsPath == nullptr) == (count == 0))
+        return Misuse("give either a table of units (-u) or their count (-n)");
+    if (batch.hasBlock && batch.ledgerPath == nullptr)
+        return Misuse("-m: needs a ledger (-l)");
+    batch.templatePath = argv[optind];
+    batch.outdir = argv[optind + 1];
+    if (struct stat st {}; lstat(batch.outdir, &st) == 0 || errno != ENOENT)
+        return Fail(batch.outdir, errno == 0 || errno == ENOENT ? EEXIST : errno);
+
+    // The inputs: the template, then the table or the count of units.
+    bool readError = false;
+    if (!Batch_template(batch, readError))
+        return readError ? Fail(batch.templatePath, errno) : Refuse(batch);
+    if (batch.unitsPath != nullptr) {
+        bool useStdin = std::strcmp(batch.unitsPath, "-") == 0;
+        std::FILE *fp = useStdin ? stdin : std::fopen(batch.unitsPath, "rb");
+        Table_result table = fp != nullptr ? Batch_table(batch, fp) : TABLE_READ_ERROR;
+        int error = errno;
+        if (fp != nullptr && !useStdin)
+            std::fclose(fp);
+        if (table == TABLE_READ_ERROR)
+            return Fail(batch.unitsPath, error);
+        if (table == TABLE_BAD)
+            return Refuse(batch);
+    } else {
+        batch.units.assign(count, Unit{});
+    }
+    for (unsigned type : batch.generate) {
+        for (const Column &column : batch.columns)
+            if (column.type == type)
+                return Misuse("-g: the table has a column for that setting");
+        if (std::count_if(batch.given.items.begin(), batch.given.items.begin() + static_cast<long>(batch.given.count),
+                          [&](const Given_setting &given) { return given.type == type; }) > 1)
+            Batch_fault(batch, batch.templatePath, Setting_of(type).name, "the template gives this setting more than once");
+    }
+    if (!Generate(batch))
+        return Fail("getrandom", errno);
+
+    // Every check, inside the ledger's transaction: what it holds cannot
+    // change before this batch's addresses are issued.
+    sqlite3 *db = nullptr;
+    if (batch.ledgerPath != nullptr && (!Ledger_open(batch.ledgerPath, &db) || !Ledger_begin(db)))
+        return Ledger_fail(db, batch.ledgerPath);
+    std::size_t need = Batch_tableAddresses(batch);
+    if (!Assign_addresses(batch, db, need))
+        return Ledger_fail(db, batch.ledgerPath);
+    Template_address(batch);
+    Batch_check(batch);
+    if (!batch.faults.empty()) {
+        Ledger_close(db); // rolls the transaction back
+        return Refuse(batch);
+    }
+    Digest templateSha256{};
+    if (!Sha256_file(batch.templatePath, templateSha256))
+        return Fail(batch.templatePath, errno);
+    std::vector<Ledger_address> issued = Issued(batch);
+    long long id = 0;
+    if (db != nullptr && (!Ledger_issue(db, {Now_utc(), Digest_hex(templateSha256), batch.outdir, batch.units.size()}, issued, &id) ||
+                          !Ledger_end(db, true)))
+        return Ledger_fail(db, batch.ledgerPath);
+
+    // Issued: from here on an interrupted run leaves no OUTDIR, and its
+    // addresses are never issued again.
+    Write_catchSignals();
+    std::vector<Digest> digests;
+    std::string path;
+    int error = 0;
+    Write_result written = Batch_write(batch, digests, isatty(STDERR_FILENO) == 1, path, error);
+    if (written == WRITE_STOPPED) {
+        Ledger_close(db);
+        std::signal(writeStop, SIG_DFL);
+        std::raise(writeStop);
+    }
+    if (written != WRITE_DONE) {
+        Ledger_close(db);
+        return Fail(path.c_str(), error);
+    }
+    if (db != nullptr && !Ledger_finish(db, id, Now_utc(), issued, digests))
+        return Ledger_fail(db, batch.ledgerPath);
+    Ledger_close(db);
+    return 0;
+}

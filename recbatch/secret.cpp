@@ -1,0 +1,55 @@
+#include "secret.h"
+
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <sys/random.h>
+
+namespace {
+
+bool Random_bytes(std::uint8_t *bytes, std::size_t len)
+{
+    while (len > 0) {
+        ssize_t got = getrandom(bytes, len, 0);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        bytes += got;
+        len -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+} // namespace
+
+bool Secret_text(std::string &out)
+{
+    // A byte below the largest multiple of the alphabet's size picks a
+    // character without bias; the bytes above it are drawn again.
+    constexpr unsigned size = SECRET_ALPHABET.size();
+    constexpr unsigned fair = 256 / size * size;
+    std::array<std::uint8_t, 32> pool{};
+    out.clear();
+    while (out.size() < SECRET_TEXT_LEN) {
+        if (!Random_bytes(pool.data(), pool.size()))
+            return false;
+        for (std::uint8_t byte : pool)
+            if (byte < fair && out.size() < SECRET_TEXT_LEN)
+                out.push_back(SECRET_ALPHABET[byte % size]);
+    }
+    return true;
+}
+
+bool Secret_key(std::string &out)
+{
+    std::array<std::uint8_t, SECRET_KEY_BYTES> key{};
+    if (!Random_bytes(key.data(), key.size()))
+        return false;
+    out.clear();
+    for (std::uint8_t byte : key) {
+        out.push_back("0123456789abcdef"[byte >> 4]);
+        out.push_back("0123456789abcdef"[byte & 0x0f]);
+    }
+    return true;
+}

@@ -1,0 +1,20 @@
+// Per-unit secrets from the kernel's random source, never from a seeded
+// generator.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// Letters and digits without the look-alikes 0 O 1 l I: 57 characters, so
+// that 16 of them carry about 93 bits.
+inline constexpr std::string_view SECRET_ALPHABET = "23456789ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmnopqrstuvwxyz";
+inline constexpr std::size_t SECRET_TEXT_LEN = 16;
+inline constexpr std::size_t SECRET_KEY_BYTES = 13; // a long WEP key, 26 hex digits
+
+// A pass phrase or password of SECRET_TEXT_LEN characters of the alphabet,
+// each drawn without bias; false when the kernel gives no random bytes.
+bool Secret_text(std::string &out);
+
+// A WEP key of SECRET_KEY_BYTES random bytes, as lower-case hex digits.
+bool Secret_key(std::string &out);
