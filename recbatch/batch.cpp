@@ -201,6 +201,13 @@ std::string Unit_place(const Batch &batch, std::size_t unit)
     return std::string(batch.unitsPath) + ":" + std::to_string(batch.units[unit].line);
 }
 
+std::string Unit_ref(const Batch &batch, std::size_t unit)
+{
+    if (batch.unitsPath == nullptr)
+        return "unit " + std::to_string(unit + 1);
+    return "line " + std::to_string(batch.units[unit].line);
+}
+
 void Batch_fault(Batch &batch, const std::string &place, const char *name, const std::string &why)
 {
     batch.faults.push_back({0, "recbatch: " + place + ": " + name + ": " + why});
@@ -392,10 +399,10 @@ void Batch_check(Batch &batch)
         std::size_t before = batch.faults.size();
         Batch_values(batch, unit, values);
 
-        if (!unit.hasMac && !unit.macRefused)
+        if (!unit.hasMac && !unit.macRefused && !batch.hasBlock) // a block short of room is a fault of its own
             Unit_fault(batch, u, "mac", "no address: give a mac column, -m, or the template's in a batch of one");
         else if (auto [at, fresh] = addresses.emplace(unit.mac, u); !fresh)
-            Unit_fault(batch, u, "mac", Mac_colons(unit.mac) + " is also that of " + Unit_place(batch, at->second));
+            Unit_fault(batch, u, "mac", Mac_colons(unit.mac) + " is also that of " + Unit_ref(batch, at->second));
         if (values.count > SCRIPT_TYPES_MAX)
             Unit_fault(batch, u, "script",
                         std::to_string(values.count) + " settings, expected at most " + std::to_string(SCRIPT_TYPES_MAX));
@@ -435,7 +442,7 @@ void Batch_check(Batch &batch)
                     continue;
                 }
                 if (auto [at, fresh] = secrets[s].emplace(value.text, u); !fresh)
-                    Unit_fault(batch, u, Name_of(value.type), "the same as that of " + Unit_place(batch, at->second));
+                    Unit_fault(batch, u, Name_of(value.type), "the same as that of " + Unit_ref(batch, at->second));
                 if (const char *why = unit.hasMac ? Derived_from(value.text, unit.mac, Serial_of(batch, unit)) : nullptr)
                     Unit_fault(batch, u, Name_of(value.type), why);
             }

@@ -78,6 +78,9 @@ struct Unit_values {
 // Where a fault of unit was found, for its message: "units.csv:17" or "unit 17".
 std::string Unit_place(const Batch &batch, std::size_t unit);
 
+// Another unit as a message names it: "line 17" or "unit 17".
+std::string Unit_ref(const Batch &batch, std::size_t unit);
+
 // Adds "recbatch: PLACE: NAME: WHY" to the faults.
 void Batch_fault(Batch &batch, const std::string &place, const char *name, const std::string &why);
 

@@ -196,6 +196,7 @@ int main(int argc, char *argv[])
     Batch batch{};
     std::size_t count = 0;
     const char *misuse = nullptr;
+    opterr = 0; // usage() says what is wrong
     for (int opt = 0; misuse == nullptr && (opt = getopt(argc, argv, "Sl:m:n:u:g:")) != -1;) {
         switch (opt) {
         case 'S': batch.sharedSecrets = true; break;

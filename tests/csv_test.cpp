@@ -1,0 +1,116 @@
+// The CSV reader on tables of RFC 4180 and on what breaks it; the writer's
+// quoting read back by the reader.
+#include "csv.h"
+
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+using namespace std::string_literals;
+
+namespace {
+
+using Rows = std::vector<std::vector<std::string>>;
+
+struct Read {
+    Rows rows;
+    std::vector<long> lines; // where each row started
+    Csv_result end;
+    std::string why;
+    long line; // of the row at fault
+};
+
+Read Read_all(std::string text)
+{
+    Read got{{}, {}, CSV_END, "", 0};
+    std::FILE *fp = text.empty() ? std::fopen("/dev/null", "r") : fmemopen(text.data(), text.size(), "r");
+    Csv_reader reader{};
+    Csv_init(reader, fp);
+    std::vector<std::string> fields;
+    const char *why = nullptr;
+    while ((got.end = Csv_readRow(reader, fields, &why)) == CSV_ROW) {
+        got.rows.push_back(fields);
+        got.lines.push_back(reader.rowLine);
+    }
+    if (got.end == CSV_BAD) {
+        got.why = why;
+        got.line = reader.rowLine;
+    }
+    std::fclose(fp);
+    return got;
+}
+
+TEST(Csv, ReadsRfc4180Tables)
+{
+    struct Case {
+        std::string text;
+        Rows rows;
+        std::vector<long> lines;
+    };
+    const Case cases[] = {
+        {"", {}, {}},
+        {"a,b\r\n1,2\r\n", {{"a", "b"}, {"1", "2"}}, {1, 2}},
+        {"a,b\n1,2", {{"a", "b"}, {"1", "2"}}, {1, 2}},
+        {"\xEF\xBB\xBF" "a\n", {{"a"}}, {1}},
+        {"\xEF\xBB" "a\n", {{"\xEF\xBB" "a"}}, {1}},
+        {"a,,\n,x,\n", {{"a", "", ""}, {"", "x", ""}}, {1, 2}},
+        {"\"a,b\",\"say \"\"hi\"\"\"\n", {{"a,b", "say \"hi\""}}, {1}},
+        {"\"two\r\nlines\",x\r\nnext,y\r\n", {{"two\r\nlines", "x"}, {"next", "y"}}, {1, 3}},
+        {"\"\",\"\"\n", {{"", ""}}, {1}},
+        {"a\n\nb\n", {{"a"}, {""}, {"b"}}, {1, 2, 3}},
+        {"a b , c\t\n", {{"a b ", " c\t"}}, {1}},
+        {"x\0y,z\n"s, {{"x\0y"s, "z"}}, {1}},
+    };
+    for (const Case &c : cases) {
+        Read got = Read_all(c.text);
+        SCOPED_TRACE(testing::PrintToString(c.text));
+        EXPECT_EQ(got.end, CSV_END);
+        EXPECT_EQ(got.rows, c.rows);
+        EXPECT_EQ(got.lines, c.lines);
+    }
+}
+
+TEST(Csv, RefusesWhatIsNotCsv)
+{
+    struct Case {
+        std::string text;
+        long line;
+        std::string why;
+    };
+    const Case cases[] = {
+        {"a\n\"open,\nstill\n", 2, "a quoted field is not closed"},
+        {"a\n\"q\"x\n", 2, "text after the closing quote of a field"},
+        {"a\nb\"c\n", 2, "a quote inside a field that is not quoted"},
+        {"\xEF\"a\"\n", 1, "a quote inside a field that is not quoted"},
+        {"a\rb\n", 1, "a carriage return outside quotes that ends no line"},
+    };
+    for (const Case &c : cases) {
+        Read got = Read_all(c.text);
+        SCOPED_TRACE(testing::PrintToString(c.text));
+        EXPECT_EQ(got.end, CSV_BAD);
+        EXPECT_EQ(got.line, c.line);
+        EXPECT_EQ(got.why, c.why);
+    }
+}
+
+// Whatever a field holds, the writer's quoting reads back as that field.
+TEST(Csv, WrittenFieldsReadBack)
+{
+    const std::vector<std::string> fields{"plain", "a,b", "say \"hi\"", "two\r\nlines", "", "\n", "\"", " x "};
+    char *text = nullptr;
+    std::size_t size = 0;
+    std::FILE *out = open_memstream(&text, &size);
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (i > 0)
+            std::fputc(',', out);
+        Csv_writeField(out, fields[i]);
+    }
+    std::fputs("\r\n", out);
+    std::fclose(out);
+    Read got = Read_all(std::string(text, size));
+    std::free(text);
+    EXPECT_EQ(got.rows, Rows{fields});
+}
+
+} // namespace

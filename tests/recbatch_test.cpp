@@ -1,0 +1,442 @@
+// The batch maker run as a program: its refusals, the images it makes
+// against what the converter makes of each unit's script, the ledger across
+// runs, runs at once and runs killed.
+#include "csv.h"
+#include "digest.h"
+#include "harness.h"
+#include "secret.h"
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <map>
+#include <set>
+#include <spawn.h>
+#include <sqlite3.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <vector>
+
+extern char **environ;
+
+using namespace std::string_literals;
+
+namespace {
+
+const std::string USAGE = "usage: recbatch [-S] [-l ledger] [-m first-last] [-n count] [-u units] [-g setting]... "
+                          "template outdir\n";
+const std::string BLOCK = "0050c2000000-0050c2ffffff";
+
+using Table = std::vector<std::vector<std::string>>;
+
+Table Read_csv(const std::string &path)
+{
+    Table rows;
+    std::FILE *fp = std::fopen(path.c_str(), "rb");
+    if (fp == nullptr)
+        return rows;
+    Csv_reader reader{};
+    Csv_init(reader, fp);
+    std::vector<std::string> fields;
+    const char *why = nullptr;
+    while (Csv_readRow(reader, fields, &why) == CSV_ROW)
+        rows.push_back(fields);
+    std::fclose(fp);
+    return rows;
+}
+
+// The column of a manifest row by the name in its header.
+std::string Cell(const Table &manifest, std::size_t row, const std::string &name)
+{
+    auto at = std::find(manifest[0].begin(), manifest[0].end(), name);
+    return at == manifest[0].end() ? "<no column>" : manifest[row][static_cast<std::size_t>(at - manifest[0].begin())];
+}
+
+// Rows of one query, each row's columns joined by '|'.
+std::string Query(const std::string &ledger, const std::string &sql)
+{
+    sqlite3 *db = nullptr;
+    std::string out;
+    if (sqlite3_open_v2(ledger.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_busy_timeout(db, 5000);
+        sqlite3_exec(
+            db, sql.c_str(),
+            [](void *text, int n, char **values, char **) {
+                auto *s = static_cast<std::string *>(text);
+                for (int i = 0; i < n; ++i)
+                    *s += (i > 0 ? "|" : "") + std::string(values[i] != nullptr ? values[i] : "NULL");
+                *s += "\n";
+                return 0;
+            },
+            &out, nullptr);
+    }
+    sqlite3_close(db);
+    return out;
+}
+
+std::string Macs_of(const Table &manifest)
+{
+    std::string macs;
+    for (std::size_t row = 1; row < manifest.size(); ++row)
+        macs += Cell(manifest, row, "mac") + " ";
+    return macs;
+}
+
+struct Refusal {
+    const char *name;
+    std::string units;             // the table, u.csv
+    std::vector<std::string> args; // T, U, L and O stand for the template, table, ledger and OUTDIR
+    int status;
+    std::string err;               // with D for the scratch folder
+    std::string templateText = ""; // instead of the example
+};
+
+void PrintTo(const Refusal &r, std::ostream *os)
+{
+    *os << r.name;
+}
+
+const std::string PASS_COLUMNS = "mac,passphrase,password,wep-key\n";
+
+const Refusal REFUSALS[] = {
+    // The command line: status 2.
+    {"no_arguments", "", {}, 2, USAGE},
+    {"unknown_option", "", {"-x", "T", "O"}, 2, USAGE},
+    {"one_operand", "", {"-n", "2", "T"}, 2, USAGE},
+    {"neither_table_nor_count", "", {"T", "O"}, 2, "recbatch: give either a table of units (-u) or their count (-n)\n"},
+    {"both_table_and_count", "mac\n", {"-u", "U", "-n", "2", "T", "O"}, 2,
+     "recbatch: give either a table of units (-u) or their count (-n)\n"},
+    {"count_zero", "", {"-n", "0", "T", "O"}, 2, "recbatch: -n: expected a whole number from 1 to 16777216\n"},
+    {"count_not_a_word", "", {"-n", "12x", "T", "O"}, 2, "recbatch: -n: expected a whole number from 1 to 16777216\n"},
+    {"count_too_large", "", {"-n", "16777217", "T", "O"}, 2,
+     "recbatch: -n: expected a whole number from 1 to 16777216\n"},
+    {"block_without_ledger", "", {"-n", "2", "-m", BLOCK, "T", "O"}, 2, "recbatch: -m: needs a ledger (-l)\n"},
+    {"block_not_two_addresses", "", {"-l", "L", "-n", "2", "-m", "0050c2-0050c3", "T", "O"}, 2,
+     "recbatch: -m: expected FIRST-LAST, 12 hex digits each\n"},
+    {"block_backwards", "", {"-l", "L", "-n", "2", "-m", "0050c2000010-0050c2000001", "T", "O"}, 2,
+     "recbatch: -m: FIRST is above LAST\n"},
+    {"block_across_two", "", {"-l", "L", "-n", "2", "-m", "0050c2000000-0050c3000000", "T", "O"}, 2,
+     "recbatch: -m: FIRST and LAST must share their first three bytes\n"},
+    {"block_group_bit", "", {"-l", "L", "-n", "2", "-m", "0150c2000000-0150c2ffffff", "T", "O"}, 2,
+     "recbatch: -m: the group bit (0x01 of the first byte) is set\n"},
+    {"block_all_zeros", "", {"-l", "L", "-n", "2", "-m", "000000000000-000000000009", "T", "O"}, 2,
+     "recbatch: -m: an address of all zeros\n"},
+    {"generate_not_a_secret", "", {"-n", "2", "-g", "ssid", "T", "O"}, 2,
+     "recbatch: -g: expected passphrase, password or wep-key\n"},
+    {"generate_twice", "", {"-n", "2", "-g", "password", "-g", "password", "T", "O"}, 2,
+     "recbatch: -g: a setting given twice\n"},
+    {"generate_and_column", "mac,password\n0050c2aa0001,Secret-0001\n", {"-u", "U", "-g", "password", "T", "O"}, 2,
+     "recbatch: -g: the table has a column for that setting\n"},
+    {"outdir_exists", "", {"-n", "1", "T", "D"}, 2, "recbatch: D: File exists\n"},
+    {"template_missing", "", {"-n", "1", "D/none.txt", "O"}, 2, "recbatch: D/none.txt: No such file or directory\n"},
+    {"table_missing", "", {"-u", "D/none.csv", "T", "O"}, 2, "recbatch: D/none.csv: No such file or directory\n"},
+
+    // The template and the table: status 1.
+    {"template_refused", "", {"-n", "1", "T", "O"}, 1, "recbatch: T: passphrase: In valid pass phrase\n", "7 short\n"},
+    {"table_not_csv", "mac\n\"0050c2aa0001\n", {"-u", "U", "T", "O"}, 1,
+     "recbatch: U:2: csv: a quoted field is not closed\n"},
+    {"table_empty", "", {"-u", "U", "T", "O"}, 1, "recbatch: U:1: csv: no header row\n"},
+    {"table_without_units", "mac\n", {"-u", "U", "T", "O"}, 1, "recbatch: U: table: no units\n"},
+    {"column_twice", "mac,mac\n0050c2aa0001,0050c2aa0002\n", {"-u", "U", "T", "O"}, 1,
+     "recbatch: U:1: mac: a second column of that name\n"},
+    {"column_of_the_manifest", "mac,file\n0050c2aa0001,x\n", {"-u", "U", "T", "O"}, 1,
+     "recbatch: U:1: file: a column that the manifest makes itself\n"},
+    {"column_for_a_setting_given_twice", "mac,channel\n0050c2aa0001,6\n", {"-u", "U", "T", "O"}, 1,
+     "recbatch: U:1: channel: the template gives this setting more than once\n", "3 6\n3 11\n"},
+    {"row_of_wrong_width", "mac,serial\n0050c2aa0001\n0050c2aa0002,S2,x\n", {"-S", "-u", "U", "T", "O"}, 1,
+     "recbatch: U:2: row: 1 fields, expected 2\nrecbatch: U:3: row: 3 fields, expected 2\n"},
+
+    // Values no script can carry, or that the converter refuses; every
+    // fault of every row is named, in table order.
+    {"values_refused",
+     "mac,ssid,channel,manufacturer,passphrase\n"
+     "0050c2aa0001,my net,6,Acme,passphrase-1\n"
+     "0050c2aa0002,net2,0x0B,\"two\nlines\",short77\n"
+     "zz,net\0\x33,166,Acme,passphrase-3\n"s,
+     {"-S", "-u", "U", "T", "O"}, 1,
+     "recbatch: U:2: ssid: holds a blank\n"
+     "recbatch: U:3: manufacturer: holds a line end\n"
+     "recbatch: U:3: channel: \"0x0B\", expected a whole number from 0 to 165\n"
+     "recbatch: U:3: passphrase: 7 characters, expected 8 to 63\n"
+     "recbatch: U:5: mac: \"zz\", expected 12 hex digits\n"
+     "recbatch: U:5: ssid: holds a 0x00 byte\n"
+     "recbatch: U:5: channel: \"166\", expected a whole number from 0 to 165\n"},
+    {"too_many_settings", "mac,ssid\n0050c2aa0001,net\n", {"-S", "-u", "U", "T", "O"}, 1,
+     "recbatch: U:2: script: 16 settings, expected at most 15\n",
+     "1 0050c2000000\n3 1\n3 2\n3 3\n3 4\n3 5\n3 6\n3 7\n3 8\n3 9\n3 10\n3 11\n3 12\n3 13\n3 14\n"},
+    {"host_name_must_stay_last", "mac,ssid\n0050c2aa0001,net\n", {"-u", "U", "T", "O"}, 1,
+     "recbatch: T: host-name: has no line end in the template, so it must be the last setting\n", "14 node1"},
+
+    // Addresses.
+    {"address_twice", "mac,serial\n0050c2aa0001,S1\n0050C2AA0001,S2\n", {"-S", "-u", "U", "T", "O"}, 1,
+     "recbatch: U:3: mac: 00:50:c2:aa:00:01 is also that of line 2\n"},
+    {"address_in_the_ledger", "mac\n0050c2000001\n", {"-l", "L", "-u", "U", "T", "O"}, 1,
+     "recbatch: U:2: mac: 00:50:c2:00:00:01 was issued by batch 1\n"},
+    {"block_too_small", "", {"-S", "-l", "L", "-m", "0050c2000000-0050c2000004", "-n", "3", "T", "O"}, 1,
+     "recbatch: -m: mac: 2 free addresses in the block for 3 units\n"},
+    {"template_address_for_two", "", {"-S", "-n", "2", "T", "O"}, 1,
+     "recbatch: unit 1: mac: no address: give a mac column, -m, or the template's in a batch of one\n"
+     "recbatch: unit 2: mac: no address: give a mac column, -m, or the template's in a batch of one\n"},
+    {"no_address", "serial\nS1\n", {"-u", "U", "T", "O"}, 1,
+     "recbatch: U:2: mac: no address: give a mac column, -m, or the template's in a batch of one\n", "2 net\n"},
+
+    // Secrets.
+    {"template_secrets_shared", "", {"-l", "L", "-m", BLOCK, "-n", "2", "-g", "passphrase", "T", "O"}, 1,
+     "recbatch: T: password: the same for every unit: give it per unit with -u or -g, or allow that with -S\n"
+     "recbatch: T: wep-key: the same for every unit: give it per unit with -u or -g, or allow that with -S\n"},
+    {"secrets_repeated", PASS_COLUMNS + "0050c2aa0001,pass-phrase-1,Pw-1,a1a2a3a4a5\n"
+                                        "0050c2aa0002,pass-phrase-1,Pw-2,a1a2a3a4a5\n",
+     {"-u", "U", "T", "O"}, 1,
+     "recbatch: U:3: passphrase: the same as that of line 2\nrecbatch: U:3: wep-key: the same as that of line 2\n"},
+    {"secrets_from_public_identifiers",
+     "serial,mac,passphrase,password,wep-key\n"
+     "SN-7731,0050c2aa0001,x-0050C2AA0001-x,Pw-1,b1b2b3b4b5\n"
+     "SN-7732,0050c2aa0002,pass-phrase-2,aa0002!,b1b2b3b4b6\n"
+     "SN-7733,0050c2aa0003,pass-phrase-3,mine-sn-7733,b1b2b3b4b7\n",
+     {"-u", "U", "T", "O"}, 1,
+     "recbatch: U:2: passphrase: holds the unit's address, a public identifier\n"
+     "recbatch: U:3: password: holds the unit's address, a public identifier\n"
+     "recbatch: U:4: password: holds the unit's serial, a public identifier\n"},
+};
+
+class RecbatchRefusal : public testing::TestWithParam<Refusal> {};
+
+// Each refusal: its status and lines, no OUTDIR, nothing more in the ledger.
+TEST_P(RecbatchRefusal, NothingWrittenOrIssued)
+{
+    const Refusal &r = GetParam();
+    std::string dir = Scratch_dir();
+    std::string tpl = dir + "/t.txt";
+    Write_file(tpl, r.templateText.empty() ? Read_file(EXAMPLE_SCRIPT) : r.templateText);
+    Write_file(dir + "/u.csv", r.units);
+    // The ledger holds one batch, of 00:50:c2:00:00:00 to 00:50:c2:00:00:02.
+    std::string ledger = dir + "/l.db";
+    ASSERT_EQ(Run_program(RECBATCH, {"-S", "-l", ledger, "-m", BLOCK, "-n", "3", EXAMPLE_SCRIPT, dir + "/first"}, dir)
+                  .status,
+              0);
+    const std::string before = Query(ledger, "SELECT * FROM address");
+
+    std::vector<std::string> args;
+    for (const std::string &arg : r.args) {
+        std::string a = arg == "T" ? tpl : arg == "U" ? dir + "/u.csv" : arg == "L" ? ledger : arg == "O" ? dir + "/out" : arg;
+        if (a == "D" || a.starts_with("D/"))
+            a = dir + a.substr(1);
+        args.push_back(a);
+    }
+    std::string err = r.err;
+    for (auto [from, to] : {std::pair<std::string, std::string>{"D", dir}, {"T", tpl}, {"U", dir + "/u.csv"}})
+        for (std::size_t at = 0; (at = err.find("recbatch: " + from, at)) != std::string::npos; at += to.size())
+            err.replace(at + 10, from.size(), to);
+    Program_result run = Run_program(RECBATCH, args, dir);
+    EXPECT_EQ(run.err, err);
+    EXPECT_EQ(run.status, r.status);
+    EXPECT_EQ(run.out, "");
+    EXPECT_FALSE(File_exists(dir + "/out"));
+    EXPECT_EQ(Query(ledger, "SELECT * FROM address"), before);
+    EXPECT_EQ(Query(ledger, "SELECT count(*) FROM batch"), "1\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Inputs, RecbatchRefusal, testing::ValuesIn(REFUSALS),
+                         [](const testing::TestParamInfo<Refusal> &info) { return info.param.name; });
+
+// What the converter makes of a unit's script: the template's lines, each
+// value taken from the unit's manifest row.
+std::string Unit_script(const Table &manifest, std::size_t row)
+{
+    const char *names[] = {"",           "mac",          "ssid",         "channel",    "security",
+                           "wep-index",  "wep-key",      "passphrase",   "user-name",  "password",
+                           "manufacturer", "model-number", "model-type", "device-name", "host-name"};
+    std::string script;
+    std::string line;
+    std::string text = Read_file(EXAMPLE_SCRIPT);
+    for (std::size_t at = 0; at < text.size(); at = text.find('\n', at) + 1) {
+        int type = std::atoi(text.c_str() + at);
+        std::string value = Cell(manifest, row, names[type]);
+        if (type == 1)
+            value.erase(std::remove(value.begin(), value.end(), ':'), value.end());
+        script += std::to_string(type) + " " + value + "\n";
+    }
+    return script;
+}
+
+TEST(RecbatchBatch, EveryImageIsTheConvertersOwn)
+{
+    std::string dir = Scratch_dir();
+    std::string units = "serial,ssid\n";
+    for (int i = 1; i <= 200; ++i)
+        units += "SN-" + std::to_string(1000 + i) + ",net-" + std::to_string(i) + "\n";
+    Write_file(dir + "/u.csv", units);
+    Program_result run = Run_program(RECBATCH,
+                                     {"-l", dir + "/l.db", "-m", "0050c2aa0000-0050c2aaffff", "-u", dir + "/u.csv", "-g",
+                                      "passphrase", "-g", "password", "-g", "wep-key", EXAMPLE_SCRIPT, dir + "/out"},
+                                     dir);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    Table manifest = Read_csv(dir + "/out/manifest.csv");
+    ASSERT_EQ(manifest.size(), 201u);
+    EXPECT_EQ(manifest[0], (std::vector<std::string>{"unit", "serial", "mac", "ssid", "channel", "security",
+                                                     "wep-index", "wep-key", "passphrase", "user-name", "password",
+                                                     "manufacturer", "model-number", "model-type", "device-name",
+                                                     "host-name", "file", "sha256", "wifi"}));
+    struct stat st {};
+    ASSERT_EQ(stat((dir + "/out/manifest.csv").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    std::string previous;
+    for (std::size_t row = 1; row < manifest.size(); ++row) {
+        std::string mac = Cell(manifest, row, "mac");
+        EXPECT_GT(mac, previous) << "addresses ascend, each once";
+        previous = mac;
+        EXPECT_EQ(Cell(manifest, row, "unit"), std::to_string(row));
+        EXPECT_EQ(Cell(manifest, row, "serial"), "SN-" + std::to_string(1000 + row));
+        std::string image = dir + "/out/" + Cell(manifest, row, "file");
+        Write_file(dir + "/unit.txt", Unit_script(manifest, row));
+        ASSERT_EQ(Run_program(TROSKET, {dir + "/unit.txt", dir + "/unit.bin"}, dir).status, 0);
+        std::string bytes = Read_file(image);
+        EXPECT_EQ(bytes, Read_file(dir + "/unit.bin")) << row;
+        EXPECT_EQ(Cell(manifest, row, "sha256"),
+                  Digest_hex(Sha256(reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size())));
+        EXPECT_EQ(Run_program(HALVIK, {image}, dir).status, 0);
+        EXPECT_EQ(Run_program(RECDUMP, {image}, dir).status, 0);
+        EXPECT_EQ(Cell(manifest, row, "wifi"), "WIFI:T:WPA;S:net-" + std::to_string(row) + ";P:" +
+                                                   Cell(manifest, row, "passphrase") + ";;");
+        EXPECT_EQ(Cell(manifest, row, "wep-key").size(), 26u);
+    }
+    EXPECT_EQ(Query(dir + "/l.db", "SELECT id, units, outdir, finished IS NOT NULL FROM batch"),
+              "1|200|" + dir + "/out|1\n");
+    EXPECT_EQ(Query(dir + "/l.db", "SELECT count(*), count(DISTINCT sha256) FROM address WHERE batch = 1"),
+              "200|200\n");
+    EXPECT_EQ(Query(dir + "/l.db", "SELECT serial FROM address WHERE mac = '0050c2aa0000'"), "SN-1001\n");
+}
+
+TEST(RecbatchBatch, GeneratedPassPhrasesAreDistinctAndFromTheAlphabet)
+{
+    std::string dir = Scratch_dir();
+    Program_result run = Run_program(
+        RECBATCH, {"-S", "-l", dir + "/l.db", "-m", BLOCK, "-n", "10000", "-g", "passphrase", EXAMPLE_SCRIPT, dir + "/out"},
+        dir);
+    ASSERT_EQ(run.status, 0) << run.err;
+    Table manifest = Read_csv(dir + "/out/manifest.csv");
+    ASSERT_EQ(manifest.size(), 10001u);
+    std::set<std::string> phrases;
+    for (std::size_t row = 1; row < manifest.size(); ++row) {
+        std::string phrase = Cell(manifest, row, "passphrase");
+        EXPECT_EQ(phrase.size(), SECRET_TEXT_LEN);
+        EXPECT_EQ(phrase.find_first_not_of(SECRET_ALPHABET), std::string::npos) << phrase;
+        phrases.insert(phrase);
+    }
+    EXPECT_EQ(phrases.size(), 10000u);
+    EXPECT_EQ(SECRET_ALPHABET.find_first_of("0O1lI"), std::string::npos);
+}
+
+// Every field of the Wi-Fi text: WPA, WEP or none, special characters escaped.
+TEST(RecbatchBatch, WifiTextForLabels)
+{
+    struct Case {
+        std::string templateText;
+        std::string wifi;
+    };
+    const Case cases[] = {
+        {"1 0050c2aa0001\n2 a;b,c:d\"e\\f\n7 p;ss:wo,rd\\\"\n", "WIFI:T:WPA;S:a\\;b\\,c\\:d\\\"e\\\\f;P:p\\;ss\\:wo\\,rd\\\\\\\";;"},
+        {"1 0050c2aa0001\n2 net\n6 a1b2c3d4e5\n", "WIFI:T:WEP;S:net;P:a1b2c3d4e5;;"},
+        {"1 0050c2aa0001\n2 net\n", "WIFI:T:nopass;S:net;;"},
+    };
+    std::string dir = Scratch_dir();
+    for (const Case &c : cases) {
+        Write_file(dir + "/t.txt", c.templateText);
+        std::filesystem::remove_all(dir + "/out");
+        Program_result run = Run_program(RECBATCH, {"-n", "1", dir + "/t.txt", dir + "/out"}, dir);
+        ASSERT_EQ(run.status, 0) << run.err;
+        Table manifest = Read_csv(dir + "/out/manifest.csv");
+        ASSERT_EQ(manifest.size(), 2u);
+        EXPECT_EQ(Cell(manifest, 1, "wifi"), c.wifi);
+        EXPECT_EQ(Cell(manifest, 1, "file"), "0050c2aa0001.bin");
+    }
+}
+
+TEST(RecbatchLedger, ASecondRunContinuesWhereTheFirstStopped)
+{
+    std::string dir = Scratch_dir();
+    std::string ledger = dir + "/l.db";
+    // A table address inside the block is passed over by the block's units.
+    Write_file(dir + "/u.csv", "mac\n0050c2000001\n\n\n");
+    std::vector<std::string> common{"-S", "-l", ledger, "-m", BLOCK};
+    auto run = [&](std::vector<std::string> more) {
+        std::vector<std::string> args = common;
+        args.insert(args.end(), more.begin(), more.end());
+        return Run_program(RECBATCH, args, dir);
+    };
+    ASSERT_EQ(run({"-u", dir + "/u.csv", EXAMPLE_SCRIPT, dir + "/one"}).status, 0);
+    ASSERT_EQ(run({"-n", "2", EXAMPLE_SCRIPT, dir + "/two"}).status, 0);
+    EXPECT_EQ(Macs_of(Read_csv(dir + "/one/manifest.csv")), "00:50:c2:00:00:01 00:50:c2:00:00:00 00:50:c2:00:00:02 ");
+    EXPECT_EQ(Macs_of(Read_csv(dir + "/two/manifest.csv")), "00:50:c2:00:00:03 00:50:c2:00:00:04 ");
+    EXPECT_EQ(Query(ledger, "SELECT mac, batch, unit FROM address ORDER BY mac"),
+              "0050c2000000|1|2\n0050c2000001|1|1\n0050c2000002|1|3\n0050c2000003|2|1\n0050c2000004|2|2\n");
+}
+
+TEST(RecbatchLedger, TwoRunsAtOnceIssueDisjointAddresses)
+{
+    std::string dir = Scratch_dir();
+    std::string command;
+    for (const char *name : {"a", "b"})
+        command += "'" RECBATCH "' -S -l '" + dir + "/l.db' -m " + BLOCK + " -n 400 '" EXAMPLE_SCRIPT "' '" + dir + "/" +
+                   name + "' 2>'" + dir + "/" + name + ".err'; echo $? > '" + dir + "/" + name + ".status' & ";
+    ASSERT_EQ(std::system((command + "wait").c_str()), 0);
+    std::set<std::string> macs;
+    for (const char *name : {"a", "b"}) {
+        EXPECT_EQ(Read_file(dir + "/" + name + ".status"), "0\n") << Read_file(dir + "/" + name + ".err");
+        Table manifest = Read_csv(dir + "/" + name + "/manifest.csv");
+        for (std::size_t row = 1; row < manifest.size(); ++row)
+            macs.insert(Cell(manifest, row, "mac"));
+    }
+    EXPECT_EQ(macs.size(), 800u);
+    EXPECT_EQ(Query(dir + "/l.db", "SELECT count(*), min(mac), max(mac) FROM address"),
+              "800|0050c2000000|0050c200031f\n");
+}
+
+// A run stopped once its addresses are issued leaves no OUTDIR (nor, on
+// SIGTERM, its hidden folder), and its addresses are never issued again.
+TEST(RecbatchLedger, AKilledRunLeavesNoOutdirAndItsAddressesStayIssued)
+{
+    for (int signal : {SIGKILL, SIGTERM}) {
+        std::string dir = Scratch_dir();
+        std::string ledger = dir + "/l.db";
+        std::vector<std::string> args{RECBATCH, "-S", "-l", ledger, "-m", BLOCK, "-n", "60000", EXAMPLE_SCRIPT,
+                                      dir + "/out"};
+        std::vector<char *> argv;
+        for (std::string &arg : args)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        pid_t pid = 0;
+        ASSERT_EQ(posix_spawn(&pid, RECBATCH, nullptr, nullptr, argv.data(), environ), 0);
+        auto start = std::chrono::steady_clock::now();
+        while (Query(ledger, "SELECT count(*) FROM batch") != "1\n" &&
+               std::chrono::steady_clock::now() - start < std::chrono::seconds(60))
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        kill(pid, signal);
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before it was stopped";
+        EXPECT_EQ(WTERMSIG(status), signal);
+        EXPECT_FALSE(File_exists(dir + "/out"));
+        if (signal == SIGTERM) {
+            std::size_t left = 0;
+            for (const auto &entry : std::filesystem::directory_iterator(dir))
+                left += entry.path().filename().string().starts_with(".out.");
+            EXPECT_EQ(left, 0u);
+        }
+        EXPECT_EQ(Query(ledger, "SELECT count(*), finished IS NULL FROM address JOIN batch ON batch = id"), "60000|1\n");
+        Program_result again = Run_program(RECBATCH, {"-S", "-l", ledger, "-m", BLOCK, "-n", "1", EXAMPLE_SCRIPT,
+                                                      dir + "/again"},
+                                           dir);
+        ASSERT_EQ(again.status, 0) << again.err;
+        EXPECT_EQ(Macs_of(Read_csv(dir + "/again/manifest.csv")), "00:50:c2:00:ea:60 ");
+    }
+}
+
+} // namespace
