@@ -4,6 +4,7 @@
 #include "script.h"
 
 #include <array>
+#include <cstdarg>
 #include <cstdint>
 
 namespace {
@@ -27,6 +28,17 @@ Step Accept(Run &run)
     return STEP_NEXT;
 }
 
+// Prints on the console, when there is one.
+__attribute__((format(printf, 2, 3))) void Say(const Run &run, const char *format, ...)
+{
+    if (run.console == nullptr)
+        return;
+    std::va_list args;
+    va_start(args, format);
+    std::vfprintf(run.console, format, args);
+    va_end(args);
+}
+
 std::span<const std::uint8_t> Bytes_of(const Value &val)
 {
     return {reinterpret_cast<const std::uint8_t *>(val.text.data()), val.len};
@@ -34,7 +46,7 @@ std::span<const std::uint8_t> Bytes_of(const Value &val)
 
 Step Refuse(Run &run, const char *message)
 {
-    std::fputs(message, run.console);
+    Say(run, "%s", message);
     return STEP_INVALID;
 }
 
@@ -49,16 +61,16 @@ Step Refuse_read(Run &run, Script_result result)
     case SCRIPT_OUT_OF_RANGE:
         return Refuse(run, "\nNumber out of range");
     case SCRIPT_TOO_LONG:
-        std::fprintf(run.console, "\nValue too long for type: %d", run.type);
+        Say(run, "\nValue too long for type: %d", run.type);
         return STEP_INVALID;
     case SCRIPT_NUL:
-        std::fprintf(run.console, "\nIn valid character for type: %d", run.type);
+        Say(run, "\nIn valid character for type: %d", run.type);
         return STEP_INVALID;
     case SCRIPT_END:
     case SCRIPT_NOT_NUMBER:
         break;
     }
-    std::fprintf(run.console, "\nMissing value for type: %d", run.type);
+    Say(run, "\nMissing value for type: %d", run.type);
     return STEP_INVALID;
 }
 
@@ -76,12 +88,12 @@ Step Put_number(Run &run, const Setting &setting)
     if (step != STEP_NEXT)
         return step;
     if (number < setting.min || number > setting.max) {
-        std::fprintf(run.console, setting.refusal, number);
+        Say(run, setting.refusal, number);
         return STEP_INVALID;
     }
     const std::array<std::uint8_t, 1> byte{static_cast<std::uint8_t>(number)};
-    int len = std::snprintf(run.val.text.data(), run.val.text.size(), "%d", number);
-    run.val.len = static_cast<std::size_t>(len);
+    if (run.given != nullptr) // listed as its decimal text
+        run.val.len = static_cast<std::size_t>(std::snprintf(run.val.text.data(), run.val.text.size(), "%d", number));
     return Put(run, byte, false);
 }
 
@@ -123,10 +135,10 @@ Step Handle_setting(Run &run, const Setting &setting)
     if (step != STEP_NEXT)
         return step;
     if (setting.kind == DATA_MAC || setting.kind == DATA_KEY) {
-        std::fprintf(run.console, "\n%s", run.val.text.data());
+        Say(run, "\n%s", run.val.text.data());
         return Put_hex(run, setting);
     }
-    std::fprintf(run.console, "\n%s, %d", run.val.text.data(), static_cast<int>(run.val.len));
+    Say(run, "\n%s, %d", run.val.text.data(), static_cast<int>(run.val.len));
     if (run.val.len < static_cast<std::size_t>(setting.min) || run.val.len > static_cast<std::size_t>(setting.max))
         return Refuse(run, setting.refusal);
     return Put(run, Bytes_of(run.val), setting.kind == DATA_TEXT_Z);
@@ -135,7 +147,7 @@ Step Handle_setting(Run &run, const Setting &setting)
 // A type number outside the table is reported and its line passed over.
 Step Handle_unknown(Run &run)
 {
-    std::fputs("\nIn valid type", run.console);
+    Say(run, "%s", "\nIn valid type");
     return Script_skipLine(run.script) == SCRIPT_OK ? STEP_NEXT : STEP_READ_ERROR;
 }
 
@@ -145,12 +157,12 @@ Convert_status End_at_word(Run &run, const char *done, const char *refusal)
 {
     switch (Script_skipWord(run.script)) {
     case SCRIPT_END:
-        std::fputs(done, run.console);
+        Say(run, "%s", done);
         return CONVERT_DONE;
     case SCRIPT_READ_ERROR:
         return CONVERT_READ_ERROR;
     default:
-        std::fputs(refusal, run.console);
+        Say(run, "%s", refusal);
         return CONVERT_INVALID;
     }
 }
@@ -168,7 +180,7 @@ Convert_status End_after_last(Run &run)
     case SCRIPT_NOT_NUMBER:
         return End_at_word(run, "", refusal);
     default:
-        std::fputs(refusal, run.console);
+        Say(run, "%s", refusal);
         return CONVERT_INVALID;
     }
 }
@@ -200,14 +212,14 @@ Convert_status Convert_script(std::FILE *fpIn, std::FILE *console, Image &image,
         case SCRIPT_NOT_NUMBER:
             return End_at_word(run, "\nScript done !", "\nNot a type number");
         default: // SCRIPT_END
-            std::fputs("\nScript done !", console);
+            Say(run, "\nScript done !");
             return CONVERT_DONE;
         }
         if (i == 0 && run.type == 0) {
-            std::fputs("\nScript done !", console);
+            Say(run, "\nScript done !");
             return CONVERT_DONE;
         }
-        std::fprintf(console, "\nType: %d", run.type);
+        Say(run, "\nType: %d", run.type);
         const Setting &setting = Setting_of(run.type < 0 ? 0u : static_cast<unsigned>(run.type));
         Step step = setting.kind == DATA_NONE ? Handle_unknown(run) : Handle_setting(run, setting);
         if (step == STEP_INVALID)

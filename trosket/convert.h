@@ -26,7 +26,8 @@ struct Given_settings {
     std::size_t count;
 };
 
-// Reads the script from fpIn, echoes and refuses on console, and builds the
-// records of every accepted value into image, which must be initialised.
+// Reads the script from fpIn, echoes and refuses on console (none when it is
+// nullptr), and builds the records of every accepted value into image, which
+// must be initialised.
 // With given, the accepted settings are listed there too.
 Convert_status Convert_script(std::FILE *fpIn, std::FILE *console, Image &image, Given_settings *given = nullptr);
