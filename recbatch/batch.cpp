@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <unordered_map>
 
 namespace {
@@ -52,6 +53,8 @@ bool Unit_own(const Batch &batch, const Unit &unit, unsigned type, std::string_v
     return false;
 }
 
+static_assert(ZOL_FACT_DFLT_MAX_ID <= 100, "a type number is written as one or two digits");
+
 // Writes the script of values into scriptText; its length.
 std::size_t Script_of(const Unit_values &values)
 {
@@ -65,27 +68,38 @@ std::size_t Script_of(const Unit_values &values)
         bool open = !value.lineEnd && last &&
                     ((setting.reading == READ_LINE && value.text.size() < setting.longest) ||
                      value.text.ends_with('\r'));
-        int n = std::snprintf(scriptText.data() + at, scriptText.size() - at, "%u %.*s%s", value.type,
-                              static_cast<int>(value.text.size()), value.text.data(), open ? "" : "\n");
-        at += static_cast<std::size_t>(n);
+        // Each line fits: UNIT_VALUES_MAX lines of the longest values. The
+        // type numbers have one or two digits.
+        if (value.type >= 10)
+            scriptText[at++] = static_cast<char>('0' + value.type / 10);
+        scriptText[at++] = static_cast<char>('0' + value.type % 10);
+        scriptText[at++] = ' ';
+        std::memcpy(scriptText.data() + at, value.text.data(), value.text.size());
+        at += value.text.size();
+        if (!open)
+            scriptText[at++] = '\n';
     }
     return at;
 }
 
-// Converts a script of len bytes in scriptText; the console's text is left
-// in consoleText.
-Convert_status Convert_text(std::size_t len, Image &image)
+// Converts a script of len bytes in scriptText; with heard, what the
+// converter prints is left in consoleText.
+Convert_status Convert_text(std::size_t len, Image &image, bool heard = false)
 {
-    consoleText.fill('\0');
     std::FILE *in = fmemopen(scriptText.data(), std::max<std::size_t>(len, 1), "r");
-    std::FILE *console = fmemopen(consoleText.data(), consoleText.size() - 1, "w");
-    if (in == nullptr || console == nullptr)
+    std::FILE *console = nullptr;
+    if (heard) {
+        consoleText.fill('\0');
+        console = fmemopen(consoleText.data(), consoleText.size() - 1, "w");
+    }
+    if (in == nullptr || (heard && console == nullptr))
         return CONVERT_READ_ERROR;
     if (len == 0)
         std::fgetc(in); // a stream of no bytes cannot be opened on memory
     Image_init(image);
     Convert_status status = Convert_script(in, console, image);
-    std::fclose(console);
+    if (console != nullptr)
+        std::fclose(console);
     std::fclose(in);
     return status;
 }
@@ -337,7 +351,9 @@ std::size_t Batch_tableAddresses(Batch &batch)
 void Batch_values(const Batch &batch, const Unit &unit, Unit_values &values)
 {
     values.count = 0;
-    std::snprintf(values.macText.data(), values.macText.size(), "%012" PRIx64, unit.mac);
+    for (std::size_t i = 0; i < 12; ++i)
+        values.macText[i] = "0123456789abcdef"[unit.mac >> (44 - 4 * i) & 0x0f];
+    values.macText[12] = '\0';
     auto add = [&](unsigned type, std::string_view text, bool fromTemplate, std::size_t slot) {
         bool lineEnd = Setting_of(type).reading == READ_LINE && fromTemplate && text.ends_with('\n');
         if (lineEnd)
@@ -451,10 +467,11 @@ void Batch_check(Batch &batch)
         // refused, or the unit has faults already, each of the unit's own
         // values is converted alone, so that every fault is named.
         bool faulted = batch.faults.size() > before;
-        if (!faulted && Convert_text(Script_of(values), image) == CONVERT_DONE)
+        std::size_t len = Script_of(values);
+        if (!faulted && Convert_text(len, image) == CONVERT_DONE)
             continue;
         const char *name = "script";
-        std::string words = faulted ? "" : Console_refusal(&name);
+        std::string words = faulted || Convert_text(len, image, true) == CONVERT_DONE ? "" : Console_refusal(&name);
         std::size_t named = batch.faults.size();
         for (std::size_t k = 0; k < values.count; ++k) {
             const Unit_value &value = values.items[k];

@@ -7,7 +7,7 @@
 
 namespace {
 
-bool Random_bytes(std::uint8_t *bytes, std::size_t len)
+bool Kernel_bytes(std::uint8_t *bytes, std::size_t len)
 {
     while (len > 0) {
         ssize_t got = getrandom(bytes, len, 0);
@@ -17,6 +17,24 @@ bool Random_bytes(std::uint8_t *bytes, std::size_t len)
             return false;
         bytes += got;
         len -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+// Random bytes, drawn from the kernel a pool at a time rather than with a
+// call per secret; a byte is handed out once.
+bool Random_bytes(std::uint8_t *bytes, std::size_t len)
+{
+    static std::array<std::uint8_t, 4096> pool;
+    static std::size_t left = 0;
+    for (; len > 0; --len) {
+        if (left == 0) {
+            if (!Kernel_bytes(pool.data(), pool.size()))
+                return false;
+            left = pool.size();
+        }
+        *bytes++ = pool[--left];
+        pool[left] = 0;
     }
     return true;
 }
