@@ -68,8 +68,11 @@ std::string Query(const std::string &ledger, const std::string &sql)
             db, sql.c_str(),
             [](void *text, int n, char **values, char **) {
                 auto *s = static_cast<std::string *>(text);
-                for (int i = 0; i < n; ++i)
-                    *s += (i > 0 ? "|" : "") + std::string(values[i] != nullptr ? values[i] : "NULL");
+                for (int i = 0; i < n; ++i) {
+                    if (i > 0)
+                        *s += '|';
+                    *s += values[i] != nullptr ? values[i] : "NULL";
+                }
                 *s += "\n";
                 return 0;
             },
