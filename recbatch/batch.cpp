@@ -309,7 +309,7 @@ Table_result Batch_table(Batch &batch, std::FILE *fp)
                         std::to_string(row.size()) + " fields, expected " + std::to_string(batch.columns.size()));
             continue;
         }
-        batch.units.push_back({reader.rowLine, std::move(row), 0, false, false, {}});
+        batch.units.push_back({reader.rowLine, std::move(row), 0, false, false, {}, 0, 0, {}});
     }
     if (result == CSV_READ_ERROR)
         return TABLE_READ_ERROR;
@@ -468,8 +468,16 @@ void Batch_check(Batch &batch)
         // values is converted alone, so that every fault is named.
         bool faulted = batch.faults.size() > before;
         std::size_t len = Script_of(values);
-        if (!faulted && Convert_text(len, image) == CONVERT_DONE)
+        if (!faulted && Convert_text(len, image) == CONVERT_DONE) {
+            std::span<const std::uint8_t> bytes = Image_bytes(image);
+            if (batch.images.empty())
+                batch.images.reserve(batch.units.size() * bytes.size() + bytes.size());
+            unit.imageAt = batch.images.size();
+            unit.imageLen = bytes.size();
+            unit.sha256 = Sha256(bytes.data(), bytes.size());
+            batch.images.insert(batch.images.end(), bytes.begin(), bytes.end());
             continue;
+        }
         const char *name = "script";
         std::string words = faulted || Convert_text(len, image, true) == CONVERT_DONE ? "" : Console_refusal(&name);
         std::size_t named = batch.faults.size();
@@ -484,14 +492,7 @@ void Batch_check(Batch &batch)
     }
 }
 
-bool Batch_image(const Batch &batch, const Unit &unit, Image &image)
-{
-    Unit_values values{};
-    Batch_values(batch, unit, values);
-    return Convert_text(Script_of(values), image) == CONVERT_DONE;
-}
-
-void Batch_manifest(const Batch &batch, const std::vector<Digest> &digests, std::FILE *out)
+void Batch_manifest(const Batch &batch, std::FILE *out)
 {
     auto field = [&](std::string_view text, bool first = false) {
         if (!first)
@@ -536,7 +537,7 @@ void Batch_manifest(const Batch &batch, const std::vector<Digest> &digests, std:
         for (std::string_view cell : cells)
             field(cell);
         field(values.macText.data() + std::string(".bin"));
-        field(Digest_hex(digests[u]));
+        field(Digest_hex(unit.sha256));
         std::string wifi = passphrase.empty() ? key.empty() ? "WIFI:T:nopass;S:" : "WIFI:T:WEP;S:" : "WIFI:T:WPA;S:";
         Wifi_escaped(wifi, ssid);
         if (!passphrase.empty() || !key.empty()) {

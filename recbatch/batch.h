@@ -37,6 +37,9 @@ struct Unit {
     bool hasMac;
     bool macRefused;                    // its table cell is no address
     std::vector<std::string> generated; // one per -g setting, in -g order
+    std::size_t imageAt;                // its image in Batch::images, once checked
+    std::size_t imageLen;
+    Digest sha256;                      // of its image
 };
 
 struct Batch {
@@ -55,6 +58,7 @@ struct Batch {
     std::vector<Column> columns;
     std::vector<Unit> units;
     std::vector<Fault> faults;
+    std::vector<std::uint8_t> images;    // every unit's image, back to back
     std::vector<unsigned> manifestTypes; // the setting of each manifest value column
 };
 
@@ -106,14 +110,11 @@ std::size_t Batch_tableAddresses(Batch &batch);
 void Batch_values(const Batch &batch, const Unit &unit, Unit_values &values);
 
 // Checks every unit: its values, address and secrets, and that its image
-// converts.
+// converts; the images are kept, with their SHA-256.
 void Batch_check(Batch &batch);
 
-// Converts the unit's image; false when the converter refuses its script.
-bool Batch_image(const Batch &batch, const Unit &unit, Image &image);
-
 // The manifest's header and rows, written as CSV to out.
-void Batch_manifest(const Batch &batch, const std::vector<Digest> &digests, std::FILE *out);
+void Batch_manifest(const Batch &batch, std::FILE *out);
 
 // The address as 00:50:c2:a1:b2:c3.
 std::string Mac_colons(std::uint64_t mac);

@@ -132,7 +132,7 @@ bool Ledger_issue(sqlite3 *db, const Ledger_batch &batch, const std::vector<Ledg
     sqlite3_stmt *insertAddress = nullptr;
     bool ok = Prepare(db, "INSERT INTO batch (started, template_sha256, outdir, units) VALUES (?, ?, ?, ?)",
                       &insertBatch) &&
-              Prepare(db, "INSERT INTO address (mac, batch, unit, serial) VALUES (?, ?, ?, ?)", &insertAddress) &&
+              Prepare(db, "INSERT INTO address (mac, batch, unit, serial, sha256) VALUES (?, ?, ?, ?, ?)", &insertAddress) &&
               Bind_text(insertBatch, 1, batch.started) && Bind_text(insertBatch, 2, batch.templateSha256) &&
               Bind_text(insertBatch, 3, batch.outdir) &&
               sqlite3_bind_int64(insertBatch, 4, static_cast<sqlite3_int64>(batch.units)) == SQLITE_OK &&
@@ -145,28 +145,19 @@ bool Ledger_issue(sqlite3 *db, const Ledger_batch &batch, const std::vector<Ledg
              sqlite3_bind_int64(insertAddress, 3, static_cast<sqlite3_int64>(address.unit)) == SQLITE_OK &&
              (address.serial.empty() ? sqlite3_bind_null(insertAddress, 4) == SQLITE_OK
                                      : Bind_text(insertAddress, 4, address.serial)) &&
-             Step_done(insertAddress);
+             Bind_text(insertAddress, 5, Digest_hex(address.sha256)) && Step_done(insertAddress);
     }
     sqlite3_finalize(insertBatch);
     sqlite3_finalize(insertAddress);
     return ok;
 }
 
-bool Ledger_finish(sqlite3 *db, long long id, const std::string &finished,
-                   const std::vector<Ledger_address> &addresses, const std::vector<Digest> &digests)
+bool Ledger_finish(sqlite3 *db, long long id, const std::string &finished)
 {
-    if (!Ledger_begin(db))
-        return false;
     sqlite3_stmt *markBatch = nullptr;
-    sqlite3_stmt *markAddress = nullptr;
     bool ok = Prepare(db, "UPDATE batch SET finished = ? WHERE id = ?", &markBatch) &&
-              Prepare(db, "UPDATE address SET sha256 = ? WHERE mac = ?", &markAddress) &&
               Bind_text(markBatch, 1, finished) && sqlite3_bind_int64(markBatch, 2, id) == SQLITE_OK &&
               Step_done(markBatch);
-    for (std::size_t i = 0; ok && i < addresses.size(); ++i)
-        ok = Bind_text(markAddress, 1, Digest_hex(digests[i])) && Bind_text(markAddress, 2, Mac_hex(addresses[i].mac)) &&
-             Step_done(markAddress);
     sqlite3_finalize(markBatch);
-    sqlite3_finalize(markAddress);
-    return Ledger_end(db, ok) && ok;
+    return ok;
 }

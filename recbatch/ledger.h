@@ -6,8 +6,9 @@
 //   address(mac, batch, unit, serial, sha256)
 //
 // mac is the address as 12 lower-case hex digits and the primary key, so
-// that the database itself refuses an address issued twice; finished and
-// sha256 stay NULL until the batch's OUTDIR is complete.
+// that the database itself refuses an address issued twice; finished
+// is NULL until the batch's OUTDIR is complete, with the images whose
+// SHA-256 each address holds.
 #pragma once
 
 #include "digest.h"
@@ -34,6 +35,7 @@ struct Ledger_address {
     std::uint64_t mac;
     std::size_t unit;        // from 1
     std::string_view serial; // empty when the table has none
+    Digest sha256;           // of the unit's image
 };
 
 // Opens the ledger, creating it and its tables on first use. On failure
@@ -55,14 +57,13 @@ bool Ledger_issuers(sqlite3 *db, const std::vector<std::uint64_t> &macs, std::ve
 bool Ledger_free(sqlite3 *db, std::uint64_t first, std::uint64_t last, std::size_t need,
                  const std::unordered_set<std::uint64_t> &taken, std::vector<std::uint64_t> &out);
 
-// Records the batch and every address it issues; *id is its number.
+// Records the batch and every address it issues, with its unit's serial and
+// image SHA-256; *id is its number.
 bool Ledger_issue(sqlite3 *db, const Ledger_batch &batch, const std::vector<Ledger_address> &addresses,
                   long long *id);
 
-// Marks the batch finished, with each address's image SHA-256 (in the order
-// of addresses).
-bool Ledger_finish(sqlite3 *db, long long id, const std::string &finished,
-                   const std::vector<Ledger_address> &addresses, const std::vector<Digest> &digests);
+// Marks the batch finished: its OUTDIR, with every image, is complete.
+bool Ledger_finish(sqlite3 *db, long long id, const std::string &finished);
 
 // 12 lower-case hex digits, as the ledger and file names hold an address.
 std::string Mac_hex(std::uint64_t mac);

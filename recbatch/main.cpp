@@ -184,7 +184,8 @@ std::vector<Ledger_address> Issued(const Batch &batch)
             serial = c;
     for (std::size_t u = 0; u < batch.units.size(); ++u)
         issued.push_back({batch.units[u].mac, u + 1,
-                          serial < batch.columns.size() ? std::string_view(batch.units[u].cells[serial]) : ""});
+                          serial < batch.columns.size() ? std::string_view(batch.units[u].cells[serial]) : "",
+                          batch.units[u].sha256});
     return issued;
 }
 
@@ -276,10 +277,9 @@ int main(int argc, char *argv[])
     // Issued: from here on an interrupted run leaves no OUTDIR, and its
     // addresses are never issued again.
     Write_catchSignals();
-    std::vector<Digest> digests;
     std::string path;
     int error = 0;
-    Write_result written = Batch_write(batch, digests, isatty(STDERR_FILENO) == 1, path, error);
+    Write_result written = Batch_write(batch, isatty(STDERR_FILENO) == 1, path, error);
     if (written == WRITE_STOPPED) {
         Ledger_close(db);
         std::signal(writeStop, SIG_DFL);
@@ -289,7 +289,7 @@ int main(int argc, char *argv[])
         Ledger_close(db);
         return Fail(path.c_str(), error);
     }
-    if (db != nullptr && !Ledger_finish(db, id, Now_utc(), issued, digests))
+    if (db != nullptr && !Ledger_finish(db, id, Now_utc()))
         return Ledger_fail(db, batch.ledgerPath);
     Ledger_close(db);
     return 0;

@@ -96,8 +96,7 @@ void Write_catchSignals()
     sigaction(SIGTERM, &action, nullptr);
 }
 
-Write_result Batch_write(const Batch &batch, std::vector<Digest> &digests, bool progress, std::string &path,
-                         int &error)
+Write_result Batch_write(const Batch &batch, bool progress, std::string &path, int &error)
 {
     std::string parent;
     std::string name;
@@ -123,20 +122,12 @@ Write_result Batch_write(const Batch &batch, std::vector<Digest> &digests, bool 
     auto start = std::chrono::steady_clock::now();
     auto shown = start;
     bool any = false;
-    digests.clear();
-    static Image image;
     for (std::size_t u = 0; u < batch.units.size(); ++u) {
         if (writeStop != 0)
             return fail(hidden);
         const Unit &unit = batch.units[u];
-        if (!Batch_image(batch, unit, image)) {
-            errno = EIO;
-            return fail(batch.templatePath);
-        }
-        std::span<const std::uint8_t> bytes = Image_bytes(image);
-        digests.push_back(Sha256(bytes.data(), bytes.size()));
         std::string file = Mac_hex(unit.mac) + ".bin";
-        if (!Write_file(dir, file.c_str(), bytes.data(), bytes.size(), 0644))
+        if (!Write_file(dir, file.c_str(), batch.images.data() + unit.imageAt, unit.imageLen, 0644))
             return fail(batch.outdir + ("/" + file));
         if (progress && (u & 255) == 0)
             Show_progress(u, batch.units.size(), start, shown, any);
@@ -150,7 +141,7 @@ Write_result Batch_write(const Batch &batch, std::vector<Digest> &digests, bool 
             close(fd);
         return fail(batch.outdir + std::string("/manifest.csv"));
     }
-    Batch_manifest(batch, digests, manifest);
+    Batch_manifest(batch, manifest);
     bool written = std::fflush(manifest) == 0 && !std::ferror(manifest);
     if (std::fclose(manifest) != 0 || !written)
         return fail(batch.outdir + std::string("/manifest.csv"));

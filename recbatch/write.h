@@ -23,7 +23,5 @@ extern volatile std::sig_atomic_t writeStop;
 void Write_catchSignals();
 
 // Writes each unit's image as <mac>.bin and the manifest (mode 0600) into
-// OUTDIR, listing each image's SHA-256 in digests. With progress, a line on
-// standard error tells how far it got.
-Write_result Batch_write(const Batch &batch, std::vector<Digest> &digests, bool progress, std::string &path,
-                         int &error);
+// OUTDIR. With progress, a line on standard error tells how far it got.
+Write_result Batch_write(const Batch &batch, bool progress, std::string &path, int &error);
