@@ -394,6 +394,11 @@ void Batch_values(const Batch &batch, const Unit &unit, Unit_values &values)
 
 void Batch_check(Batch &batch)
 {
+    // A generated value takes the place of the template's one value.
+    for (unsigned type : batch.generate)
+        if (Template_count(batch, type) > 1)
+            Batch_fault(batch, batch.templatePath, Name_of(type), "the template gives this setting more than once");
+
     // The manifest's value columns follow a unit's script: the template's
     // settings, then those the table and -g add.
     Unit blank{};
@@ -457,7 +462,7 @@ void Batch_check(Batch &batch)
                     }
                     continue;
                 }
-                if (auto [at, fresh] = secrets[s].emplace(value.text, u); !fresh)
+                if (auto [at, fresh] = secrets[s].emplace(value.text, u); !fresh && at->second != u)
                     Unit_fault(batch, u, Name_of(value.type), "the same as that of " + Unit_ref(batch, at->second));
                 if (const char *why = unit.hasMac ? Derived_from(value.text, unit.mac, Serial_of(batch, unit)) : nullptr)
                     Unit_fault(batch, u, Name_of(value.type), why);
@@ -494,39 +499,37 @@ void Batch_check(Batch &batch)
 
 void Batch_manifest(const Batch &batch, std::FILE *out)
 {
-    auto field = [&](std::string_view text, bool first = false) {
-        if (!first)
-            std::fputc(',', out);
-        Csv_writeField(out, text);
-    };
-    field("unit", true);
+    std::vector<std::string_view> row{"unit"};
     for (const Column &column : batch.columns)
         if (column.type == 0)
-            field(column.name);
-    field("mac");
+            row.push_back(column.name);
+    row.push_back("mac");
     for (unsigned type : batch.manifestTypes)
-        field(Name_of(type));
-    field("file");
-    field("sha256");
-    field("wifi");
-    std::fputs("\r\n", out);
+        row.push_back(Name_of(type));
+    for (const char *name : {"file", "sha256", "wifi"})
+        row.push_back(name);
+    Csv_writeRow(out, row);
 
     Unit_values values{};
-    std::vector<std::string_view> cells(batch.manifestTypes.size());
     for (std::size_t u = 0; u < batch.units.size(); ++u) {
         const Unit &unit = batch.units[u];
-        field(std::to_string(u + 1), true);
+        Batch_values(batch, unit, values);
+        std::string number = std::to_string(u + 1);
+        std::string mac = Mac_colons(unit.mac);
+        std::string file = values.macText.data() + std::string(".bin");
+        std::string sha256 = Digest_hex(unit.sha256);
+        row.assign(1, number);
         for (std::size_t c = 0; c < batch.columns.size(); ++c)
             if (batch.columns[c].type == 0)
-                field(unit.cells[c]);
-        field(Mac_colons(unit.mac));
-        Batch_values(batch, unit, values);
-        std::fill(cells.begin(), cells.end(), std::string_view());
+                row.push_back(unit.cells[c]);
+        row.push_back(mac);
+        std::size_t first = row.size();
+        row.resize(first + batch.manifestTypes.size());
         std::string_view ssid, passphrase, key;
         for (std::size_t k = 0; k < values.count; ++k) {
             const Unit_value &value = values.items[k];
             if (value.type != ZOL_FACT_DFLT_MAC_ID)
-                cells[value.slot] = value.text;
+                row[first + value.slot] = value.text;
             if (value.type == ZOL_FACT_DFLT_SSID_ID)
                 ssid = value.text;
             else if (value.type == ZOL_FACT_DFLT_PASSPHRASE_ID)
@@ -534,10 +537,6 @@ void Batch_manifest(const Batch &batch, std::FILE *out)
             else if (value.type == ZOL_FACT_DFLT_WEP_KEY_ID)
                 key = value.text;
         }
-        for (std::string_view cell : cells)
-            field(cell);
-        field(values.macText.data() + std::string(".bin"));
-        field(Digest_hex(unit.sha256));
         std::string wifi = passphrase.empty() ? key.empty() ? "WIFI:T:nopass;S:" : "WIFI:T:WEP;S:" : "WIFI:T:WPA;S:";
         Wifi_escaped(wifi, ssid);
         if (!passphrase.empty() || !key.empty()) {
@@ -545,7 +544,8 @@ void Batch_manifest(const Batch &batch, std::FILE *out)
             Wifi_escaped(wifi, passphrase.empty() ? key : passphrase);
         }
         wifi += ";;";
-        field(wifi);
-        std::fputs("\r\n", out);
+        for (std::string_view field : {std::string_view(file), std::string_view(sha256), std::string_view(wifi)})
+            row.push_back(field);
+        Csv_writeRow(out, row);
     }
 }

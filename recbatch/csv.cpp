@@ -111,17 +111,23 @@ Csv_result Csv_readRow(Csv_reader &reader, std::vector<std::string> &fields, con
     }
 }
 
-void Csv_writeField(std::FILE *out, std::string_view field)
+void Csv_writeRow(std::FILE *out, const std::vector<std::string_view> &fields)
 {
-    if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
-        std::fwrite(field.data(), 1, field.size(), out);
-        return;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        std::string_view field = fields[i];
+        if (i > 0)
+            std::fputc(',', out);
+        if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
+            std::fwrite(field.data(), 1, field.size(), out);
+            continue;
+        }
+        std::fputc('"', out);
+        for (char c : field) {
+            if (c == '"')
+                std::fputc('"', out);
+            std::fputc(c, out);
+        }
+        std::fputc('"', out);
     }
-    std::fputc('"', out);
-    for (char c : field) {
-        if (c == '"')
-            std::fputc('"', out);
-        std::fputc(c, out);
-    }
-    std::fputc('"', out);
+    std::fputs("\r\n", out);
 }

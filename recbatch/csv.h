@@ -27,5 +27,6 @@ void Csv_init(Csv_reader &reader, std::FILE *fp);
 // Reads the next row into fields.
 Csv_result Csv_readRow(Csv_reader &reader, std::vector<std::string> &fields, const char **why);
 
-// Writes one field, quoted when it holds a comma, a quote or a line end.
-void Csv_writeField(std::FILE *out, std::string_view field);
+// Writes one row ending in CR LF, each field quoted when it holds a comma,
+// a quote or a line end.
+void Csv_writeRow(std::FILE *out, const std::vector<std::string_view> &fields);

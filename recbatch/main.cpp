@@ -189,13 +189,9 @@ std::vector<Ledger_address> Issued(const Batch &batch)
     return issued;
 }
 
-} // namespace
-
-int main(int argc, char *argv[])
+// The command line into batch; a status to end with, or -1 to go on.
+int Parse_options(int argc, char *argv[], Batch &batch, std::size_t &count)
 {
-    Streams_hold();
-    Batch batch{};
-    std::size_t count = 0;
     const char *misuse = nullptr;
     opterr = 0; // usage() says what is wrong
     for (int opt = 0; misuse == nullptr && (opt = getopt(argc, argv, "Sl:m:n:u:g:")) != -1;) {
@@ -219,35 +215,50 @@ int main(int argc, char *argv[])
         return Misuse("-m: needs a ledger (-l)");
     batch.templatePath = argv[optind];
     batch.outdir = argv[optind + 1];
-    if (struct stat st {}; lstat(batch.outdir, &st) == 0 || errno != ENOENT)
-        return Fail(batch.outdir, errno == 0 || errno == ENOENT ? EEXIST : errno);
+    return -1;
+}
 
-    // The inputs: the template, then the table or the count of units.
-    bool readError = false;
-    if (!Batch_template(batch, readError))
-        return readError ? Fail(batch.templatePath, errno) : Refuse(batch);
-    if (batch.unitsPath != nullptr) {
-        bool useStdin = std::strcmp(batch.unitsPath, "-") == 0;
-        std::FILE *fp = useStdin ? stdin : std::fopen(batch.unitsPath, "rb");
-        Table_result table = fp != nullptr ? Batch_table(batch, fp) : TABLE_READ_ERROR;
-        int error = errno;
-        if (fp != nullptr && !useStdin)
-            std::fclose(fp);
-        if (table == TABLE_READ_ERROR)
-            return Fail(batch.unitsPath, error);
-        if (table == TABLE_BAD)
-            return Refuse(batch);
-    } else {
+// The units from the table, or count of them; a status to end with, or -1.
+int Load_units(Batch &batch, std::size_t count)
+{
+    if (batch.unitsPath == nullptr) {
         batch.units.assign(count, Unit{});
+        return -1;
     }
-    for (unsigned type : batch.generate) {
+    bool useStdin = std::strcmp(batch.unitsPath, "-") == 0;
+    std::FILE *fp = useStdin ? stdin : std::fopen(batch.unitsPath, "rb");
+    Table_result table = fp != nullptr ? Batch_table(batch, fp) : TABLE_READ_ERROR;
+    int error = errno;
+    if (fp != nullptr && !useStdin)
+        std::fclose(fp);
+    if (table == TABLE_READ_ERROR)
+        return Fail(batch.unitsPath, error);
+    for (unsigned type : batch.generate)
         for (const Column &column : batch.columns)
             if (column.type == type)
                 return Misuse("-g: the table has a column for that setting");
-        if (std::count_if(batch.given.items.begin(), batch.given.items.begin() + static_cast<long>(batch.given.count),
-                          [&](const Given_setting &given) { return given.type == type; }) > 1)
-            Batch_fault(batch, batch.templatePath, Setting_of(type).name, "the template gives this setting more than once");
-    }
+    return table == TABLE_BAD ? Refuse(batch) : -1;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    Streams_hold();
+    Batch batch{};
+    std::size_t count = 0;
+    if (int status = Parse_options(argc, argv, batch, count); status >= 0)
+        return status;
+    if (struct stat st {}; lstat(batch.outdir, &st) == 0 || errno != ENOENT)
+        return Fail(batch.outdir, errno == 0 || errno == ENOENT ? EEXIST : errno);
+
+    // The inputs: the template, then the table or the count of units, and
+    // the secrets to generate.
+    bool readError = false;
+    if (!Batch_template(batch, readError))
+        return readError ? Fail(batch.templatePath, errno) : Refuse(batch);
+    if (int status = Load_units(batch, count); status >= 0)
+        return status;
     if (!Generate(batch))
         return Fail("getrandom", errno);
 

@@ -101,12 +101,7 @@ TEST(Csv, WrittenFieldsReadBack)
     char *text = nullptr;
     std::size_t size = 0;
     std::FILE *out = open_memstream(&text, &size);
-    for (std::size_t i = 0; i < fields.size(); ++i) {
-        if (i > 0)
-            std::fputc(',', out);
-        Csv_writeField(out, fields[i]);
-    }
-    std::fputs("\r\n", out);
+    Csv_writeRow(out, {fields.begin(), fields.end()});
     std::fclose(out);
     Read got = Read_all(std::string(text, size));
     std::free(text);

@@ -151,6 +151,9 @@ const Refusal REFUSALS[] = {
      "recbatch: U:1: file: a column that the manifest makes itself\n"},
     {"column_for_a_setting_given_twice", "mac,channel\n0050c2aa0001,6\n", {"-u", "U", "T", "O"}, 1,
      "recbatch: U:1: channel: the template gives this setting more than once\n", "3 6\n3 11\n"},
+    {"generated_setting_given_twice", "", {"-n", "1", "-g", "password", "T", "O"}, 1,
+     "recbatch: T: password: the template gives this setting more than once\n",
+     "1 0050c2aa0001\n9 pw-one\n9 pw-two\n"},
     {"row_of_wrong_width", "mac,serial\n0050c2aa0001\n0050c2aa0002,S2,x\n", {"-S", "-u", "U", "T", "O"}, 1,
      "recbatch: U:2: row: 1 fields, expected 2\nrecbatch: U:3: row: 3 fields, expected 2\n"},
 
