@@ -251,6 +251,8 @@ int main(int argc, char *argv[])
         return status;
     if (struct stat st {}; lstat(batch.outdir, &st) == 0 || errno != ENOENT)
         return Fail(batch.outdir, errno == 0 || errno == ENOENT ? EEXIST : errno);
+    if (!Write_canCreate(batch.outdir)) // found now, not once addresses are issued
+        return Fail(batch.outdir, errno);
 
     // The inputs: the template, then the table or the count of units, and
     // the secrets to generate.

@@ -60,17 +60,6 @@ bool Write_file(int dir, const char *name, const std::uint8_t *bytes, std::size_
     return written;
 }
 
-// The folder that holds path, and its last name.
-void Split_path(const char *path, std::string &parent, std::string &name)
-{
-    std::string whole = path;
-    while (whole.size() > 1 && whole.back() == '/')
-        whole.pop_back();
-    std::size_t slash = whole.rfind('/');
-    parent = slash == std::string::npos ? "." : slash == 0 ? "/" : whole.substr(0, slash);
-    name = slash == std::string::npos ? whole : whole.substr(slash + 1);
-}
-
 // Shows units done, the total and the rate, at most four times a second,
 // once the batch has taken a second.
 void Show_progress(std::size_t done, std::size_t total, std::chrono::steady_clock::time_point start,
@@ -87,6 +76,25 @@ void Show_progress(std::size_t done, std::size_t total, std::chrono::steady_cloc
 
 } // namespace
 
+// The folder that holds path, and its last name.
+void Write_splitPath(const char *path, std::string &parent, std::string &name)
+{
+    std::string whole = path;
+    while (whole.size() > 1 && whole.back() == '/')
+        whole.pop_back();
+    std::size_t slash = whole.rfind('/');
+    parent = slash == std::string::npos ? "." : slash == 0 ? "/" : whole.substr(0, slash);
+    name = slash == std::string::npos ? whole : whole.substr(slash + 1);
+}
+
+bool Write_canCreate(const char *outdir)
+{
+    std::string parent;
+    std::string name;
+    Write_splitPath(outdir, parent, name);
+    return access(parent.c_str(), W_OK | X_OK) == 0;
+}
+
 void Write_catchSignals()
 {
     struct sigaction action {};
@@ -100,7 +108,7 @@ Write_result Batch_write(const Batch &batch, bool progress, std::string &path, i
 {
     std::string parent;
     std::string name;
-    Split_path(batch.outdir, parent, name);
+    Write_splitPath(batch.outdir, parent, name);
     std::string hidden = parent + "/." + name + ".XXXXXX";
     path = hidden;
     if (mkdtemp(hidden.data()) == nullptr) {

@@ -19,6 +19,12 @@ enum Write_result {
 // The signal that asked the run to stop, or 0.
 extern volatile std::sig_atomic_t writeStop;
 
+// The folder that holds path, and its last name.
+void Write_splitPath(const char *path, std::string &parent, std::string &name);
+
+// Whether a folder can be made beside outdir; errno says why not.
+bool Write_canCreate(const char *outdir);
+
 // From now on SIGINT and SIGTERM set writeStop instead of ending the run.
 void Write_catchSignals();
 

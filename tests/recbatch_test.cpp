@@ -136,6 +136,7 @@ const Refusal REFUSALS[] = {
     {"generate_and_column", "mac,password\n0050c2aa0001,Secret-0001\n", {"-u", "U", "-g", "password", "T", "O"}, 2,
      "recbatch: -g: the table has a column for that setting\n"},
     {"outdir_exists", "", {"-n", "1", "T", "D"}, 2, "recbatch: D: File exists\n"},
+    {"outdir_parent_missing", "", {"-n", "1", "T", "D/no/out"}, 2, "recbatch: D/no/out: No such file or directory\n"},
     {"template_missing", "", {"-n", "1", "D/none.txt", "O"}, 2, "recbatch: D/none.txt: No such file or directory\n"},
     {"table_missing", "", {"-u", "D/none.csv", "T", "O"}, 2, "recbatch: D/none.csv: No such file or directory\n"},
 
