@@ -9,6 +9,7 @@
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 extern char **environ;
 
@@ -65,7 +66,12 @@ Program_result Run_program_to(const std::string &program, const std::vector<std:
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    if (outPath.empty())
+    int gone[2] = {-1, -1};
+    if (outPath == "|" && pipe(gone) == 0) {
+        close(gone[0]);
+        posix_spawn_file_actions_adddup2(&actions, gone[1], 1);
+        posix_spawn_file_actions_addclose(&actions, gone[1]);
+    } else if (outPath.empty())
         posix_spawn_file_actions_addclose(&actions, 1);
     else
         posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -83,6 +89,8 @@ Program_result Run_program_to(const std::string &program, const std::vector<std:
         waitpid(pid, &wstatus, 0) == pid && WIFEXITED(wstatus))
         result.status = WEXITSTATUS(wstatus);
     posix_spawn_file_actions_destroy(&actions);
+    if (gone[1] >= 0)
+        close(gone[1]);
     result.err = Read_file(errPath);
     std::remove(errPath.c_str());
     return result;

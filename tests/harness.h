@@ -22,7 +22,8 @@ Program_result Run_program(const std::string &program, const std::vector<std::st
                            const std::string &dir);
 
 // As Run_program, with standard output sent to outPath (not captured), or
-// closed when outPath is empty.
+// closed when outPath is empty, or to a pipe whose reader has gone when it
+// is "|".
 Program_result Run_program_to(const std::string &program, const std::vector<std::string> &args,
                               const std::string &dir, const std::string &outPath);
 

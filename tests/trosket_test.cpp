@@ -296,10 +296,12 @@ TEST(TrosketConsole, FailureFailsTheRunButKeepsTheFile)
     const Console consoles[] = {
         {"/dev/full", dir + "/out.bin", FAILED},
         {"", dir + "/out.bin", FAILED},
+        {"|", dir + "/out.bin", FAILED}, // a pipe whose reader has gone
         {"/dev/null", "/dev/null", 0},
     };
     for (const Console &console : consoles) {
         std::remove((dir + "/out.bin").c_str());
+        SCOPED_TRACE(console.path);
         Program_result run = Run_program_to(TROSKET, {EXAMPLE_SCRIPT, console.output}, dir, console.path);
         EXPECT_EQ(run.status, console.status) << console.path;
         EXPECT_EQ(run.err, "");

@@ -3,6 +3,7 @@
 #include "image.h"
 #include "streams.h"
 
+#include <csignal>
 #include <cstdio>
 #include <sys/stat.h>
 
@@ -43,8 +44,11 @@ bool Same_file(std::FILE *fp, const char *path)
 
 int main(int argc, char *argv[])
 {
-    // With no console to report to, the run still writes its file, then fails.
+    // With no console to report to, the run still writes its file, then
+    // fails: a console whose reader has gone is a failed write, not a signal
+    // that ends the run before the file is written.
     bool consoleClosed = (Streams_hold() & STREAM_OUT_CLOSED) != 0;
+    std::signal(SIGPIPE, SIG_IGN);
     if (argc < 3)
         return usage();
     std::printf("\nVelmar Conversion Utility ver: %d.%d \n", VERSION_MAJOR, VERSION_MINOR);
