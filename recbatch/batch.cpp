@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <unordered_map>

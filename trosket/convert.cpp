@@ -29,7 +29,7 @@ Step Accept(Run &run)
 }
 
 // Prints on the console, when there is one.
-__attribute__((format(printf, 2, 3))) void Say(const Run &run, const char *format, ...)
+[[gnu::format(printf, 2, 3)]] void Say(const Run &run, const char *format, ...)
 {
     if (run.console == nullptr)
         return;
