@@ -136,7 +136,7 @@ Write_result Batch_write(const Batch &batch, bool progress, std::string &path, i
         const Unit &unit = batch.units[u];
         std::string file = Mac_hex(unit.mac) + ".bin";
         if (!Write_file(dir, file.c_str(), batch.images.data() + unit.imageAt, unit.imageLen, 0644))
-            return fail(batch.outdir + ("/" + file));
+            return fail(hidden + "/" + file);
         if (progress && (u & 255) == 0)
             Show_progress(u, batch.units.size(), start, shown, any);
     }
@@ -147,12 +147,12 @@ Write_result Batch_write(const Batch &batch, bool progress, std::string &path, i
     if (manifest == nullptr) {
         if (fd >= 0)
             close(fd);
-        return fail(batch.outdir + std::string("/manifest.csv"));
+        return fail(hidden + "/manifest.csv");
     }
     Batch_manifest(batch, manifest);
     bool written = std::fflush(manifest) == 0 && !std::ferror(manifest);
     if (std::fclose(manifest) != 0 || !written)
-        return fail(batch.outdir + std::string("/manifest.csv"));
+        return fail(hidden + "/manifest.csv");
 
     // One sync for the whole folder, then the rename that makes it OUTDIR;
     // an OUTDIR that appeared meanwhile is never replaced.
