@@ -1,7 +1,6 @@
 #include "batch.h"
 
 #include "csv.h"
-#include "hex.h"
 #include "ledger.h"
 
 #include <algorithm>
@@ -165,7 +164,8 @@ bool Contains_folded(std::string_view text, std::string_view part)
     return std::search(text.begin(), text.end(), part.begin(), part.end(), same) != text.end();
 }
 
-// The cell of the table's serial column, or nothing.
+} // namespace
+
 std::string_view Serial_of(const Batch &batch, const Unit &unit)
 {
     for (std::size_t c = 0; c < batch.columns.size(); ++c)
@@ -173,6 +173,8 @@ std::string_view Serial_of(const Batch &batch, const Unit &unit)
             return unit.cells[c];
     return {};
 }
+
+namespace {
 
 // A secret that holds the unit's address or serial can be guessed from its
 // label. Its last six hex digits are looked for, which its twelve hold too.
@@ -331,15 +333,10 @@ std::size_t Batch_tableAddresses(Batch &batch)
         Unit &unit = batch.units[u];
         std::string_view text;
         if (Unit_own(batch, unit, ZOL_FACT_DFLT_MAC_ID, text)) {
-            std::array<std::uint8_t, MAC_ADDR_LEN> bytes{};
-            if (!Hex_decode({text.data(), text.size()}, bytes)) {
+            unit.hasMac = Mac_parse(text, unit.mac);
+            unit.macRefused = !unit.hasMac;
+            if (unit.macRefused)
                 Unit_fault(batch, u, "mac", Rule_words(ZOL_FACT_DFLT_MAC_ID, text));
-                unit.macRefused = true;
-                continue;
-            }
-            for (std::uint8_t byte : bytes)
-                unit.mac = unit.mac << 8 | byte;
-            unit.hasMac = true;
         } else if (batch.hasBlock) {
             ++need;
         }
@@ -350,8 +347,8 @@ std::size_t Batch_tableAddresses(Batch &batch)
 void Batch_values(const Batch &batch, const Unit &unit, Unit_values &values)
 {
     values.count = 0;
-    for (std::size_t i = 0; i < 12; ++i)
-        values.macText[i] = "0123456789abcdef"[unit.mac >> (44 - 4 * i) & 0x0f];
+    std::string hex = Mac_hex(unit.mac); // 12 digits: no heap
+    std::copy(hex.begin(), hex.end(), values.macText.begin());
     values.macText[12] = '\0';
     auto add = [&](unsigned type, std::string_view text, bool fromTemplate, std::size_t slot) {
         bool lineEnd = Setting_of(type).reading == READ_LINE && fromTemplate && text.ends_with('\n');

@@ -82,6 +82,9 @@ struct Unit_values {
 // Where a fault of unit was found, for its message: "units.csv:17" or "unit 17".
 std::string Unit_place(const Batch &batch, std::size_t unit);
 
+// The unit's cell of the table's serial column, or nothing.
+std::string_view Serial_of(const Batch &batch, const Unit &unit);
+
 // Another unit as a message names it: "line 17" or "unit 17".
 std::string Unit_ref(const Batch &batch, std::size_t unit);
 

@@ -1,6 +1,9 @@
 #include "ledger.h"
 
-#include <cinttypes>
+#include "hex.h"
+#include "record.h"
+
+#include <array>
 #include <cstdio>
 #include <sqlite3.h>
 
@@ -39,20 +42,25 @@ bool Step_done(sqlite3_stmt *stmt)
     return done;
 }
 
-std::uint64_t Mac_of(const unsigned char *hex)
-{
-    std::uint64_t mac = 0;
-    std::sscanf(reinterpret_cast<const char *>(hex), "%12" SCNx64, &mac);
-    return mac;
-}
-
 } // namespace
 
 std::string Mac_hex(std::uint64_t mac)
 {
-    char hex[13];
-    std::snprintf(hex, sizeof hex, "%012" PRIx64, mac);
+    std::string hex(12, '0');
+    for (std::size_t i = 0; i < hex.size(); ++i)
+        hex[i] = "0123456789abcdef"[mac >> (44 - 4 * i) & 0x0f];
     return hex;
+}
+
+bool Mac_parse(std::string_view text, std::uint64_t &mac)
+{
+    std::array<std::uint8_t, MAC_ADDR_LEN> bytes{};
+    if (!Hex_decode({text.data(), text.size()}, bytes))
+        return false;
+    mac = 0;
+    for (std::uint8_t byte : bytes)
+        mac = mac << 8 | byte;
+    return true;
 }
 
 bool Ledger_open(const char *path, sqlite3 **db)
@@ -113,7 +121,7 @@ bool Ledger_free(sqlite3 *db, std::uint64_t first, std::uint64_t last, std::size
     while (ok && out.size() < need && next <= last) {
         std::uint64_t issued = last + 1;
         if (rc == SQLITE_ROW && (rc = sqlite3_step(query)) == SQLITE_ROW)
-            issued = Mac_of(sqlite3_column_text(query, 0));
+            Mac_parse(reinterpret_cast<const char *>(sqlite3_column_text(query, 0)), issued);
         ok = rc == SQLITE_ROW || rc == SQLITE_DONE;
         for (; next < issued && out.size() < need; ++next)
             if (!taken.contains(next))

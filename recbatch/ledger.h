@@ -67,3 +67,7 @@ bool Ledger_finish(sqlite3 *db, long long id, const std::string &finished);
 
 // 12 lower-case hex digits, as the ledger and file names hold an address.
 std::string Mac_hex(std::uint64_t mac);
+
+// An address from exactly 12 hex digits, as the converter reads one; false
+// for anything else.
+bool Mac_parse(std::string_view text, std::uint64_t &mac);

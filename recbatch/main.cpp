@@ -1,7 +1,6 @@
 // recbatch: makes a production batch of images from one template, each unit
 // with its own address and secrets, every address recorded in a ledger.
 #include "batch.h"
-#include "hex.h"
 #include "ledger.h"
 #include "secret.h"
 #include "streams.h"
@@ -58,24 +57,12 @@ int Refuse(Batch &batch)
     return 1;
 }
 
-// Exactly 12 hex digits, as the converter reads an address.
-bool Parse_mac(const char *text, std::size_t len, std::uint64_t &mac)
-{
-    std::array<std::uint8_t, MAC_ADDR_LEN> bytes{};
-    if (!Hex_decode({text, len}, bytes))
-        return false;
-    mac = 0;
-    for (std::uint8_t byte : bytes)
-        mac = mac << 8 | byte;
-    return true;
-}
-
 // FIRST-LAST: one IEEE block of individual addresses, neither all zeros.
 const char *Parse_block(const char *text, Batch &batch)
 {
     const char *dash = std::strchr(text, '-');
-    if (dash == nullptr || !Parse_mac(text, static_cast<std::size_t>(dash - text), batch.first) ||
-        !Parse_mac(dash + 1, std::strlen(dash + 1), batch.last))
+    if (dash == nullptr || !Mac_parse({text, static_cast<std::size_t>(dash - text)}, batch.first) ||
+        !Mac_parse(dash + 1, batch.last))
         return "-m: expected FIRST-LAST, 12 hex digits each";
     if (batch.first > batch.last)
         return "-m: FIRST is above LAST";
@@ -163,8 +150,8 @@ void Template_address(Batch &batch)
 {
     for (std::size_t i = 0; i < batch.given.count; ++i)
         if (batch.given.items[i].type == ZOL_FACT_DFLT_MAC_ID && batch.units.size() == 1 && !batch.units[0].hasMac)
-            batch.units[0].hasMac = Parse_mac(batch.given.items[i].value.text.data(), batch.given.items[i].value.len,
-                                              batch.units[0].mac);
+            batch.units[0].hasMac =
+                Mac_parse({batch.given.items[i].value.text.data(), batch.given.items[i].value.len}, batch.units[0].mac);
 }
 
 std::string Now_utc()
@@ -178,14 +165,8 @@ std::string Now_utc()
 std::vector<Ledger_address> Issued(const Batch &batch)
 {
     std::vector<Ledger_address> issued;
-    std::size_t serial = batch.columns.size();
-    for (std::size_t c = 0; c < batch.columns.size(); ++c)
-        if (batch.columns[c].type == 0 && batch.columns[c].name == "serial")
-            serial = c;
     for (std::size_t u = 0; u < batch.units.size(); ++u)
-        issued.push_back({batch.units[u].mac, u + 1,
-                          serial < batch.columns.size() ? std::string_view(batch.units[u].cells[serial]) : "",
-                          batch.units[u].sha256});
+        issued.push_back({batch.units[u].mac, u + 1, Serial_of(batch, batch.units[u]), batch.units[u].sha256});
     return issued;
 }
 

@@ -169,9 +169,8 @@ Write_result Batch_write(const Batch &batch, bool progress, std::string &path, i
         close(parentDir);
     }
     if (progress && any) {
-        double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        std::fprintf(stderr, "\rrecbatch: %zu of %zu units, %.0f units/s\n", batch.units.size(),
-                     batch.units.size(), batch.units.size() / seconds);
+        Show_progress(batch.units.size(), batch.units.size(), start, shown, any);
+        std::fputc('\n', stderr);
     }
     return WRITE_DONE;
 }
