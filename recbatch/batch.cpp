@@ -1,7 +1,7 @@
 #include "batch.h"
 
 #include "csv.h"
-#include "ledger.h"
+#include "mac.h"
 
 #include <algorithm>
 #include <cctype>
@@ -178,9 +178,9 @@ namespace {
 
 // A secret that holds the unit's address or serial can be guessed from its
 // label. Its last six hex digits are looked for, which its twelve hold too.
-const char *Derived_from(std::string_view secret, std::uint64_t mac, std::string_view serial)
+const char *Derived_from(std::string_view secret, Mac_address mac, std::string_view serial)
 {
-    if (Contains_folded(secret, std::string_view(Mac_hex(mac)).substr(6)))
+    if (Contains_folded(secret, std::string_view(Mac_hex(mac).data()).substr(6)))
         return "holds the unit's address, a public identifier";
     if (Contains_folded(secret, serial))
         return "holds the unit's serial, a public identifier";
@@ -199,14 +199,9 @@ void Wifi_escaped(std::string &out, std::string_view text)
 
 } // namespace
 
-std::string Mac_colons(std::uint64_t mac)
+std::string Mac_text(Mac_address mac)
 {
-    char text[18];
-    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", static_cast<unsigned>(mac >> 40 & 0xff),
-                  static_cast<unsigned>(mac >> 32 & 0xff), static_cast<unsigned>(mac >> 24 & 0xff),
-                  static_cast<unsigned>(mac >> 16 & 0xff), static_cast<unsigned>(mac >> 8 & 0xff),
-                  static_cast<unsigned>(mac & 0xff));
-    return text;
+    return Mac_colons(mac).data();
 }
 
 std::string Unit_place(const Batch &batch, std::size_t unit)
@@ -347,9 +342,7 @@ std::size_t Batch_tableAddresses(Batch &batch)
 void Batch_values(const Batch &batch, const Unit &unit, Unit_values &values)
 {
     values.count = 0;
-    std::string hex = Mac_hex(unit.mac); // 12 digits: no heap
-    std::copy(hex.begin(), hex.end(), values.macText.begin());
-    values.macText[12] = '\0';
+    values.macText = Mac_hex(unit.mac);
     auto add = [&](unsigned type, std::string_view text, bool fromTemplate, std::size_t slot) {
         bool lineEnd = Setting_of(type).reading == READ_LINE && fromTemplate && text.ends_with('\n');
         if (lineEnd)
@@ -418,8 +411,8 @@ void Batch_check(Batch &batch)
 
         if (!unit.hasMac && !unit.macRefused && !batch.hasBlock) // a block short of room is a fault of its own
             Unit_fault(batch, u, "mac", "no address: give a mac column, -m, or the template's in a batch of one");
-        else if (auto [at, fresh] = addresses.emplace(unit.mac, u); !fresh)
-            Unit_fault(batch, u, "mac", Mac_colons(unit.mac) + " is also that of " + Unit_ref(batch, at->second));
+        else if (auto [at, fresh] = addresses.emplace(unit.mac.bits, u); !fresh)
+            Unit_fault(batch, u, "mac", Mac_text(unit.mac) + " is also that of " + Unit_ref(batch, at->second));
         if (values.count > SCRIPT_TYPES_MAX)
             Unit_fault(batch, u, "script",
                         std::to_string(values.count) + " settings, expected at most " + std::to_string(SCRIPT_TYPES_MAX));
@@ -511,7 +504,7 @@ void Batch_manifest(const Batch &batch, std::FILE *out)
         const Unit &unit = batch.units[u];
         Batch_values(batch, unit, values);
         std::string number = std::to_string(u + 1);
-        std::string mac = Mac_colons(unit.mac);
+        std::string mac = Mac_text(unit.mac);
         std::string file = values.macText.data() + std::string(".bin");
         std::string sha256 = Digest_hex(unit.sha256);
         row.assign(1, number);

@@ -5,6 +5,7 @@
 
 #include "convert.h"
 #include "digest.h"
+#include "mac.h"
 
 #include <array>
 #include <cstdint>
@@ -33,7 +34,7 @@ struct Fault {
 struct Unit {
     long line;                       // the table line its row starts on; 0 without a table
     std::vector<std::string> cells;  // its row, one cell per column
-    std::uint64_t mac;
+    Mac_address mac;
     bool hasMac;
     bool macRefused;                    // its table cell is no address
     std::vector<std::string> generated; // one per -g setting, in -g order
@@ -50,8 +51,7 @@ struct Batch {
     const char *ledgerPath; // nullptr without a ledger
     bool sharedSecrets;     // -S
     bool hasBlock;          // -m
-    std::uint64_t first;
-    std::uint64_t last;
+    Mac_range range;
     std::vector<unsigned> generate; // -g
 
     Given_settings given; // the template's settings
@@ -120,4 +120,4 @@ void Batch_check(Batch &batch);
 void Batch_manifest(const Batch &batch, std::FILE *out);
 
 // The address as 00:50:c2:a1:b2:c3.
-std::string Mac_colons(std::uint64_t mac);
+std::string Mac_text(Mac_address mac);

@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_set>
@@ -29,9 +28,12 @@ int usage()
     return 2;
 }
 
-int Misuse(const char *why)
+int Misuse(const char *why, const char *option = nullptr)
 {
-    std::fprintf(stderr, "recbatch: %s\n", why);
+    if (option != nullptr)
+        std::fprintf(stderr, "recbatch: %s: %s\n", option, why);
+    else
+        std::fprintf(stderr, "recbatch: %s\n", why);
     return 2;
 }
 
@@ -41,10 +43,10 @@ int Fail(const char *path, int error)
     return 2;
 }
 
-int Ledger_fail(sqlite3 *db, const char *path)
+int Ledger_fail(Ledger *ledger)
 {
-    std::fprintf(stderr, "recbatch: %s: %s\n", path, Ledger_error(db));
-    Ledger_close(db);
+    std::fprintf(stderr, "recbatch: %s: %s\n", Ledger_name(ledger), Ledger_error(ledger));
+    Ledger_close(ledger);
     return 2;
 }
 
@@ -55,25 +57,6 @@ int Refuse(Batch &batch)
     for (const Fault &fault : batch.faults)
         std::fprintf(stderr, "%s\n", fault.text.c_str());
     return 1;
-}
-
-// FIRST-LAST: one IEEE block of individual addresses, neither all zeros.
-const char *Parse_block(const char *text, Batch &batch)
-{
-    const char *dash = std::strchr(text, '-');
-    if (dash == nullptr || !Mac_parse({text, static_cast<std::size_t>(dash - text)}, batch.first) ||
-        !Mac_parse(dash + 1, batch.last))
-        return "-m: expected FIRST-LAST, 12 hex digits each";
-    if (batch.first > batch.last)
-        return "-m: FIRST is above LAST";
-    if (batch.first >> 24 != batch.last >> 24)
-        return "-m: FIRST and LAST must share their first three bytes";
-    if (batch.first >> 40 & 0x01)
-        return "-m: the group bit (0x01 of the first byte) is set";
-    if (batch.first == 0)
-        return "-m: an address of all zeros";
-    batch.hasBlock = true;
-    return nullptr;
 }
 
 // A whole decimal number from 1 to COUNT_MAX.
@@ -114,24 +97,24 @@ bool Generate(Batch &batch)
 
 // Within the ledger's transaction: the table's addresses are checked against
 // it, and the block's free addresses go to the units without one.
-bool Assign_addresses(Batch &batch, sqlite3 *db, std::size_t need)
+bool Assign_addresses(Batch &batch, Ledger *ledger, std::size_t need)
 {
-    std::vector<std::uint64_t> macs;
+    std::vector<Mac_address> macs;
     std::unordered_set<std::uint64_t> taken;
     for (const Unit &unit : batch.units)
         if (unit.hasMac) {
             macs.push_back(unit.mac);
-            taken.insert(unit.mac);
+            taken.insert(unit.mac.bits);
         }
     std::vector<long long> issuers;
-    if (db != nullptr && !Ledger_issuers(db, macs, issuers))
+    if (!Ledger_issuers(ledger, macs, issuers))
         return false;
-    for (std::size_t u = 0, m = 0; db != nullptr && u < batch.units.size(); ++u)
+    for (std::size_t u = 0, m = 0; u < batch.units.size(); ++u)
         if (batch.units[u].hasMac && issuers[m++] > 0)
             Unit_fault(batch, u, "mac",
-                       Mac_colons(batch.units[u].mac) + " was issued by batch " + std::to_string(issuers[m - 1]));
-    std::vector<std::uint64_t> free;
-    if (batch.hasBlock && !Ledger_free(db, batch.first, batch.last, need, taken, free))
+                       Mac_text(batch.units[u].mac) + " was issued by batch " + std::to_string(issuers[m - 1]));
+    std::vector<Mac_address> free;
+    if (batch.hasBlock && !Ledger_free(ledger, batch.range, need, taken, free))
         return false;
     if (free.size() < need)
         Batch_fault(batch, "-m", "mac",
@@ -179,7 +162,11 @@ int Parse_options(int argc, char *argv[], Batch &batch, std::size_t &count)
         switch (opt) {
         case 'S': batch.sharedSecrets = true; break;
         case 'l': batch.ledgerPath = optarg; break;
-        case 'm': misuse = Parse_block(optarg, batch); break;
+        case 'm':
+            if (const char *why = Mac_parseRange(optarg, batch.range))
+                return Misuse(why, "-m");
+            batch.hasBlock = true;
+            break;
         case 'n': misuse = Parse_count(optarg, count) ? nullptr : "-n: expected a whole number from 1 to 16777216"; break;
         case 'u': batch.unitsPath = optarg; break;
         case 'g': misuse = Parse_generate(optarg, batch); break;
@@ -247,16 +234,16 @@ int main(int argc, char *argv[])
 
     // Every check, inside the ledger's transaction: what it holds cannot
     // change before this batch's addresses are issued.
-    sqlite3 *db = nullptr;
-    if (batch.ledgerPath != nullptr && (!Ledger_open(batch.ledgerPath, &db) || !Ledger_begin(db)))
-        return Ledger_fail(db, batch.ledgerPath);
+    Ledger *ledger = nullptr;
+    if (!Ledger_open(batch.ledgerPath, &ledger) || !Ledger_begin(ledger))
+        return Ledger_fail(ledger);
     std::size_t need = Batch_tableAddresses(batch);
-    if (!Assign_addresses(batch, db, need))
-        return Ledger_fail(db, batch.ledgerPath);
+    if (!Assign_addresses(batch, ledger, need))
+        return Ledger_fail(ledger);
     Template_address(batch);
     Batch_check(batch);
     if (!batch.faults.empty()) {
-        Ledger_close(db); // rolls the transaction back
+        Ledger_close(ledger); // rolls the transaction back
         return Refuse(batch);
     }
     Digest templateSha256{};
@@ -264,9 +251,9 @@ int main(int argc, char *argv[])
         return Fail(batch.templatePath, errno);
     std::vector<Ledger_address> issued = Issued(batch);
     long long id = 0;
-    if (db != nullptr && (!Ledger_issue(db, {Now_utc(), Digest_hex(templateSha256), batch.outdir, batch.units.size()}, issued, &id) ||
-                          !Ledger_end(db, true)))
-        return Ledger_fail(db, batch.ledgerPath);
+    if (!Ledger_issue(ledger, {Now_utc(), Digest_hex(templateSha256), batch.outdir, batch.units.size()}, issued, &id) ||
+        !Ledger_end(ledger, true))
+        return Ledger_fail(ledger);
 
     // Issued: from here on an interrupted run leaves no OUTDIR, and its
     // addresses are never issued again.
@@ -275,16 +262,16 @@ int main(int argc, char *argv[])
     int error = 0;
     Write_result written = Batch_write(batch, isatty(STDERR_FILENO) == 1, path, error);
     if (written == WRITE_STOPPED) {
-        Ledger_close(db);
+        Ledger_close(ledger);
         std::signal(writeStop, SIG_DFL);
         std::raise(writeStop);
     }
     if (written != WRITE_DONE) {
-        Ledger_close(db);
+        Ledger_close(ledger);
         return Fail(path.c_str(), error);
     }
-    if (db != nullptr && !Ledger_finish(db, id, Now_utc()))
-        return Ledger_fail(db, batch.ledgerPath);
-    Ledger_close(db);
+    if (!Ledger_finish(ledger, id, Now_utc()))
+        return Ledger_fail(ledger);
+    Ledger_close(ledger);
     return 0;
 }

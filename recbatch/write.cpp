@@ -1,6 +1,6 @@
 #include "write.h"
 
-#include "ledger.h"
+#include "mac.h"
 
 #include <cerrno>
 #include <chrono>
@@ -134,7 +134,7 @@ Write_result Batch_write(const Batch &batch, bool progress, std::string &path, i
         if (writeStop != 0)
             return fail(hidden);
         const Unit &unit = batch.units[u];
-        std::string file = Mac_hex(unit.mac) + ".bin";
+        std::string file = std::string(Mac_hex(unit.mac).data()) + ".bin";
         if (!Write_file(dir, file.c_str(), batch.images.data() + unit.imageAt, unit.imageLen, 0644))
             return fail(hidden + "/" + file);
         if (progress && (u & 255) == 0)

@@ -1,0 +1,31 @@
+// The seam behind the ledger: a struct of operations that a backend fills
+// in, chosen when the ledger is opened. Only ledger.cpp and the backends'
+// own files include this; the programs see ledger.h alone.
+#pragma once
+
+#include "ledger.h"
+
+struct Ledger_ops {
+    // Takes where and sets up the backend's state; false with the error set.
+    bool (*open)(Ledger &ledger, const char *where);
+    // Frees the state; an open transaction is rolled back.
+    void (*close)(Ledger &ledger);
+    bool (*begin)(Ledger &ledger);
+    bool (*end)(Ledger &ledger, bool commit);
+    bool (*issuers)(Ledger &ledger, const std::vector<Mac_address> &macs, std::vector<long long> &batches);
+    bool (*free)(Ledger &ledger, Mac_range range, std::size_t need, const std::unordered_set<std::uint64_t> &taken,
+                 std::vector<Mac_address> &out);
+    bool (*issue)(Ledger &ledger, const Ledger_batch &batch, const std::vector<Ledger_address> &addresses,
+                  long long *id);
+    bool (*finish)(Ledger &ledger, long long id, const std::string &finished);
+};
+
+struct Ledger {
+    const Ledger_ops *ops;
+    void *state;       // the backend's own
+    std::string name;  // as messages print it
+    std::string error; // what the last failed operation said
+};
+
+// The SQLite backend: a file path.
+extern const Ledger_ops LEDGER_SQLITE;

@@ -1,0 +1,114 @@
+#include "backend.h"
+
+#include <new>
+
+namespace {
+
+// The null ledger: no address was ever issued, and nothing is recorded.
+bool Null_open(Ledger &, const char *)
+{
+    return true;
+}
+
+void Null_close(Ledger &)
+{
+}
+
+bool Null_begin(Ledger &)
+{
+    return true;
+}
+
+bool Null_end(Ledger &, bool)
+{
+    return true;
+}
+
+bool Null_issuers(Ledger &, const std::vector<Mac_address> &macs, std::vector<long long> &batches)
+{
+    batches.assign(macs.size(), 0);
+    return true;
+}
+
+bool Null_free(Ledger &ledger, Mac_range, std::size_t, const std::unordered_set<std::uint64_t> &,
+               std::vector<Mac_address> &)
+{
+    ledger.error = "an address range needs a ledger";
+    return false;
+}
+
+bool Null_issue(Ledger &, const Ledger_batch &, const std::vector<Ledger_address> &, long long *id)
+{
+    *id = 0;
+    return true;
+}
+
+bool Null_finish(Ledger &, long long, const std::string &)
+{
+    return true;
+}
+
+constexpr Ledger_ops LEDGER_NULL{Null_open, Null_close, Null_begin, Null_end,
+                                 Null_issuers, Null_free, Null_issue, Null_finish};
+
+} // namespace
+
+bool Ledger_open(const char *where, Ledger **ledger)
+{
+    *ledger = new (std::nothrow) Ledger{};
+    if (*ledger == nullptr)
+        return false;
+    (*ledger)->ops = where == nullptr ? &LEDGER_NULL : &LEDGER_SQLITE;
+    (*ledger)->name = where == nullptr ? "" : where;
+    return (*ledger)->ops->open(**ledger, where);
+}
+
+void Ledger_close(Ledger *ledger)
+{
+    if (ledger == nullptr)
+        return;
+    ledger->ops->close(*ledger);
+    delete ledger;
+}
+
+const char *Ledger_error(const Ledger *ledger)
+{
+    return ledger == nullptr ? "out of memory" : ledger->error.c_str();
+}
+
+const char *Ledger_name(const Ledger *ledger)
+{
+    return ledger == nullptr ? "" : ledger->name.c_str();
+}
+
+bool Ledger_begin(Ledger *ledger)
+{
+    return ledger->ops->begin(*ledger);
+}
+
+bool Ledger_end(Ledger *ledger, bool commit)
+{
+    return ledger->ops->end(*ledger, commit);
+}
+
+bool Ledger_issuers(Ledger *ledger, const std::vector<Mac_address> &macs, std::vector<long long> &batches)
+{
+    return ledger->ops->issuers(*ledger, macs, batches);
+}
+
+bool Ledger_free(Ledger *ledger, Mac_range range, std::size_t need, const std::unordered_set<std::uint64_t> &taken,
+                 std::vector<Mac_address> &out)
+{
+    return ledger->ops->free(*ledger, range, need, taken, out);
+}
+
+bool Ledger_issue(Ledger *ledger, const Ledger_batch &batch, const std::vector<Ledger_address> &addresses,
+                  long long *id)
+{
+    return ledger->ops->issue(*ledger, batch, addresses, id);
+}
+
+bool Ledger_finish(Ledger *ledger, long long id, const std::string &finished)
+{
+    return ledger->ops->finish(*ledger, id, finished);
+}
