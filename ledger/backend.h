@@ -15,9 +15,12 @@ struct Ledger_ops {
     bool (*issuers)(Ledger &ledger, const std::vector<Mac_address> &macs, std::vector<long long> &batches);
     bool (*free)(Ledger &ledger, Mac_range range, std::size_t need, const std::unordered_set<std::uint64_t> &taken,
                  std::vector<Mac_address> &out);
+    bool (*serials)(Ledger &ledger, const std::vector<std::string_view> &serials,
+                    std::vector<Ledger_holder> &holders);
     bool (*issue)(Ledger &ledger, const Ledger_batch &batch, const std::vector<Ledger_address> &addresses,
                   long long *id);
     bool (*finish)(Ledger &ledger, long long id, const std::string &finished);
+    bool (*read)(Ledger &ledger, long long id, Ledger_batch &batch, std::vector<Ledger_issued> &addresses);
 };
 
 struct Ledger {

@@ -37,6 +37,12 @@ bool Null_free(Ledger &ledger, Mac_range, std::size_t, const std::unordered_set<
     return false;
 }
 
+bool Null_serials(Ledger &, const std::vector<std::string_view> &serials, std::vector<Ledger_holder> &holders)
+{
+    holders.assign(serials.size(), Ledger_holder{0, {0}});
+    return true;
+}
+
 bool Null_issue(Ledger &, const Ledger_batch &, const std::vector<Ledger_address> &, long long *id)
 {
     *id = 0;
@@ -48,8 +54,14 @@ bool Null_finish(Ledger &, long long, const std::string &)
     return true;
 }
 
-constexpr Ledger_ops LEDGER_NULL{Null_open, Null_close, Null_begin, Null_end,
-                                 Null_issuers, Null_free, Null_issue, Null_finish};
+bool Null_read(Ledger &ledger, long long id, Ledger_batch &, std::vector<Ledger_issued> &)
+{
+    ledger.error = "no batch " + std::to_string(id);
+    return false;
+}
+
+constexpr Ledger_ops LEDGER_NULL{Null_open,    Null_close, Null_begin,  Null_end, Null_issuers,
+                                 Null_free,    Null_serials, Null_issue, Null_finish, Null_read};
 
 } // namespace
 
@@ -102,6 +114,11 @@ bool Ledger_free(Ledger *ledger, Mac_range range, std::size_t need, const std::u
     return ledger->ops->free(*ledger, range, need, taken, out);
 }
 
+bool Ledger_serials(Ledger *ledger, const std::vector<std::string_view> &serials, std::vector<Ledger_holder> &holders)
+{
+    return ledger->ops->serials(*ledger, serials, holders);
+}
+
 bool Ledger_issue(Ledger *ledger, const Ledger_batch &batch, const std::vector<Ledger_address> &addresses,
                   long long *id)
 {
@@ -111,4 +128,9 @@ bool Ledger_issue(Ledger *ledger, const Ledger_batch &batch, const std::vector<L
 bool Ledger_finish(Ledger *ledger, long long id, const std::string &finished)
 {
     return ledger->ops->finish(*ledger, id, finished);
+}
+
+bool Ledger_read(Ledger *ledger, long long id, Ledger_batch &batch, std::vector<Ledger_issued> &addresses)
+{
+    return ledger->ops->read(*ledger, id, batch, addresses);
 }

@@ -3,13 +3,20 @@
 // database stands behind it is chosen when it is opened, and only that
 // backend's file knows it. The tables, in plain SQL on every backend:
 //
-//   batch(id, started, template_sha256, outdir, units, finished)
+//   ledger_schema(version)        one row: the layout of the tables, 2
+//   batch(id, started, template_sha256, outdir, units, finished, version, reissue)
 //   address(mac, batch, unit, serial, sha256)
+//   claim(id, mac, station, claimed, version, readback, checked, offset)
 //
 // mac is the address as 12 lower-case hex digits and the primary key, so
 // that the database itself refuses an address issued twice; finished is
 // NULL until the batch's OUTDIR is complete, with the images whose SHA-256
-// each address holds.
+// each address holds; version is the version of the program that issued
+// the batch, and reissue 1 when it was allowed to repeat serials. A ledger
+// of the first layout (no ledger_schema) is brought to this one when it is
+// opened. A claim is a flashing station's: readback is NULL until the
+// station read the device back, then 'verified' or 'failed' (checked: when;
+// offset: the first byte that differed).
 #pragma once
 
 #include "digest.h"
@@ -26,11 +33,18 @@ struct Ledger;
 // How long a run waits for another run's hold on the ledger.
 inline constexpr int LEDGER_WAIT_MS = 10 * 60 * 1000;
 
+// The layout of the tables that this program makes and reads.
+inline constexpr int LEDGER_SCHEMA_VERSION = 2;
+
 struct Ledger_batch {
     std::string started; // UTC, ISO 8601
     std::string templateSha256;
-    std::string outdir;
+    std::string outdir;  // an absolute path
     std::size_t units;
+    std::string version; // of the program that issues it
+    bool reissue;        // serials may repeat those of earlier batches
+    std::string finished; // empty while it is not (as read back)
+    long long id;         // as read back
 };
 
 struct Ledger_address {
@@ -38,6 +52,20 @@ struct Ledger_address {
     std::size_t unit;        // from 1
     std::string_view serial; // empty when the table has none
     Digest sha256;           // of the unit's image
+};
+
+// An address as the ledger holds it.
+struct Ledger_issued {
+    Mac_address mac;
+    std::size_t unit;
+    std::string serial; // empty when none was recorded
+    std::string sha256; // 64 hex digits
+};
+
+// The batch and address that recorded a serial; batch 0 when none did.
+struct Ledger_holder {
+    long long batch;
+    Mac_address mac;
 };
 
 // Opens the ledger that where names, creating its tables on first use; with
@@ -68,6 +96,10 @@ bool Ledger_issuers(Ledger *ledger, const std::vector<Mac_address> &macs, std::v
 bool Ledger_free(Ledger *ledger, Mac_range range, std::size_t need, const std::unordered_set<std::uint64_t> &taken,
                  std::vector<Mac_address> &out);
 
+// For each of serials, the earliest batch and address that recorded it.
+bool Ledger_serials(Ledger *ledger, const std::vector<std::string_view> &serials,
+                    std::vector<Ledger_holder> &holders);
+
 // Records the batch and every address it issues, with its unit's serial and
 // image SHA-256; *id is its number (0 on the null ledger).
 bool Ledger_issue(Ledger *ledger, const Ledger_batch &batch, const std::vector<Ledger_address> &addresses,
@@ -75,3 +107,7 @@ bool Ledger_issue(Ledger *ledger, const Ledger_batch &batch, const std::vector<L
 
 // Marks the batch finished: its OUTDIR, with every image, is complete.
 bool Ledger_finish(Ledger *ledger, long long id, const std::string &finished);
+
+// Reads batch id and every address it issued, in unit order; false with
+// the error "no batch N" when there is none.
+bool Ledger_read(Ledger *ledger, long long id, Ledger_batch &batch, std::vector<Ledger_issued> &addresses);

@@ -3,22 +3,43 @@
 #include "backend.h"
 
 #include <sqlite3.h>
+#include <string>
 
 namespace {
 
+// The tables of the current layout; a ledger of the first layout has batch
+// and address without batch's version and reissue, and nothing else.
 constexpr const char *SCHEMA = "CREATE TABLE IF NOT EXISTS batch ("
                                " id INTEGER PRIMARY KEY,"
                                " started TEXT NOT NULL,"
                                " template_sha256 TEXT NOT NULL,"
                                " outdir TEXT NOT NULL,"
                                " units INTEGER NOT NULL,"
-                               " finished TEXT);"
+                               " finished TEXT,"
+                               " version TEXT,"
+                               " reissue INTEGER NOT NULL DEFAULT 0);"
                                "CREATE TABLE IF NOT EXISTS address ("
                                " mac TEXT PRIMARY KEY,"
                                " batch INTEGER NOT NULL REFERENCES batch(id),"
                                " unit INTEGER NOT NULL,"
                                " serial TEXT,"
-                               " sha256 TEXT);";
+                               " sha256 TEXT);"
+                               "CREATE INDEX IF NOT EXISTS address_serial ON address (serial);"
+                               "CREATE INDEX IF NOT EXISTS address_batch ON address (batch, unit);"
+                               "CREATE TABLE IF NOT EXISTS claim ("
+                               " id INTEGER PRIMARY KEY,"
+                               " mac TEXT NOT NULL REFERENCES address(mac),"
+                               " station TEXT NOT NULL,"
+                               " claimed TEXT NOT NULL,"
+                               " version TEXT NOT NULL,"
+                               " readback TEXT,"
+                               " checked TEXT,"
+                               " differs_at INTEGER);"
+                               "CREATE INDEX IF NOT EXISTS claim_mac ON claim (mac);"
+                               "CREATE TABLE ledger_schema (version INTEGER NOT NULL);";
+
+constexpr const char *UPGRADE_FROM_1 = "ALTER TABLE batch ADD COLUMN version TEXT;"
+                                       "ALTER TABLE batch ADD COLUMN reissue INTEGER NOT NULL DEFAULT 0;";
 
 sqlite3 *Db(Ledger &ledger)
 {
@@ -54,12 +75,73 @@ bool Bind_mac(sqlite3_stmt *stmt, int index, Mac_address mac)
     return Bind_text(stmt, index, {hex.data(), hex.size() - 1});
 }
 
+// A text column; empty for NULL.
+std::string_view Column_text(sqlite3_stmt *stmt, int column)
+{
+    const unsigned char *text = sqlite3_column_text(stmt, column);
+    return text == nullptr ? std::string_view() : reinterpret_cast<const char *>(text);
+}
+
 // Runs a statement that returns no rows, then makes it ready to run again.
 bool Step_done(sqlite3_stmt *stmt)
 {
     bool done = sqlite3_step(stmt) == SQLITE_DONE;
     sqlite3_reset(stmt);
     return done;
+}
+
+// The layout of the file: 0 for an empty one, 1 for the first layout.
+bool Read_layout(Ledger &ledger, int &layout)
+{
+    sqlite3_stmt *query = nullptr;
+    bool ok = Prepare(ledger, "SELECT name FROM sqlite_master WHERE name IN ('batch', 'ledger_schema')", &query);
+    layout = 0;
+    int rc = SQLITE_ROW;
+    while (ok && (rc = sqlite3_step(query)) == SQLITE_ROW)
+        if (std::string_view(reinterpret_cast<const char *>(sqlite3_column_text(query, 0))) == "batch" && layout == 0)
+            layout = 1;
+        else
+            layout = -1; // ledger_schema says
+    sqlite3_finalize(query);
+    if (!ok || rc != SQLITE_DONE)
+        return Fail(ledger);
+    if (layout >= 0)
+        return true;
+    ok = Prepare(ledger, "SELECT version FROM ledger_schema", &query) && sqlite3_step(query) == SQLITE_ROW;
+    if (ok)
+        layout = sqlite3_column_int(query, 0);
+    sqlite3_finalize(query);
+    return ok || Fail(ledger);
+}
+
+// Makes the tables of a new ledger, or brings a ledger of the first layout
+// to this one, under the write lock so that two runs do it once.
+bool Layout(Ledger &ledger)
+{
+    int layout = 0;
+    if (!Read_layout(ledger, layout))
+        return false;
+    if (layout == LEDGER_SCHEMA_VERSION)
+        return true;
+    if (!Exec(ledger, "BEGIN IMMEDIATE"))
+        return false;
+    bool ok = Read_layout(ledger, layout);
+    if (ok && layout > LEDGER_SCHEMA_VERSION) {
+        ledger.error = "the ledger's layout " + std::to_string(layout) + " is newer than this program's " +
+                       std::to_string(LEDGER_SCHEMA_VERSION);
+        ok = false;
+    }
+    if (ok && layout < LEDGER_SCHEMA_VERSION) {
+        std::string version = "INSERT INTO ledger_schema (version) VALUES (" + std::to_string(LEDGER_SCHEMA_VERSION) + ")";
+        ok = (layout == 0 || Exec(ledger, UPGRADE_FROM_1)) && Exec(ledger, SCHEMA) && Exec(ledger, version.c_str());
+    }
+    if (!ok) {
+        std::string error = ledger.error;
+        Exec(ledger, "ROLLBACK");
+        ledger.error = error;
+        return false;
+    }
+    return Exec(ledger, "COMMIT");
 }
 
 bool Open(Ledger &ledger, const char *where)
@@ -70,7 +152,7 @@ bool Open(Ledger &ledger, const char *where)
     if (rc != SQLITE_OK)
         return Fail(ledger);
     sqlite3_busy_timeout(db, LEDGER_WAIT_MS);
-    return Exec(ledger, SCHEMA);
+    return Layout(ledger);
 }
 
 void Close(Ledger &ledger)
@@ -121,7 +203,7 @@ bool Free(Ledger &ledger, Mac_range range, std::size_t need, const std::unordere
     while (ok && out.size() < need && next <= last) {
         Mac_address issued{last + 1};
         if (rc == SQLITE_ROW && (rc = sqlite3_step(query)) == SQLITE_ROW)
-            Mac_parse(reinterpret_cast<const char *>(sqlite3_column_text(query, 0)), issued);
+            Mac_parse(Column_text(query, 0), issued);
         ok = rc == SQLITE_ROW || rc == SQLITE_DONE;
         for (; next < issued.bits && out.size() < need; ++next)
             if (!taken.contains(next))
@@ -134,18 +216,43 @@ bool Free(Ledger &ledger, Mac_range range, std::size_t need, const std::unordere
     return ok;
 }
 
+bool Serials(Ledger &ledger, const std::vector<std::string_view> &serials, std::vector<Ledger_holder> &holders)
+{
+    sqlite3_stmt *query = nullptr;
+    bool ok = Prepare(ledger, "SELECT batch, mac FROM address WHERE serial = ? ORDER BY batch, unit LIMIT 1", &query);
+    holders.clear();
+    for (std::size_t i = 0; ok && i < serials.size(); ++i) {
+        Ledger_holder holder{0, {0}};
+        ok = Bind_text(query, 1, serials[i]);
+        int rc = ok ? sqlite3_step(query) : SQLITE_ERROR;
+        if (rc == SQLITE_ROW) {
+            holder.batch = sqlite3_column_int64(query, 0);
+            Mac_parse(Column_text(query, 1), holder.mac);
+        }
+        holders.push_back(holder);
+        ok = rc == SQLITE_ROW || rc == SQLITE_DONE;
+        sqlite3_reset(query);
+    }
+    ok = ok || Fail(ledger);
+    sqlite3_finalize(query);
+    return ok;
+}
+
 bool Issue(Ledger &ledger, const Ledger_batch &batch, const std::vector<Ledger_address> &addresses, long long *id)
 {
     sqlite3_stmt *insertBatch = nullptr;
     sqlite3_stmt *insertAddress = nullptr;
-    bool ok = Prepare(ledger, "INSERT INTO batch (started, template_sha256, outdir, units) VALUES (?, ?, ?, ?)",
+    bool ok = Prepare(ledger,
+                      "INSERT INTO batch (started, template_sha256, outdir, units, version, reissue)"
+                      " VALUES (?, ?, ?, ?, ?, ?)",
                       &insertBatch) &&
               Prepare(ledger, "INSERT INTO address (mac, batch, unit, serial, sha256) VALUES (?, ?, ?, ?, ?)",
                       &insertAddress) &&
               Bind_text(insertBatch, 1, batch.started) && Bind_text(insertBatch, 2, batch.templateSha256) &&
               Bind_text(insertBatch, 3, batch.outdir) &&
               sqlite3_bind_int64(insertBatch, 4, static_cast<sqlite3_int64>(batch.units)) == SQLITE_OK &&
-              Step_done(insertBatch);
+              Bind_text(insertBatch, 5, batch.version) &&
+              sqlite3_bind_int(insertBatch, 6, batch.reissue ? 1 : 0) == SQLITE_OK && Step_done(insertBatch);
     *id = sqlite3_last_insert_rowid(Db(ledger));
     for (std::size_t i = 0; ok && i < addresses.size(); ++i) {
         const Ledger_address &address = addresses[i];
@@ -172,6 +279,46 @@ bool Finish(Ledger &ledger, long long id, const std::string &finished)
     return ok;
 }
 
+bool Read(Ledger &ledger, long long id, Ledger_batch &batch, std::vector<Ledger_issued> &addresses)
+{
+    sqlite3_stmt *query = nullptr;
+    bool ok = Prepare(ledger,
+                      "SELECT started, template_sha256, outdir, units, finished, version, reissue"
+                      " FROM batch WHERE id = ?",
+                      &query) &&
+              sqlite3_bind_int64(query, 1, id) == SQLITE_OK;
+    int rc = ok ? sqlite3_step(query) : SQLITE_ERROR;
+    if (rc == SQLITE_ROW) {
+        batch.id = id;
+        batch.started = Column_text(query, 0);
+        batch.templateSha256 = Column_text(query, 1);
+        batch.outdir = Column_text(query, 2);
+        batch.units = static_cast<std::size_t>(sqlite3_column_int64(query, 3));
+        batch.finished = Column_text(query, 4);
+        batch.version = Column_text(query, 5);
+        batch.reissue = sqlite3_column_int(query, 6) != 0;
+    }
+    sqlite3_finalize(query);
+    if (rc == SQLITE_DONE) {
+        ledger.error = "no batch " + std::to_string(id);
+        return false;
+    }
+    ok = rc == SQLITE_ROW && Prepare(ledger, "SELECT mac, unit, serial, sha256 FROM address WHERE batch = ? ORDER BY unit", &query) &&
+         sqlite3_bind_int64(query, 1, id) == SQLITE_OK;
+    addresses.clear();
+    while (ok && (rc = sqlite3_step(query)) == SQLITE_ROW) {
+        Ledger_issued issued{};
+        Mac_parse(Column_text(query, 0), issued.mac);
+        issued.unit = static_cast<std::size_t>(sqlite3_column_int64(query, 1));
+        issued.serial = Column_text(query, 2);
+        issued.sha256 = Column_text(query, 3);
+        addresses.push_back(std::move(issued));
+    }
+    ok = (ok && rc == SQLITE_DONE) || Fail(ledger);
+    sqlite3_finalize(query);
+    return ok;
+}
+
 } // namespace
 
-const Ledger_ops LEDGER_SQLITE{Open, Close, Begin, End, Issuers, Free, Issue, Finish};
+const Ledger_ops LEDGER_SQLITE{Open, Close, Begin, End, Issuers, Free, Serials, Issue, Finish, Read};

@@ -251,7 +251,13 @@ int main(int argc, char *argv[])
         return Fail(batch.templatePath, errno);
     std::vector<Ledger_address> issued = Issued(batch);
     long long id = 0;
-    if (!Ledger_issue(ledger, {Now_utc(), Digest_hex(templateSha256), batch.outdir, batch.units.size()}, issued, &id) ||
+    Ledger_batch record{};
+    record.started = Now_utc();
+    record.templateSha256 = Digest_hex(templateSha256);
+    record.outdir = batch.outdir;
+    record.units = batch.units.size();
+    record.version = ZOL_VERSION;
+    if (!Ledger_issue(ledger, record, issued, &id) ||
         !Ledger_end(ledger, true))
         return Ledger_fail(ledger);
 
