@@ -318,7 +318,7 @@ Table_result Batch_table(Batch &batch, std::FILE *fp)
                        std::to_string(row.size()) + " fields, expected " + std::to_string(batch.columns.size()));
             continue;
         }
-        batch.units.push_back({reader.rowLine, std::move(row), 0, false, false, {}, 0, 0, {}});
+        batch.units.push_back({reader.rowLine, std::move(row), {0}, false, false, {}, 0, 0, {}});
         // A setting's cells are checked as its values; the others here.
         for (std::size_t c = 0; c < batch.columns.size(); ++c)
             if (batch.columns[c].type == 0 && batch.units.back().cells[c].find('\0') != std::string::npos)
