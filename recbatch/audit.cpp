@@ -62,21 +62,20 @@ bool Read_folder(Audit &audit, Folder &folder)
     DIR *dir = opendir(audit.dir.c_str());
     if (dir == nullptr)
         return Failed(audit, audit.dir, errno);
-    errno = 0;
-    while (const dirent *entry = readdir(dir)) {
+    const dirent *entry = nullptr;
+    while ((errno = 0, entry = readdir(dir)) != nullptr) {
         std::string name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
         struct stat st {};
         bool file = fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
         Mac_address mac{};
-        if (name == "." || name == "..")
-            ;
-        else if (file && name == "manifest.csv")
+        if (file && name == "manifest.csv")
             folder.manifest = true;
         else if (file && Image_name(name, mac))
             folder.images.emplace(mac.bits, name);
         else
             folder.others.push_back(name);
-        errno = 0;
     }
     int error = errno;
     closedir(dir);

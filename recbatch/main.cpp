@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -205,8 +204,6 @@ int main(int argc, char *argv[])
     // OUTDIR is new, and its hidden folder is made before anything is read
     // or issued; from here on every run that does not finish removes it.
     Write_catchSignals();
-    if (struct stat st {}; lstat(batch.outdir, &st) == 0 || errno != ENOENT)
-        return Fail(batch.outdir, errno == 0 || errno == ENOENT ? EEXIST : errno);
     std::string outdir;
     if (!Write_start(batch.outdir, outdir))
         return Fail(batch.outdir, errno);
@@ -228,8 +225,9 @@ int main(int argc, char *argv[])
     if (!Ledger_open(batch.ledgerPath, &ledger) || !Ledger_begin(ledger) || !Batch_assign(batch, ledger, need))
         return Abandon(Ledger_fail(ledger));
     if (!Batch_generate(batch)) {
+        int error = errno; // before the ledger is closed
         Ledger_close(ledger);
-        return Abandon(Fail("getrandom", errno));
+        return Abandon(Fail("getrandom", error));
     }
     Batch_check(batch);
     if (!batch.faults.empty()) {

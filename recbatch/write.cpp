@@ -114,6 +114,10 @@ void Write_catchSignals()
 
 bool Write_start(const char *outdir, std::string &absolute)
 {
+    if (struct stat st {}; lstat(outdir, &st) == 0 || errno != ENOENT) {
+        errno = errno == 0 || errno == ENOENT ? EEXIST : errno;
+        return false;
+    }
     std::string parent;
     std::string name;
     Write_splitPath(outdir, parent, name);

@@ -22,8 +22,8 @@ void Write_splitPath(const char *path, std::string &parent, std::string &name);
 void Write_catchSignals();
 
 // Makes the hidden folder beside outdir (.NAME.XXXXXX, mode 0700), so that
-// an OUTDIR that cannot be made is found now; absolute is OUTDIR as an
-// absolute path. False with errno set.
+// an OUTDIR that exists or cannot be made is found now; absolute is OUTDIR
+// as an absolute path. False with errno set.
 bool Write_start(const char *outdir, std::string &absolute);
 
 // Removes the hidden folder and what was written into it, if it is there.
