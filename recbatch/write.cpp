@@ -108,8 +108,13 @@ void Write_catchSignals()
     sigemptyset(&action.sa_mask);
     sigaddset(&action.sa_mask, SIGINT);
     sigaddset(&action.sa_mask, SIGTERM);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (int number : {SIGINT, SIGTERM}) {
+        // A signal ignored when the run started (a background job of a
+        // shell, nohup) stays ignored.
+        struct sigaction before {};
+        if (sigaction(number, nullptr, &before) == 0 && before.sa_handler != SIG_IGN)
+            sigaction(number, &action, nullptr);
+    }
 }
 
 bool Write_start(const char *outdir, std::string &absolute)
