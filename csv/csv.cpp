@@ -75,6 +75,16 @@ Csv_result Csv_readRow(Csv_reader &reader, std::vector<std::string> &fields, con
     } else {
         c = std::getc(reader.fp);
     }
+    // A blank line is no row: it is skipped wherever it stands.
+    while (fields.back().empty() && (c == '\n' || c == '\r')) {
+        if (c == '\r' && (c = std::getc(reader.fp)) != '\n') {
+            std::ungetc(c, reader.fp);
+            c = '\r'; // a carriage return that ends no line, refused below
+            break;
+        }
+        reader.rowLine = ++reader.line;
+        c = std::getc(reader.fp);
+    }
     if (c == EOF && fields.back().empty())
         return std::ferror(reader.fp) ? CSV_READ_ERROR : CSV_END;
 

@@ -1,6 +1,6 @@
 // CSV tables (RFC 4180): rows of comma-separated fields ending in CR LF or
 // LF; a quoted field may hold commas, line ends and doubled quotes. A UTF-8
-// byte order mark at the start of the table is skipped.
+// byte order mark at the start of the table and blank lines are skipped.
 #pragma once
 
 #include <cstdio>
@@ -24,7 +24,7 @@ enum Csv_result {
 
 void Csv_init(Csv_reader &reader, std::FILE *fp);
 
-// Reads the next row into fields.
+// Reads the next row into fields; blank lines are skipped.
 Csv_result Csv_readRow(Csv_reader &reader, std::vector<std::string> &fields, const char **why);
 
 // Writes one row ending in CR LF, each field quoted when it holds a comma,

@@ -2,12 +2,14 @@
 
 #include "csv.h"
 #include "mac.h"
+#include "secret.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace {
 
@@ -154,16 +156,6 @@ bool Converts(unsigned type, std::string_view text)
     return Convert_text(Script_of(one), image) == CONVERT_DONE;
 }
 
-bool Contains_folded(std::string_view text, std::string_view part)
-{
-    if (part.empty())
-        return false;
-    auto same = [](char a, char b) {
-        return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
-    };
-    return std::search(text.begin(), text.end(), part.begin(), part.end(), same) != text.end();
-}
-
 } // namespace
 
 std::string_view Serial_of(const Batch &batch, const Unit &unit)
@@ -175,17 +167,6 @@ std::string_view Serial_of(const Batch &batch, const Unit &unit)
 }
 
 namespace {
-
-// A secret that holds the unit's address or serial can be guessed from its
-// label. Its last six hex digits are looked for, which its twelve hold too.
-const char *Derived_from(std::string_view secret, Mac_address mac, std::string_view serial)
-{
-    if (Contains_folded(secret, std::string_view(Mac_hex(mac).data()).substr(6)))
-        return "holds the unit's address, a public identifier";
-    if (Contains_folded(secret, serial))
-        return "holds the unit's serial, a public identifier";
-    return nullptr;
-}
 
 // The Wi-Fi network text of label software: its special characters escaped.
 void Wifi_escaped(std::string &out, std::string_view text)
@@ -223,10 +204,16 @@ void Batch_fault(Batch &batch, const std::string &place, const char *name, const
     batch.faults.push_back({0, "recbatch: " + place + ": " + name + ": " + why});
 }
 
+void Line_fault(Batch &batch, long line, const char *name, const std::string &why)
+{
+    Batch_fault(batch, std::string(batch.unitsPath) + ":" + std::to_string(line), name, why);
+    batch.faults.back().order = static_cast<std::size_t>(line);
+}
+
 void Unit_fault(Batch &batch, std::size_t unit, const char *name, const std::string &why)
 {
     Batch_fault(batch, Unit_place(batch, unit), name, why);
-    batch.faults.back().order = unit + 1;
+    batch.faults.back().order = batch.unitsPath == nullptr ? unit + 1 : static_cast<std::size_t>(batch.units[unit].line);
 }
 
 bool Batch_template(Batch &batch, bool &readError)
@@ -260,20 +247,46 @@ bool Batch_template(Batch &batch, bool &readError)
 
 namespace {
 
+// The name that a header cell means when it differs from it only in case
+// or surrounding blanks: a setting's, or serial; nullptr when there is none.
+const char *Meant_name(std::string_view name)
+{
+    while (!name.empty() && Script_isBlank(static_cast<unsigned char>(name.front())))
+        name.remove_prefix(1);
+    while (!name.empty() && Script_isBlank(static_cast<unsigned char>(name.back())))
+        name.remove_suffix(1);
+    auto same = [&](std::string_view known) {
+        return known.size() == name.size() &&
+               std::equal(name.begin(), name.end(), known.begin(), [](char a, char b) {
+                   return std::tolower(static_cast<unsigned char>(a)) == b;
+               });
+    };
+    for (const Setting &setting : SETTINGS)
+        if (setting.kind != DATA_NONE && same(setting.name))
+            return setting.name;
+    return same("serial") ? "serial" : nullptr;
+}
+
 // Names the table's columns from its header and refuses what cannot be used.
 void Batch_columns(Batch &batch, const std::vector<std::string> &header)
 {
     const std::string place = std::string(batch.unitsPath) + ":1";
+    std::unordered_set<std::string_view> names;
     for (std::size_t c = 0; c < header.size(); ++c) {
         const std::string &name = header[c];
-        unsigned type = Setting_named(name.c_str());
+        bool nul = name.find('\0') != std::string::npos;
+        unsigned type = nul ? 0 : Setting_named(name.c_str());
         batch.columns.push_back({name, type});
-        bool again = std::any_of(header.begin(), header.begin() + static_cast<long>(c),
-                                 [&](const std::string &before) { return before == name; });
+        const char *meant = type == 0 && name != "serial" ? Meant_name(name) : nullptr;
+        std::string number = "column " + std::to_string(c + 1);
         if (name.empty())
-            Batch_fault(batch, place, "column", "column " + std::to_string(c + 1) + " has no name");
-        else if (again)
+            Batch_fault(batch, place, "column", number + " has no name");
+        else if (nul)
+            Batch_fault(batch, place, number.c_str(), "holds a 0x00 byte");
+        else if (!names.insert(name).second)
             Batch_fault(batch, place, name.c_str(), "a second column of that name");
+        else if (meant != nullptr)
+            Batch_fault(batch, place, name.c_str(), std::string("did you mean ") + meant + "?");
         else if (type == 0 && std::find(MANIFEST_COLUMNS.begin(), MANIFEST_COLUMNS.end(), name) != MANIFEST_COLUMNS.end())
             Batch_fault(batch, place, name.c_str(), "a column that the manifest makes itself");
         else if (type != 0 && Template_count(batch, type) > 1)
@@ -301,16 +314,20 @@ Table_result Batch_table(Batch &batch, std::FILE *fp)
     }
     while (result == CSV_ROW && (result = Csv_readRow(reader, row, &why)) == CSV_ROW) {
         if (row.size() != batch.columns.size()) {
-            Batch_fault(batch, std::string(batch.unitsPath) + ":" + std::to_string(reader.rowLine), "row",
-                        std::to_string(row.size()) + " fields, expected " + std::to_string(batch.columns.size()));
+            Line_fault(batch, reader.rowLine, "row",
+                       std::to_string(row.size()) + " fields, expected " + std::to_string(batch.columns.size()));
             continue;
         }
-        batch.units.push_back({reader.rowLine, std::move(row), 0, false, false, {}, 0, 0, {}});
+        batch.units.push_back({reader.rowLine, std::move(row), {0}, false, false, {}, 0, 0, {}});
+        // A setting's cells are checked as its values; the others here.
+        for (std::size_t c = 0; c < batch.columns.size(); ++c)
+            if (batch.columns[c].type == 0 && batch.units.back().cells[c].find('\0') != std::string::npos)
+                Unit_fault(batch, batch.units.size() - 1, batch.columns[c].name.c_str(), "holds a 0x00 byte");
     }
     if (result == CSV_READ_ERROR)
         return TABLE_READ_ERROR;
     if (result == CSV_BAD) {
-        Batch_fault(batch, std::string(batch.unitsPath) + ":" + std::to_string(reader.rowLine), "csv", why);
+        Line_fault(batch, reader.rowLine, "csv", why);
         return TABLE_BAD;
     }
     if (batch.units.empty() && batch.faults.empty()) {
@@ -318,7 +335,6 @@ Table_result Batch_table(Batch &batch, std::FILE *fp)
         return TABLE_BAD;
     }
     return TABLE_OK; // a row of the wrong width is a fault; the others are checked on
-
 }
 
 std::size_t Batch_tableAddresses(Batch &batch)
@@ -328,10 +344,19 @@ std::size_t Batch_tableAddresses(Batch &batch)
         Unit &unit = batch.units[u];
         std::string_view text;
         if (Unit_own(batch, unit, ZOL_FACT_DFLT_MAC_ID, text)) {
-            unit.hasMac = Mac_parse(text, unit.mac);
-            unit.macRefused = !unit.hasMac;
+            // As -m takes them: 12 hex digits or the colon form, of an
+            // address that a device can have.
+            std::string why;
+            if (text.find('\0') != std::string_view::npos)
+                why = "holds a 0x00 byte";
+            else if (!Mac_parseTyped(text, unit.mac))
+                why.append("\"").append(text.substr(0, 40)).append("\", expected 12 hex digits");
+            else if (const char *misfit = Mac_misfit(unit.mac))
+                why = misfit;
+            unit.macRefused = !why.empty();
+            unit.hasMac = !unit.macRefused;
             if (unit.macRefused)
-                Unit_fault(batch, u, "mac", Rule_words(ZOL_FACT_DFLT_MAC_ID, text));
+                Unit_fault(batch, u, "mac", why);
         } else if (batch.hasBlock) {
             ++need;
         }
@@ -409,10 +434,14 @@ void Batch_check(Batch &batch)
         std::size_t before = batch.faults.size();
         Batch_values(batch, unit, values);
 
-        if (!unit.hasMac && !unit.macRefused && !batch.hasBlock) // a block short of room is a fault of its own
-            Unit_fault(batch, u, "mac", "no address: give a mac column, -m, or the template's in a batch of one");
-        else if (auto [at, fresh] = addresses.emplace(unit.mac.bits, u); !fresh)
+        // A unit without an address is compared with none: a block short of
+        // room and a refused cell are faults of their own.
+        if (!unit.hasMac) {
+            if (!unit.macRefused && !batch.hasBlock)
+                Unit_fault(batch, u, "mac", "no address: give a mac column, -m, or the template's in a batch of one");
+        } else if (auto [at, fresh] = addresses.emplace(unit.mac.bits, u); !fresh) {
             Unit_fault(batch, u, "mac", Mac_text(unit.mac) + " is also that of " + Unit_ref(batch, at->second));
+        }
         if (values.count > SCRIPT_TYPES_MAX)
             Unit_fault(batch, u, "script",
                         std::to_string(values.count) + " settings, expected at most " + std::to_string(SCRIPT_TYPES_MAX));
@@ -443,17 +472,19 @@ void Batch_check(Batch &batch)
                 const Unit_value &value = values.items[k];
                 if (value.type != SECRET_TYPES[s])
                     continue;
-                if (value.fromTemplate) {
-                    if (batch.units.size() > 1 && !batch.sharedSecrets && !templateShared[s]) {
-                        templateShared[s] = true;
-                        Batch_fault(batch, batch.templatePath, Name_of(value.type),
-                                    "the same for every unit: give it per unit with -u or -g, or allow that with -S");
-                    }
-                    continue;
+                if (!value.fromTemplate) {
+                    if (auto [at, fresh] = secrets[s].emplace(value.text, u); !fresh && at->second != u)
+                        Unit_fault(batch, u, Name_of(value.type), "the same as that of " + Unit_ref(batch, at->second));
+                } else if (batch.units.size() > 1 && !batch.sharedSecrets && !templateShared[s]) {
+                    templateShared[s] = true;
+                    Batch_fault(batch, batch.templatePath, Name_of(value.type),
+                                "the same for every unit: give it per unit with -u or -g, or allow that with -S");
                 }
-                if (auto [at, fresh] = secrets[s].emplace(value.text, u); !fresh && at->second != u)
-                    Unit_fault(batch, u, Name_of(value.type), "the same as that of " + Unit_ref(batch, at->second));
-                if (const char *why = unit.hasMac ? Derived_from(value.text, unit.mac, Serial_of(batch, unit)) : nullptr)
+                // A generated secret was drawn again until it held neither.
+                bool generated = !value.fromTemplate && std::find(batch.generate.begin(), batch.generate.end(),
+                                                                  value.type) != batch.generate.end();
+                if (const char *why = generated ? nullptr : Secret_derived(value.text, unit.hasMac, unit.mac,
+                                                                           Serial_of(batch, unit)))
                     Unit_fault(batch, u, Name_of(value.type), why);
             }
         }

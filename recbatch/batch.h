@@ -27,7 +27,7 @@ struct Column {
 
 // A refusal, a line for standard error; they are reported in table order.
 struct Fault {
-    std::size_t order; // 0 for the template and the command line, else the unit's number
+    std::size_t order; // 0 for the template and the command line, else its table line (without a table, its unit)
     std::string text;
 };
 
@@ -50,6 +50,7 @@ struct Batch {
     const char *outdir;
     const char *ledgerPath; // nullptr without a ledger
     bool sharedSecrets;     // -S
+    bool reissue;           // -R: serials of earlier batches may be issued again
     bool hasBlock;          // -m
     Mac_range range;
     std::vector<unsigned> generate; // -g
@@ -91,6 +92,9 @@ std::string Unit_ref(const Batch &batch, std::size_t unit);
 // Adds "recbatch: PLACE: NAME: WHY" to the faults.
 void Batch_fault(Batch &batch, const std::string &place, const char *name, const std::string &why);
 
+// The same for a fault of the table line at line, in table order.
+void Line_fault(Batch &batch, long line, const char *name, const std::string &why);
+
 // The same for a fault of unit (from 0), placed by Unit_place.
 void Unit_fault(Batch &batch, std::size_t unit, const char *name, const std::string &why);
 
@@ -104,9 +108,9 @@ enum Table_result { TABLE_OK, TABLE_BAD, TABLE_READ_ERROR };
 // is a unit. What cannot be used is a fault.
 Table_result Batch_table(Batch &batch, std::FILE *fp);
 
-// Gives each unit its address: a table cell, else the block's (assigned by
-// the caller), else the template's. Returns the units that need one from
-// the block.
+// Gives each unit its address from its table cell, 12 hex digits or the
+// colon form, an address a device can have. Returns the units that need one
+// from the -m range.
 std::size_t Batch_tableAddresses(Batch &batch);
 
 // The unit's script, value by value, in script order.

@@ -1,20 +1,18 @@
 // recbatch: makes a production batch of images from one template, each unit
-// with its own address and secrets, every address recorded in a ledger.
+// with its own address and secrets, every address recorded in a ledger; or
+// audits a batch folder against the ledger.
+#include "audit.h"
 #include "batch.h"
+#include "issue.h"
 #include "ledger.h"
-#include "secret.h"
 #include "streams.h"
 #include "write.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
-#include <sys/stat.h>
 #include <unistd.h>
-#include <unordered_set>
 
 namespace {
 
@@ -22,34 +20,38 @@ constexpr unsigned long COUNT_MAX = 16777216; // the addresses of one IEEE block
 
 int usage()
 {
-    std::fputs("usage: recbatch [-S] [-l ledger] [-m first-last] [-n count] [-u units] [-g setting]... "
-               "template outdir\n",
+    std::fputs("usage: recbatch [-RS] [-l ledger] [-m first-last] [-n count] [-u units] [-g setting]... "
+               "template outdir\n"
+               "       recbatch -l ledger -V outdir\n"
+               "       recbatch --version\n",
                stderr);
     return 2;
 }
 
-int Misuse(const char *why, const char *option = nullptr)
+// Every message but the inputs' faults: "recbatch: NAME: WHY", or
+// "recbatch: WHY" without a name; returns the status to end with.
+int Say(int status, const char *name, const char *why)
 {
-    if (option != nullptr)
-        std::fprintf(stderr, "recbatch: %s: %s\n", option, why);
+    if (name != nullptr)
+        std::fprintf(stderr, "recbatch: %s: %s\n", name, why);
     else
         std::fprintf(stderr, "recbatch: %s\n", why);
-    return 2;
+    return status;
 }
 
 int Fail(const char *path, int error)
 {
-    std::fprintf(stderr, "recbatch: %s: %s\n", path, std::strerror(error != 0 ? error : EIO));
-    return 2;
+    return Say(2, path, std::strerror(error != 0 ? error : EIO));
 }
 
 int Ledger_fail(Ledger *ledger)
 {
-    std::fprintf(stderr, "recbatch: %s: %s\n", Ledger_name(ledger), Ledger_error(ledger));
-    Ledger_close(ledger);
+    Say(2, Ledger_name(ledger), Ledger_error(ledger));
+    Ledger_close(ledger); // a transaction still open is rolled back
     return 2;
 }
 
+// The faults of the inputs, a line each, in table order.
 int Refuse(Batch &batch)
 {
     std::stable_sort(batch.faults.begin(), batch.faults.end(),
@@ -57,6 +59,23 @@ int Refuse(Batch &batch)
     for (const Fault &fault : batch.faults)
         std::fprintf(stderr, "%s\n", fault.text.c_str());
     return 1;
+}
+
+// Once the hidden folder is made, every run that does not finish removes it.
+int Abandon(int status)
+{
+    Write_remove();
+    return status;
+}
+
+int Version(unsigned closed)
+{
+    if (closed & STREAM_OUT_CLOSED)
+        return Fail("stdout", EBADF);
+    std::fputs("recbatch " ZOL_VERSION "\n", stdout);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout))
+        return Fail("stdout", errno);
+    return std::fclose(stdout) == 0 ? 0 : Fail("stdout", errno);
 }
 
 // A whole decimal number from 1 to COUNT_MAX.
@@ -82,107 +101,48 @@ const char *Parse_generate(const char *name, Batch &batch)
     return nullptr;
 }
 
-// Fresh secrets for every unit, for each -g setting.
-bool Generate(Batch &batch)
-{
-    for (Unit &unit : batch.units) {
-        unit.generated.resize(batch.generate.size());
-        for (std::size_t g = 0; g < batch.generate.size(); ++g)
-            if (!(batch.generate[g] == ZOL_FACT_DFLT_WEP_KEY_ID ? Secret_key(unit.generated[g])
-                                                                 : Secret_text(unit.generated[g])))
-                return false;
-    }
-    return true;
-}
-
-// Within the ledger's transaction: the table's addresses are checked against
-// it, and the block's free addresses go to the units without one.
-bool Assign_addresses(Batch &batch, Ledger *ledger, std::size_t need)
-{
-    std::vector<Mac_address> macs;
-    std::unordered_set<std::uint64_t> taken;
-    for (const Unit &unit : batch.units)
-        if (unit.hasMac) {
-            macs.push_back(unit.mac);
-            taken.insert(unit.mac.bits);
-        }
-    std::vector<long long> issuers;
-    if (!Ledger_issuers(ledger, macs, issuers))
-        return false;
-    for (std::size_t u = 0, m = 0; u < batch.units.size(); ++u)
-        if (batch.units[u].hasMac && issuers[m++] > 0)
-            Unit_fault(batch, u, "mac",
-                       Mac_text(batch.units[u].mac) + " was issued by batch " + std::to_string(issuers[m - 1]));
-    std::vector<Mac_address> free;
-    if (batch.hasBlock && !Ledger_free(ledger, batch.range, need, taken, free))
-        return false;
-    if (free.size() < need)
-        Batch_fault(batch, "-m", "mac",
-                    std::to_string(free.size()) + " free addresses in the block for " + std::to_string(need) + " units");
-    std::size_t next = 0;
-    for (Unit &unit : batch.units)
-        if (!unit.hasMac && next < free.size()) {
-            unit.mac = free[next++];
-            unit.hasMac = true;
-        }
-    return true;
-}
-
-// A batch of one may take the template's address.
-void Template_address(Batch &batch)
-{
-    for (std::size_t i = 0; i < batch.given.count; ++i)
-        if (batch.given.items[i].type == ZOL_FACT_DFLT_MAC_ID && batch.units.size() == 1 && !batch.units[0].hasMac)
-            batch.units[0].hasMac =
-                Mac_parse({batch.given.items[i].value.text.data(), batch.given.items[i].value.len}, batch.units[0].mac);
-}
-
-std::string Now_utc()
-{
-    char text[32];
-    std::time_t now = std::time(nullptr);
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&now));
-    return text;
-}
-
-std::vector<Ledger_address> Issued(const Batch &batch)
-{
-    std::vector<Ledger_address> issued;
-    for (std::size_t u = 0; u < batch.units.size(); ++u)
-        issued.push_back({batch.units[u].mac, u + 1, Serial_of(batch, batch.units[u]), batch.units[u].sha256});
-    return issued;
-}
-
-// The command line into batch; a status to end with, or -1 to go on.
-int Parse_options(int argc, char *argv[], Batch &batch, std::size_t &count)
+// The command line into batch, count and audit (-V); a status to end
+// with, or -1 to go on.
+int Parse_options(int argc, char *argv[], Batch &batch, std::size_t &count, const char *&audit)
 {
     const char *misuse = nullptr;
     opterr = 0; // usage() says what is wrong
-    for (int opt = 0; misuse == nullptr && (opt = getopt(argc, argv, "Sl:m:n:u:g:")) != -1;) {
+    for (int opt = 0; misuse == nullptr && (opt = getopt(argc, argv, "RSl:m:n:u:g:V:")) != -1;) {
         switch (opt) {
+        case 'R': batch.reissue = true; break;
         case 'S': batch.sharedSecrets = true; break;
         case 'l': batch.ledgerPath = optarg; break;
         case 'm':
             if (const char *why = Mac_parseRange(optarg, batch.range))
-                return Misuse(why, "-m");
+                return Say(2, "-m", why);
             batch.hasBlock = true;
             break;
         case 'n': misuse = Parse_count(optarg, count) ? nullptr : "-n: expected a whole number from 1 to 16777216"; break;
         case 'u': batch.unitsPath = optarg; break;
         case 'g': misuse = Parse_generate(optarg, batch); break;
+        case 'V': audit = optarg; break;
         default: return usage();
         }
     }
     if (misuse != nullptr)
-        return Misuse(misuse);
+        return Say(2, nullptr, misuse);
+    if (audit != nullptr) { // the ledger and the folder alone
+        bool batchOptions = batch.reissue || batch.sharedSecrets || batch.hasBlock || count != 0 ||
+                            batch.unitsPath != nullptr || !batch.generate.empty();
+        if (batchOptions || optind != argc)
+            return usage();
+        return batch.ledgerPath == nullptr ? Say(2, "-V", "needs a ledger (-l)") : -1;
+    }
     if (argc - optind != 2)
         return usage();
     if ((batch.unitsPath == nullptr) == (count == 0))
-        return Misuse("give either a table of units (-u) or their count (-n)");
+        return Say(2, nullptr, "give either a table of units (-u) or their count (-n)");
     if (batch.hasBlock && batch.ledgerPath == nullptr)
-        return Misuse("-m: needs a ledger (-l)");
+        return Say(2, "-m", "needs a ledger (-l)");
     batch.templatePath = argv[optind];
     batch.outdir = argv[optind + 1];
+    if (*batch.outdir == '\0')
+        return Say(2, "outdir", "an empty name");
     return -1;
 }
 
@@ -204,77 +164,93 @@ int Load_units(Batch &batch, std::size_t count)
     for (unsigned type : batch.generate)
         for (const Column &column : batch.columns)
             if (column.type == type)
-                return Misuse("-g: the table has a column for that setting");
+                return Say(2, "-g", "the table has a column for that setting");
     return table == TABLE_BAD ? Refuse(batch) : -1;
+}
+
+// -V: the folder against the ledger; 0 when it is whole, 1 when not.
+int Audit(const char *ledgerPath, const char *outdir)
+{
+    Ledger *ledger = nullptr;
+    if (!Ledger_open(ledgerPath, &ledger))
+        return Ledger_fail(ledger);
+    std::vector<std::string> faults;
+    std::string path;
+    std::string why;
+    Audit_result result = Batch_audit(ledger, outdir, faults, path, why);
+    Ledger_close(ledger);
+    if (result == AUDIT_FAILED)
+        return Say(2, path.c_str(), why.c_str());
+    for (const std::string &fault : faults)
+        std::fprintf(stderr, "%s\n", fault.c_str());
+    return result == AUDIT_WHOLE ? 0 : 1;
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    Streams_hold();
+    unsigned closed = Streams_hold();
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0)
+        return Version(closed);
     Batch batch{};
     std::size_t count = 0;
-    if (int status = Parse_options(argc, argv, batch, count); status >= 0)
+    const char *audit = nullptr;
+    if (int status = Parse_options(argc, argv, batch, count, audit); status >= 0)
         return status;
-    if (struct stat st {}; lstat(batch.outdir, &st) == 0 || errno != ENOENT)
-        return Fail(batch.outdir, errno == 0 || errno == ENOENT ? EEXIST : errno);
-    if (!Write_canCreate(batch.outdir)) // found now, not once addresses are issued
+    if (audit != nullptr)
+        return Audit(batch.ledgerPath, audit);
+
+    // OUTDIR is new, and its hidden folder is made before anything is read
+    // or issued; from here on every run that does not finish removes it.
+    Write_catchSignals();
+    std::string outdir;
+    if (!Write_start(batch.outdir, outdir))
         return Fail(batch.outdir, errno);
 
-    // The inputs: the template, then the table or the count of units, and
-    // the secrets to generate.
+    // The inputs, each read once, none while the ledger is held.
     bool readError = false;
     if (!Batch_template(batch, readError))
-        return readError ? Fail(batch.templatePath, errno) : Refuse(batch);
+        return Abandon(readError ? Fail(batch.templatePath, errno) : Refuse(batch));
     if (int status = Load_units(batch, count); status >= 0)
-        return status;
-    if (!Generate(batch))
-        return Fail("getrandom", errno);
+        return Abandon(status);
+    Digest templateSha256{};
+    if (!Sha256_file(batch.templatePath, templateSha256))
+        return Abandon(Fail(batch.templatePath, errno));
+    std::size_t need = Batch_tableAddresses(batch);
 
     // Every check, inside the ledger's transaction: what it holds cannot
     // change before this batch's addresses are issued.
     Ledger *ledger = nullptr;
-    if (!Ledger_open(batch.ledgerPath, &ledger) || !Ledger_begin(ledger))
-        return Ledger_fail(ledger);
-    std::size_t need = Batch_tableAddresses(batch);
-    if (!Assign_addresses(batch, ledger, need))
-        return Ledger_fail(ledger);
-    Template_address(batch);
+    if (!Ledger_open(batch.ledgerPath, &ledger) || !Ledger_begin(ledger) || !Batch_assign(batch, ledger, need))
+        return Abandon(Ledger_fail(ledger));
+    if (!Batch_generate(batch)) {
+        int error = errno; // before the ledger is closed
+        Ledger_close(ledger);
+        return Abandon(Fail("getrandom", error));
+    }
     Batch_check(batch);
     if (!batch.faults.empty()) {
-        Ledger_close(ledger); // rolls the transaction back
-        return Refuse(batch);
+        Ledger_close(ledger);
+        return Abandon(Refuse(batch));
     }
-    Digest templateSha256{};
-    if (!Sha256_file(batch.templatePath, templateSha256))
-        return Fail(batch.templatePath, errno);
-    std::vector<Ledger_address> issued = Issued(batch);
     long long id = 0;
-    Ledger_batch record{};
-    record.started = Now_utc();
-    record.templateSha256 = Digest_hex(templateSha256);
-    record.outdir = batch.outdir;
-    record.units = batch.units.size();
-    record.version = ZOL_VERSION;
-    if (!Ledger_issue(ledger, record, issued, &id) ||
+    if (!Ledger_issue(ledger, Batch_record(batch, outdir, templateSha256), Batch_issued(batch), &id) ||
         !Ledger_end(ledger, true))
-        return Ledger_fail(ledger);
+        return Abandon(Ledger_fail(ledger));
 
-    // Issued: from here on an interrupted run leaves no OUTDIR, and its
-    // addresses are never issued again.
-    Write_catchSignals();
+    // Issued: these addresses are never issued again, whatever follows. A
+    // run stopped once OUTDIR is complete leaves its batch to -V to finish.
     std::string path;
     int error = 0;
     Write_result written = Batch_write(batch, isatty(STDERR_FILENO) == 1, path, error);
-    if (written == WRITE_STOPPED) {
-        Ledger_close(ledger);
-        std::signal(writeStop, SIG_DFL);
-        std::raise(writeStop);
-    }
-    if (written != WRITE_DONE) {
+    if (written == WRITE_FAILED) {
         Ledger_close(ledger);
         return Fail(path.c_str(), error);
+    }
+    if (written == WRITE_STOPPED || Write_stopped()) {
+        Ledger_close(ledger);
+        Write_endByStop();
     }
     if (!Ledger_finish(ledger, id, Now_utc()))
         return Ledger_fail(ledger);

@@ -1,6 +1,8 @@
 #include "secret.h"
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <sys/random.h>
@@ -69,5 +71,40 @@ bool Secret_key(std::string &out)
         out.push_back("0123456789abcdef"[byte >> 4]);
         out.push_back("0123456789abcdef"[byte & 0x0f]);
     }
+    return true;
+}
+
+namespace {
+
+bool Contains_folded(std::string_view text, std::string_view part)
+{
+    if (part.empty())
+        return false;
+    auto same = [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+    };
+    return std::search(text.begin(), text.end(), part.begin(), part.end(), same) != text.end();
+}
+
+} // namespace
+
+const char *Secret_derived(std::string_view secret, bool hasMac, Mac_address mac, std::string_view serial)
+{
+    if (hasMac && Contains_folded(secret, std::string_view(Mac_hex(mac).data()).substr(6)))
+        return "holds the unit's address, a public identifier";
+    if (Contains_folded(secret, serial))
+        return "holds the unit's serial, a public identifier";
+    return nullptr;
+}
+
+bool Secret_draw(bool key, bool hasMac, Mac_address mac, std::string_view serial, std::string &out)
+{
+    // A draw holds neither with a chance of at least 1 in 6 (26 hex digits
+    // of a WEP key against a serial of one hex digit), far more for a longer
+    // serial: the loop ends after a few draws at most.
+    do
+        if (!(key ? Secret_key(out) : Secret_text(out)))
+            return false;
+    while (Secret_derived(out, hasMac, mac, serial) != nullptr);
     return true;
 }

@@ -2,6 +2,8 @@
 // generator.
 #pragma once
 
+#include "mac.h"
+
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -18,3 +20,12 @@ bool Secret_text(std::string &out);
 
 // A WEP key of SECRET_KEY_BYTES random bytes, as lower-case hex digits.
 bool Secret_key(std::string &out);
+
+// Why a secret can be guessed from the unit's label, or nullptr: it holds
+// the unit's address (its last six hex digits, and so its twelve, in either
+// case; not looked for when hasMac is false) or its serial.
+const char *Secret_derived(std::string_view secret, bool hasMac, Mac_address mac, std::string_view serial);
+
+// A fresh WEP key (key) or text that Secret_derived finds nothing in: it is
+// drawn again until it holds neither the unit's address nor its serial.
+bool Secret_draw(bool key, bool hasMac, Mac_address mac, std::string_view serial, std::string &out);

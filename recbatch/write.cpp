@@ -2,9 +2,12 @@
 
 #include "mac.h"
 
+#include <array>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <climits>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
@@ -12,25 +15,36 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-volatile std::sig_atomic_t writeStop = 0;
-
 namespace {
 
-extern "C" void Note_stop(int signal)
+// What the signal handler sees: all of the run's signal state, here alone.
+volatile std::sig_atomic_t stopSignal = 0; // the signal that asked the run to stop, or 0
+volatile std::sig_atomic_t writing = 0;    // files are being written into the hidden folder
+volatile std::sig_atomic_t hiddenMade = 0; // hiddenPath names the hidden folder
+std::array<char, PATH_MAX> hiddenPath{};
+
+void End_by(int number)
 {
-    writeStop = signal;
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    sigaction(number, &action, nullptr);
+    raise(number);
 }
 
-// Removes the hidden folder and what was written into it.
-void Remove_folder(const char *folder)
+// While files are written, the writer stops before the next one and cleans
+// up; before that, the hidden folder is empty, removed here, and the run
+// ends at once: a ledger transaction still open is rolled back by the
+// ledger itself, one that committed has issued the batch's addresses.
+extern "C" void On_stop(int number)
 {
-    if (DIR *dir = opendir(folder)) {
-        while (const dirent *entry = readdir(dir))
-            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-                unlinkat(dirfd(dir), entry->d_name, 0);
-        closedir(dir);
+    if (writing != 0) {
+        stopSignal = number;
+        return;
     }
-    rmdir(folder);
+    if (hiddenMade != 0)
+        rmdir(hiddenPath.data());
+    End_by(number);
 }
 
 bool Write_all(int fd, const std::uint8_t *bytes, std::size_t len)
@@ -87,21 +101,85 @@ void Write_splitPath(const char *path, std::string &parent, std::string &name)
     name = slash == std::string::npos ? whole : whole.substr(slash + 1);
 }
 
-bool Write_canCreate(const char *outdir)
-{
-    std::string parent;
-    std::string name;
-    Write_splitPath(outdir, parent, name);
-    return access(parent.c_str(), W_OK | X_OK) == 0;
-}
-
 void Write_catchSignals()
 {
     struct sigaction action {};
-    action.sa_handler = Note_stop;
+    action.sa_handler = On_stop;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    sigaddset(&action.sa_mask, SIGINT);
+    sigaddset(&action.sa_mask, SIGTERM);
+    for (int number : {SIGINT, SIGTERM}) {
+        // A signal ignored when the run started (a background job of a
+        // shell, nohup) stays ignored.
+        struct sigaction before {};
+        if (sigaction(number, nullptr, &before) == 0 && before.sa_handler != SIG_IGN)
+            sigaction(number, &action, nullptr);
+    }
+}
+
+bool Write_start(const char *outdir, std::string &absolute)
+{
+    if (struct stat st {}; lstat(outdir, &st) == 0 || errno != ENOENT) {
+        errno = errno == 0 || errno == ENOENT ? EEXIST : errno;
+        return false;
+    }
+    std::string parent;
+    std::string name;
+    Write_splitPath(outdir, parent, name);
+    std::string hidden = parent + "/." + name + ".XXXXXX";
+    if (hidden.size() >= hiddenPath.size()) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    // The folder is made and named to the signal handler at one stroke.
+    sigset_t stops;
+    sigset_t before;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGTERM);
+    sigprocmask(SIG_BLOCK, &stops, &before);
+    bool made = mkdtemp(hidden.data()) != nullptr;
+    int error = errno;
+    if (made) {
+        std::memcpy(hiddenPath.data(), hidden.c_str(), hidden.size() + 1);
+        hiddenMade = 1;
+    }
+    sigprocmask(SIG_SETMASK, &before, nullptr);
+    char *real = made ? realpath(parent.c_str(), nullptr) : nullptr;
+    if (real == nullptr) {
+        error = made ? errno : error;
+        Write_remove();
+        errno = error;
+        return false;
+    }
+    absolute = std::strcmp(real, "/") == 0 ? "/" + name : real + ("/" + name);
+    std::free(real);
+    return true;
+}
+
+void Write_remove()
+{
+    if (hiddenMade == 0)
+        return;
+    if (DIR *dir = opendir(hiddenPath.data())) {
+        while (const dirent *entry = readdir(dir))
+            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                unlinkat(dirfd(dir), entry->d_name, 0);
+        closedir(dir);
+    }
+    rmdir(hiddenPath.data());
+    hiddenMade = 0;
+}
+
+bool Write_stopped()
+{
+    return stopSignal != 0;
+}
+
+void Write_endByStop()
+{
+    End_by(stopSignal);
+    std::_Exit(2); // not reached: the signal ends the run
 }
 
 Write_result Batch_write(const Batch &batch, bool progress, std::string &path, int &error)
@@ -109,20 +187,17 @@ Write_result Batch_write(const Batch &batch, bool progress, std::string &path, i
     std::string parent;
     std::string name;
     Write_splitPath(batch.outdir, parent, name);
-    std::string hidden = parent + "/." + name + ".XXXXXX";
-    path = hidden;
-    if (mkdtemp(hidden.data()) == nullptr) {
-        error = errno;
-        return WRITE_FAILED;
-    }
+    std::string hidden = hiddenPath.data();
+    writing = 1;
     int dir = open(hidden.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     auto fail = [&](const std::string &what) {
         error = errno;
         path = what;
         if (dir >= 0)
             close(dir);
-        Remove_folder(hidden.c_str());
-        return writeStop != 0 ? WRITE_STOPPED : WRITE_FAILED;
+        Write_remove();
+        writing = 0;
+        return stopSignal != 0 ? WRITE_STOPPED : WRITE_FAILED;
     };
     if (dir < 0)
         return fail(hidden);
@@ -131,7 +206,7 @@ Write_result Batch_write(const Batch &batch, bool progress, std::string &path, i
     auto shown = start;
     bool any = false;
     for (std::size_t u = 0; u < batch.units.size(); ++u) {
-        if (writeStop != 0)
+        if (stopSignal != 0)
             return fail(hidden);
         const Unit &unit = batch.units[u];
         std::string file = std::string(Mac_hex(unit.mac).data()) + ".bin";
@@ -156,12 +231,14 @@ Write_result Batch_write(const Batch &batch, bool progress, std::string &path, i
 
     // One sync for the whole folder, then the rename that makes it OUTDIR;
     // an OUTDIR that appeared meanwhile is never replaced.
-    if (writeStop != 0)
+    if (stopSignal != 0)
         return fail(hidden);
     if (syncfs(dir) != 0 || fsync(dir) != 0)
         return fail(hidden);
     if (renameat2(AT_FDCWD, hidden.c_str(), AT_FDCWD, batch.outdir, RENAME_NOREPLACE) != 0)
         return fail(batch.outdir);
+    hiddenMade = 0;
+    writing = 0;
     close(dir);
     int parentDir = open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (parentDir >= 0) {

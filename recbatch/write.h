@@ -1,33 +1,41 @@
 // Writing a checked batch so that nothing is half-written: every file goes
-// into a new hidden folder beside OUTDIR, which is synced once and renamed
-// to OUTDIR only when it is complete.
+// into a hidden folder beside OUTDIR, made before any address is issued,
+// which is synced once and renamed to OUTDIR only when it is complete.
 #pragma once
 
 #include "batch.h"
-#include "digest.h"
 
-#include <csignal>
 #include <string>
-#include <vector>
 
 enum Write_result {
     WRITE_DONE,    // OUTDIR is complete
-    WRITE_FAILED,  // a system call failed on path, with error; nothing is left
-    WRITE_STOPPED, // SIGINT or SIGTERM came; nothing is left
+    WRITE_FAILED,  // a system call failed on path, with error; the hidden folder is removed
+    WRITE_STOPPED, // SIGINT or SIGTERM came; the hidden folder is removed
 };
-
-// The signal that asked the run to stop, or 0.
-extern volatile std::sig_atomic_t writeStop;
 
 // The folder that holds path, and its last name.
 void Write_splitPath(const char *path, std::string &parent, std::string &name);
 
-// Whether a folder can be made beside outdir; errno says why not.
-bool Write_canCreate(const char *outdir);
-
-// From now on SIGINT and SIGTERM set writeStop instead of ending the run.
+// From now on SIGINT and SIGTERM end the run at once, the hidden folder
+// removed while nothing is written into it yet; while Batch_write writes,
+// they stop it before its next file.
 void Write_catchSignals();
 
+// Makes the hidden folder beside outdir (.NAME.XXXXXX, mode 0700), so that
+// an OUTDIR that exists or cannot be made is found now; absolute is OUTDIR
+// as an absolute path. False with errno set.
+bool Write_start(const char *outdir, std::string &absolute);
+
+// Removes the hidden folder and what was written into it, if it is there.
+void Write_remove();
+
 // Writes each unit's image as <mac>.bin and the manifest (mode 0600) into
-// OUTDIR. With progress, a line on standard error tells how far it got.
+// the hidden folder and renames it to OUTDIR. With progress, a line on
+// standard error tells how far it got.
 Write_result Batch_write(const Batch &batch, bool progress, std::string &path, int &error);
+
+// Whether SIGINT or SIGTERM asked the run to stop.
+bool Write_stopped();
+
+// Ends the run by the signal that asked it to stop.
+[[noreturn]] void Write_endByStop();

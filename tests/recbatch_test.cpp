@@ -28,8 +28,10 @@ using namespace std::string_literals;
 
 namespace {
 
-const std::string USAGE = "usage: recbatch [-S] [-l ledger] [-m first-last] [-n count] [-u units] [-g setting]... "
-                          "template outdir\n";
+const std::string USAGE = "usage: recbatch [-RS] [-l ledger] [-m first-last] [-n count] [-u units] [-g setting]... "
+                          "template outdir\n"
+                          "       recbatch -l ledger -V outdir\n"
+                          "       recbatch --version\n";
 const std::string BLOCK = "0050c2000000-0050c2ffffff";
 
 using Table = std::vector<std::vector<std::string>>;
@@ -90,12 +92,63 @@ std::string Macs_of(const Table &manifest)
     return macs;
 }
 
+// The hidden folders that runs left in dir.
+std::size_t Hidden_left(const std::string &dir)
+{
+    std::size_t left = 0;
+    for (const auto &entry : std::filesystem::directory_iterator(dir))
+        left += entry.path().filename().string().starts_with(".out.");
+    return left;
+}
+
+// A scratch folder D whose ledger L holds batch 1, D/first: SN1001 to
+// SN1003 at 00:50:c2:00:00:00 to 00:50:c2:00:00:02; a template T (the
+// example unless given) and a table of units U.
+struct Scene {
+    std::string dir;
+    std::string ledger;
+    std::string tpl;
+    std::string units;
+
+    Scene(const std::string &unitsText, const std::string &templateText)
+        : dir(Scratch_dir()), ledger(dir + "/l.db"), tpl(dir + "/t.txt"), units(dir + "/u.csv")
+    {
+        Write_file(units, "serial\nSN1001\nSN1002\nSN1003\n");
+        Program_result first =
+            Run_program(RECBATCH, {"-S", "-l", ledger, "-m", BLOCK, "-u", units, EXAMPLE_SCRIPT, dir + "/first"}, dir);
+        EXPECT_EQ(first.status, 0) << first.err;
+        Write_file(tpl, templateText.empty() ? Read_file(EXAMPLE_SCRIPT) : templateText);
+        Write_file(units, unitsText);
+    }
+
+    // T, U, L and O stand for the template, table, ledger and OUTDIR, and
+    // D/ starts a path in the scratch folder.
+    std::vector<std::string> Args(const std::vector<std::string> &args) const
+    {
+        std::vector<std::string> out;
+        for (const std::string &arg : args) {
+            std::string a = arg == "T" ? tpl : arg == "U" ? units : arg == "L" ? ledger : arg == "O" ? dir + "/out" : arg;
+            out.push_back(a == "D" || a.starts_with("D/") ? dir + a.substr(1) : a);
+        }
+        return out;
+    }
+
+    // The same in messages, after "recbatch: ".
+    std::string Expand(std::string text) const
+    {
+        for (auto [from, to] : {std::pair<std::string, std::string>{"D", dir}, {"T", tpl}, {"U", units}})
+            for (std::size_t at = 0; (at = text.find("recbatch: " + from, at)) != std::string::npos; at += to.size())
+                text.replace(at + 10, from.size(), to);
+        return text;
+    }
+};
+
 struct Refusal {
     const char *name;
     std::string units;             // the table, u.csv
-    std::vector<std::string> args; // T, U, L and O stand for the template, table, ledger and OUTDIR
+    std::vector<std::string> args; // T, U, L, O and D/ as Scene::Args takes them
     int status;
-    std::string err;               // with D for the scratch folder
+    std::string err;               // with D, T and U
     std::string templateText = ""; // instead of the example
 };
 
@@ -138,6 +191,14 @@ const Refusal REFUSALS[] = {
     {"outdir_exists", "", {"-n", "1", "T", "D"}, 2, "recbatch: D: File exists\n"},
     {"outdir_parent_missing", "", {"-n", "1", "T", "D/no/out"}, 2, "recbatch: D/no/out: No such file or directory\n"},
     {"template_missing", "", {"-n", "1", "D/none.txt", "O"}, 2, "recbatch: D/none.txt: No such file or directory\n"},
+    {"outdir_empty", "", {"-l", "L", "-m", BLOCK, "-n", "1", "T", ""}, 2, "recbatch: outdir: an empty name\n"},
+    {"outdir_too_long_once_hidden", "", {"-l", "L", "-m", BLOCK, "-n", "1", "T", "D/" + std::string(250, 'o')}, 2,
+     "recbatch: D/" + std::string(250, 'o') + ": File name too long\n"},
+    {"outdir_parent_not_writable", "", {"-l", "L", "-m", BLOCK, "-n", "1", "T", "/proc/self/out"}, 2,
+     "recbatch: /proc/self/out: No such file or directory\n"},
+    {"audit_without_ledger", "", {"-V", "D/first"}, 2, "recbatch: -V: needs a ledger (-l)\n"},
+    {"audit_with_batch_options", "", {"-l", "L", "-n", "2", "-V", "D/first"}, 2, USAGE},
+    {"audit_of_no_folder", "", {"-l", "L", "-V", "D/none"}, 2, "recbatch: D/none: No such file or directory\n"},
     {"table_missing", "", {"-u", "D/none.csv", "T", "O"}, 2, "recbatch: D/none.csv: No such file or directory\n"},
 
     // The template and the table: status 1.
@@ -157,6 +218,14 @@ const Refusal REFUSALS[] = {
      "1 0050c2aa0001\n9 pw-one\n9 pw-two\n"},
     {"row_of_wrong_width", "mac,serial\n0050c2aa0001\n0050c2aa0002,S2,x\n", {"-S", "-u", "U", "T", "O"}, 1,
      "recbatch: U:2: row: 1 fields, expected 2\nrecbatch: U:3: row: 3 fields, expected 2\n"},
+    {"header_near_a_known_name", "SSID, mac ,Serial,no\0te\n"s, {"-S", "-u", "U", "T", "O"}, 1,
+     "recbatch: U:1: SSID: did you mean ssid?\nrecbatch: U:1:  mac : did you mean mac?\n"
+     "recbatch: U:1: Serial: did you mean serial?\nrecbatch: U:1: column 4: holds a 0x00 byte\n"},
+    {"cells_with_0x00", "mac,serial,note\n0050c2aa0001,S\0 1,x\n0050c2aa0002,S2,n\0te\n"s, {"-S", "-u", "U", "T", "O"}, 1,
+     "recbatch: U:2: serial: holds a 0x00 byte\nrecbatch: U:3: note: holds a 0x00 byte\n"},
+    {"faults_in_table_order_only_real", "mac,serial\nzz,S1\n0050c2aa0002\nyy,S3\n", {"-S", "-u", "U", "T", "O"}, 1,
+     "recbatch: U:2: mac: \"zz\", expected 12 hex digits\nrecbatch: U:3: row: 1 fields, expected 2\n"
+     "recbatch: U:4: mac: \"yy\", expected 12 hex digits\n"},
 
     // Values no script can carry, or that the converter refuses; every
     // fault of every row is named, in table order.
@@ -184,8 +253,19 @@ const Refusal REFUSALS[] = {
      "recbatch: U:3: mac: 00:50:c2:aa:00:01 is also that of line 2\n"},
     {"address_in_the_ledger", "mac\n0050c2000001\n", {"-l", "L", "-u", "U", "T", "O"}, 1,
      "recbatch: U:2: mac: 00:50:c2:00:00:01 was issued by batch 1\n"},
+    {"template_address_in_the_ledger", "", {"-l", "L", "-n", "1", "T", "O"}, 1,
+     "recbatch: T: mac: 00:50:c2:00:00:01 was issued by batch 1\n", "1 0050c2000001\n2 net\n"},
+    {"address_cells_as_m_takes_them", "mac\n00:50:c2:aa:00:01\n\n000000000000\n01:50:c2:aa:00:03\n0050c2aa0001\n\n",
+     {"-S", "-u", "U", "T", "O"}, 1,
+     "recbatch: U:4: mac: an address of all zeros\n"
+     "recbatch: U:5: mac: the group bit (0x01 of the first byte) is set\n"
+     "recbatch: U:6: mac: 00:50:c2:aa:00:01 is also that of line 2\n"},
+    {"serial_repeated", "serial,mac\nSN1,0050c2aa0001\nSN1,0050c2aa0002\n", {"-S", "-u", "U", "T", "O"}, 1,
+     "recbatch: U:3: serial: SN1 is also that of line 2\n"},
+    {"serial_in_the_ledger", "serial,mac\nSN9,0050c2aa0001\nSN1002,0050c2aa0002\n", {"-S", "-l", "L", "-u", "U", "T", "O"},
+     1, "recbatch: U:3: serial: SN1002 was recorded by batch 1 for 00:50:c2:00:00:01\n"},
     {"block_too_small", "", {"-S", "-l", "L", "-m", "0050c2000000-0050c2000004", "-n", "3", "T", "O"}, 1,
-     "recbatch: -m: mac: 2 free addresses in the block for 3 units\n"},
+     "recbatch: -m: mac: 2 free addresses in the range for 3 units\n"},
     {"template_address_for_two", "", {"-S", "-n", "2", "T", "O"}, 1,
      "recbatch: unit 1: mac: no address: give a mac column, -m, or the template's in a batch of one\n"
      "recbatch: unit 2: mac: no address: give a mac column, -m, or the template's in a batch of one\n"},
@@ -209,47 +289,177 @@ const Refusal REFUSALS[] = {
      "recbatch: U:2: passphrase: holds the unit's address, a public identifier\n"
      "recbatch: U:3: password: holds the unit's address, a public identifier\n"
      "recbatch: U:4: password: holds the unit's serial, a public identifier\n"},
+    {"template_secret_from_the_address", "", {"-n", "1", "T", "O"}, 1,
+     "recbatch: unit 1: passphrase: holds the unit's address, a public identifier\n",
+     "1 0050c2aa0001\n7 phrase-AA0001\n"},
 };
 
 class RecbatchRefusal : public testing::TestWithParam<Refusal> {};
 
-// Each refusal: its status and lines, no OUTDIR, nothing more in the ledger.
+// Each refusal: its status and lines, no OUTDIR nor hidden folder, nothing
+// more in the ledger.
 TEST_P(RecbatchRefusal, NothingWrittenOrIssued)
 {
     const Refusal &r = GetParam();
-    std::string dir = Scratch_dir();
-    std::string tpl = dir + "/t.txt";
-    Write_file(tpl, r.templateText.empty() ? Read_file(EXAMPLE_SCRIPT) : r.templateText);
-    Write_file(dir + "/u.csv", r.units);
-    // The ledger holds one batch, of 00:50:c2:00:00:00 to 00:50:c2:00:00:02.
-    std::string ledger = dir + "/l.db";
-    ASSERT_EQ(Run_program(RECBATCH, {"-S", "-l", ledger, "-m", BLOCK, "-n", "3", EXAMPLE_SCRIPT, dir + "/first"}, dir)
-                  .status,
-              0);
-    const std::string before = Query(ledger, "SELECT * FROM address");
-
-    std::vector<std::string> args;
-    for (const std::string &arg : r.args) {
-        std::string a = arg == "T" ? tpl : arg == "U" ? dir + "/u.csv" : arg == "L" ? ledger : arg == "O" ? dir + "/out" : arg;
-        if (a == "D" || a.starts_with("D/"))
-            a = dir + a.substr(1);
-        args.push_back(a);
-    }
-    std::string err = r.err;
-    for (auto [from, to] : {std::pair<std::string, std::string>{"D", dir}, {"T", tpl}, {"U", dir + "/u.csv"}})
-        for (std::size_t at = 0; (at = err.find("recbatch: " + from, at)) != std::string::npos; at += to.size())
-            err.replace(at + 10, from.size(), to);
-    Program_result run = Run_program(RECBATCH, args, dir);
-    EXPECT_EQ(run.err, err);
+    Scene scene(r.units, r.templateText);
+    const std::string before = Query(scene.ledger, "SELECT * FROM address");
+    Program_result run = Run_program(RECBATCH, scene.Args(r.args), scene.dir);
+    EXPECT_EQ(run.err, scene.Expand(r.err));
     EXPECT_EQ(run.status, r.status);
     EXPECT_EQ(run.out, "");
-    EXPECT_FALSE(File_exists(dir + "/out"));
-    EXPECT_EQ(Query(ledger, "SELECT * FROM address"), before);
-    EXPECT_EQ(Query(ledger, "SELECT count(*) FROM batch"), "1\n");
+    EXPECT_FALSE(File_exists(scene.dir + "/out"));
+    EXPECT_EQ(Hidden_left(scene.dir), 0u);
+    EXPECT_EQ(Query(scene.ledger, "SELECT * FROM address"), before);
+    EXPECT_EQ(Query(scene.ledger, "SELECT count(*) FROM batch"), "1\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Inputs, RecbatchRefusal, testing::ValuesIn(REFUSALS),
                          [](const testing::TestParamInfo<Refusal> &info) { return info.param.name; });
+
+// Runs that issue a batch (or print the version) in the scene of the
+// refusals: what the ledger then holds, D/ standing for the scratch
+// folder's absolute path.
+struct Accepted {
+    const char *name;
+    std::string units;
+    std::vector<std::string> args;
+    std::string out;
+    std::string query;
+    std::string rows;
+};
+
+void PrintTo(const Accepted &a, std::ostream *os)
+{
+    *os << a.name;
+}
+
+const Accepted ACCEPTED[] = {
+    {"version", "", {"--version"}, "recbatch " ZOL_VERSION "\n", "SELECT version FROM batch", ZOL_VERSION "\n"},
+    {"generated_secrets_drawn_again", "serial\n0\n1\n2\n3\n4\n5\n6\n7\n8\n9\na\nB\nc\nD\ne\nF\n",
+     {"-l", "L", "-m", BLOCK, "-u", "U", "-g", "passphrase", "-g", "password", "-g", "wep-key", "T", "O"}, "",
+     "SELECT count(*) FROM address WHERE batch = 2", "16\n"},
+    {"serials_reissued", "serial,mac\nSN1002,00:50:c2:aa:00:01\nSN1002,0050c2aa0002\n",
+     {"-R", "-S", "-l", "L", "-u", "U", "T", "O"}, "",
+     "SELECT mac, serial, reissue FROM address JOIN batch ON batch = id WHERE id = 2",
+     "0050c2aa0001|SN1002|1\n0050c2aa0002|SN1002|1\n"},
+    {"outdir_recorded_absolute", "", {"-l", "L", "-m", BLOCK, "-n", "1", "T", "D/./out"}, "",
+     "SELECT outdir, finished IS NOT NULL, reissue FROM batch WHERE id = 2", "D/out|1|0\n"},
+};
+
+class RecbatchRun : public testing::TestWithParam<Accepted> {};
+
+// Also: no secret of the manifest holds its unit's serial or address.
+TEST_P(RecbatchRun, IssuedAndRecorded)
+{
+    const Accepted &r = GetParam();
+    Scene scene(r.units, "");
+    Program_result run = Run_program(RECBATCH, scene.Args(r.args), scene.dir);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, r.out);
+    std::string rows = r.rows;
+    if (rows.starts_with("D/"))
+        rows.replace(0, 1, std::filesystem::canonical(scene.dir).string());
+    EXPECT_EQ(Query(scene.ledger, r.query), rows);
+    Table manifest = Read_csv(scene.dir + "/out/manifest.csv");
+    auto folded = [](std::string text) {
+        std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+        return text;
+    };
+    for (std::size_t row = 1; row < manifest.size(); ++row) {
+        std::string mac = Cell(manifest, row, "mac");
+        mac.erase(std::remove(mac.begin(), mac.end(), ':'), mac.end());
+        for (const char *name : {"passphrase", "password", "wep-key"}) {
+            std::string secret = folded(Cell(manifest, row, name));
+            EXPECT_EQ(secret.find(mac.substr(6)), std::string::npos) << secret;
+            if (std::string serial = Cell(manifest, row, "serial"); serial != "<no column>") {
+                EXPECT_EQ(secret.find(folded(serial)), std::string::npos) << secret;
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Inputs, RecbatchRun, testing::ValuesIn(ACCEPTED),
+                         [](const testing::TestParamInfo<Accepted> &info) { return info.param.name; });
+
+// -V on batch 1's folder, left unfinished as by a run stopped after its
+// rename, once it is changed: whole, it is marked finished; else each
+// fault is a line, and it stays unfinished.
+struct Audit {
+    const char *name;
+    void (*change)(const std::string &folder);
+    int status;
+    std::string err;
+};
+
+void PrintTo(const Audit &a, std::ostream *os)
+{
+    *os << a.name;
+}
+
+void Replace(const std::string &path, const std::string &from, const std::string &to)
+{
+    std::string text = Read_file(path);
+    text.replace(text.find(from), from.size(), to);
+    Write_file(path, text);
+}
+
+const Audit AUDITS[] = {
+    {"whole", [](const std::string &) {}, 0, ""},
+    {"image_missing", [](const std::string &f) { std::filesystem::remove(f + "/0050c2000001.bin"); }, 1,
+     "recbatch: D/first/0050c2000001.bin: missing\n"},
+    {"image_changed", [](const std::string &f) { Write_file(f + "/0050c2000002.bin", Read_file(f + "/0050c2000002.bin") + "x"); },
+     1, "recbatch: D/first/0050c2000002.bin: its SHA-256 is not the one that the ledger records for 00:50:c2:00:00:02\n"},
+    {"something_else",
+     [](const std::string &f) {
+         Write_file(f + "/notes.txt", "");
+         std::filesystem::copy_file(f + "/0050c2000000.bin", f + "/0050c2aa0009.bin");
+     },
+     1, "recbatch: D/first/0050c2aa0009.bin: not part of batch 1\nrecbatch: D/first/notes.txt: not part of batch 1\n"},
+    {"manifest_rows_changed",
+     [](const std::string &f) {
+         Replace(f + "/manifest.csv", "00:50:c2:00:00:01", "00:50:c2:00:00:07");
+         Replace(f + "/manifest.csv", "SN1003", "SN1009");
+     },
+     1,
+     "recbatch: D/first/manifest.csv:3: mac: 00:50:c2:00:00:07, expected 00:50:c2:00:00:01\n"
+     "recbatch: D/first/manifest.csv:4: serial: SN1009, expected SN1003\n"},
+    {"manifest_row_missing",
+     [](const std::string &f) {
+         std::string text = Read_file(f + "/manifest.csv");
+         Write_file(f + "/manifest.csv", text.substr(0, text.rfind("\r\n", text.size() - 3) + 2));
+     },
+     1, "recbatch: D/first/manifest.csv: 2 units, expected 3\n"},
+    {"manifest_missing", [](const std::string &f) { std::filesystem::remove(f + "/manifest.csv"); }, 1,
+     "recbatch: D/first/manifest.csv: missing\n"},
+    {"no_image_of_the_ledger",
+     [](const std::string &f) {
+         for (const char *mac : {"0050c2000000", "0050c2000001", "0050c2000002"})
+             std::filesystem::remove(f + "/" + mac + ".bin");
+     },
+     1, "recbatch: D/first: no image of an address that the ledger issued\n"},
+};
+
+class RecbatchAudit : public testing::TestWithParam<Audit> {};
+
+TEST_P(RecbatchAudit, FinishesAWholeBatchOnly)
+{
+    const Audit &r = GetParam();
+    Scene scene("", "");
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(sqlite3_open(scene.ledger.c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, "UPDATE batch SET finished = NULL", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    r.change(scene.dir + "/first");
+    Program_result run = Run_program(RECBATCH, scene.Args({"-l", "L", "-V", "D/first"}), scene.dir);
+    EXPECT_EQ(run.err, scene.Expand(r.err));
+    EXPECT_EQ(run.status, r.status);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(Query(scene.ledger, "SELECT finished IS NOT NULL FROM batch"), r.status == 0 ? "1\n" : "0\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Folders, RecbatchAudit, testing::ValuesIn(AUDITS),
+                         [](const testing::TestParamInfo<Audit> &info) { return info.param.name; });
 
 // What the converter makes of a unit's script: the template's lines, each
 // value taken from the unit's manifest row.
@@ -371,7 +581,7 @@ TEST(RecbatchLedger, ASecondRunContinuesWhereTheFirstStopped)
     std::string dir = Scratch_dir();
     std::string ledger = dir + "/l.db";
     // A table address inside the block is passed over by the block's units.
-    Write_file(dir + "/u.csv", "mac\n0050c2000001\n\n\n");
+    Write_file(dir + "/u.csv", "serial,mac\nS1,0050c2000001\nS2,\nS3,\n");
     std::vector<std::string> common{"-S", "-l", ledger, "-m", BLOCK};
     auto run = [&](std::vector<std::string> more) {
         std::vector<std::string> args = common;
@@ -406,44 +616,76 @@ TEST(RecbatchLedger, TwoRunsAtOnceIssueDisjointAddresses)
               "800|0050c2000000|0050c200031f\n");
 }
 
-// A run stopped once its addresses are issued leaves no OUTDIR (nor, on
-// SIGTERM, its hidden folder), and its addresses are never issued again.
-TEST(RecbatchLedger, AKilledRunLeavesNoOutdirAndItsAddressesStayIssued)
+// Where a run is stopped, and what it leaves: stopped once its addresses
+// are issued, no OUTDIR (nor, on SIGTERM, its hidden folder), and its
+// addresses are never issued again; stopped while another run holds the
+// ledger, it ends at once, and nothing is left or issued.
+struct Interruption {
+    const char *name;
+    int signal;
+    bool ledgerHeld; // else stopped once its batch is recorded
+    const char *next; // the address that the next run issues
+};
+
+void PrintTo(const Interruption &i, std::ostream *os)
 {
-    for (int signal : {SIGKILL, SIGTERM}) {
-        std::string dir = Scratch_dir();
-        std::string ledger = dir + "/l.db";
-        std::vector<std::string> args{RECBATCH, "-S", "-l", ledger, "-m", BLOCK, "-n", "60000", EXAMPLE_SCRIPT,
-                                      dir + "/out"};
-        std::vector<char *> argv;
-        for (std::string &arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        pid_t pid = 0;
-        ASSERT_EQ(posix_spawn(&pid, RECBATCH, nullptr, nullptr, argv.data(), environ), 0);
-        auto start = std::chrono::steady_clock::now();
-        while (Query(ledger, "SELECT count(*) FROM batch") != "1\n" &&
-               std::chrono::steady_clock::now() - start < std::chrono::seconds(60))
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        kill(pid, signal);
-        int status = 0;
-        ASSERT_EQ(waitpid(pid, &status, 0), pid);
-        ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before it was stopped";
-        EXPECT_EQ(WTERMSIG(status), signal);
-        EXPECT_FALSE(File_exists(dir + "/out"));
-        if (signal == SIGTERM) {
-            std::size_t left = 0;
-            for (const auto &entry : std::filesystem::directory_iterator(dir))
-                left += entry.path().filename().string().starts_with(".out.");
-            EXPECT_EQ(left, 0u);
-        }
-        EXPECT_EQ(Query(ledger, "SELECT count(*), finished IS NULL FROM address JOIN batch ON batch = id"), "60000|1\n");
-        Program_result again = Run_program(RECBATCH, {"-S", "-l", ledger, "-m", BLOCK, "-n", "1", EXAMPLE_SCRIPT,
-                                                      dir + "/again"},
-                                           dir);
-        ASSERT_EQ(again.status, 0) << again.err;
-        EXPECT_EQ(Macs_of(Read_csv(dir + "/again/manifest.csv")), "00:50:c2:00:ea:60 ");
-    }
+    *os << i.name;
 }
+
+const Interruption INTERRUPTIONS[] = {
+    {"killed_once_issued", SIGKILL, false, "00:50:c2:00:ea:60 "},
+    {"terminated_once_issued", SIGTERM, false, "00:50:c2:00:ea:60 "},
+    {"interrupted_waiting_for_the_ledger", SIGINT, true, "00:50:c2:00:00:00 "},
+};
+
+class RecbatchStopped : public testing::TestWithParam<Interruption> {};
+
+TEST_P(RecbatchStopped, LeavesNoOutdirAndNoAddressIssuedTwice)
+{
+    const Interruption &r = GetParam();
+    std::string dir = Scratch_dir();
+    std::string ledger = dir + "/l.db";
+    sqlite3 *holder = nullptr;
+    if (r.ledgerHeld) {
+        ASSERT_EQ(sqlite3_open(ledger.c_str(), &holder), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    }
+    std::vector<std::string> args{RECBATCH, "-S", "-l", ledger, "-m", BLOCK, "-n", "60000", EXAMPLE_SCRIPT, dir + "/out"};
+    std::vector<char *> argv;
+    for (std::string &arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, RECBATCH, nullptr, nullptr, argv.data(), environ), 0);
+    auto start = std::chrono::steady_clock::now();
+    // Waiting for the ledger, the run has made its hidden folder.
+    while ((r.ledgerHeld ? Hidden_left(dir) != 1 : Query(ledger, "SELECT count(*) FROM batch") != "1\n") &&
+           std::chrono::steady_clock::now() - start < std::chrono::seconds(60))
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    if (r.ledgerHeld)
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    kill(pid, r.signal);
+    auto stopped = std::chrono::steady_clock::now();
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(5));
+    sqlite3_close(holder); // rolls back
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before it was stopped";
+    EXPECT_EQ(WTERMSIG(status), r.signal);
+    EXPECT_FALSE(File_exists(dir + "/out"));
+    if (r.signal != SIGKILL) {
+        EXPECT_EQ(Hidden_left(dir), 0u);
+    }
+    if (!r.ledgerHeld) {
+        EXPECT_EQ(Query(ledger, "SELECT count(*), finished IS NULL FROM address JOIN batch ON batch = id"), "60000|1\n");
+    }
+    Program_result again =
+        Run_program(RECBATCH, {"-S", "-l", ledger, "-m", BLOCK, "-n", "1", EXAMPLE_SCRIPT, dir + "/again"}, dir);
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(Macs_of(Read_csv(dir + "/again/manifest.csv")), r.next);
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, RecbatchStopped, testing::ValuesIn(INTERRUPTIONS),
+                         [](const testing::TestParamInfo<Interruption> &info) { return info.param.name; });
 
 } // namespace
