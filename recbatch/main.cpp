@@ -131,10 +131,8 @@ bool Assign_addresses(Batch &batch, Ledger *ledger, std::size_t need)
 // A batch of one may take the template's address.
 void Template_address(Batch &batch)
 {
-    for (std::size_t i = 0; i < batch.given.count; ++i)
-        if (batch.given.items[i].type == ZOL_FACT_DFLT_MAC_ID && batch.units.size() == 1 && !batch.units[0].hasMac)
-            batch.units[0].hasMac =
-                Mac_parse({batch.given.items[i].value.text.data(), batch.given.items[i].value.len}, batch.units[0].mac);
+    if (batch.units.size() == 1 && !batch.units[0].hasMac)
+        batch.units[0].hasMac = Batch_templateMac(batch, batch.units[0].mac);
 }
 
 std::string Now_utc()
@@ -181,6 +179,8 @@ int Parse_options(int argc, char *argv[], Batch &batch, std::size_t &count)
         return Misuse("give either a table of units (-u) or their count (-n)");
     if (batch.hasBlock && batch.ledgerPath == nullptr)
         return Misuse("-m: needs a ledger (-l)");
+    if (std::strcmp(argv[optind], "-") == 0 && batch.unitsPath != nullptr && std::strcmp(batch.unitsPath, "-") == 0)
+        return Misuse("the template and the table cannot both be standard input");
     batch.templatePath = argv[optind];
     batch.outdir = argv[optind + 1];
     return -1;
@@ -246,12 +246,10 @@ int main(int argc, char *argv[])
         Ledger_close(ledger); // rolls the transaction back
         return Refuse(batch);
     }
-    Digest templateSha256{};
-    if (!Sha256_file(batch.templatePath, templateSha256))
-        return Fail(batch.templatePath, errno);
     std::vector<Ledger_address> issued = Issued(batch);
     long long id = 0;
-    if (!Ledger_issue(ledger, {Now_utc(), Digest_hex(templateSha256), batch.outdir, batch.units.size()}, issued, &id) ||
+    if (!Ledger_issue(ledger, {Now_utc(), Digest_hex(batch.templateSha256), batch.outdir, batch.units.size()}, issued,
+                      &id) ||
         !Ledger_end(ledger, true))
         return Ledger_fail(ledger);
 
