@@ -180,17 +180,55 @@ void Print_line(std::FILE *out, const Entry &entry)
 
 // ---- the JSON document
 
-// A JSON string of the bytes: printable ASCII as it is, but for the quote
-// and the backslash, escaped; every other byte as \u00XX, the code point of
-// the same number.
+// Whether text is well-formed UTF-8: no overlong form, no surrogate, no
+// code point above U+10FFFF, no sequence cut short.
+bool Utf8_valid(std::string_view text)
+{
+    for (std::size_t at = 0; at < text.size();) {
+        auto c = static_cast<unsigned char>(text[at]);
+        // The bytes after the first, and the narrower range of the second
+        // that rules out overlong forms, surrogates and what lies past U+10FFFF.
+        std::size_t more = 0;
+        unsigned low = 0x80;
+        unsigned high = 0xbf;
+        if (c >= 0xc2 && c <= 0xdf) {
+            more = 1;
+        } else if (c >= 0xe0 && c <= 0xef) {
+            more = 2;
+            low = c == 0xe0 ? 0xa0 : low;
+            high = c == 0xed ? 0x9f : high;
+        } else if (c >= 0xf0 && c <= 0xf4) {
+            more = 3;
+            low = c == 0xf0 ? 0x90 : low;
+            high = c == 0xf4 ? 0x8f : high;
+        } else if (c >= 0x80) {
+            return false;
+        }
+        if (text.size() - at <= more)
+            return false;
+        for (std::size_t k = 1; k <= more; ++k) {
+            auto next = static_cast<unsigned char>(text[at + k]);
+            if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xbf))
+                return false;
+        }
+        at += 1 + more;
+    }
+    return true;
+}
+
+// A JSON string of the bytes. A text of well-formed UTF-8 is given as that
+// text; of any other text each byte outside ASCII is given as \u00XX, the
+// code point of the same number. The quote and the backslash are escaped,
+// control characters and DEL are given as \u00XX.
 void Json_string(std::FILE *out, std::string_view text)
 {
+    bool utf8 = Utf8_valid(text);
     std::fputc('"', out);
     for (char ch : text) {
         auto c = static_cast<unsigned char>(ch);
         if (c == '"' || c == '\\')
             std::fprintf(out, "\\%c", c);
-        else if (c < 0x20 || c > 0x7e)
+        else if (c < 0x20 || c == 0x7f || (c > 0x7f && !utf8))
             std::fprintf(out, "\\u%04x", c);
         else
             std::fputc(c, out);
