@@ -116,10 +116,14 @@ const std::string LONG_CELLS = [] {
                              "password", "manufacturer", "model-number", "model-type", "device-name", "host-name"}) {
         std::string_view n = name;
         bool digits = n == "mac" || n == "channel" || n == "security" || n == "wep-index" || n == "wep-key";
-        header += (header.empty() ? "" : ",") + std::string(name);
-        row += (row.empty() ? "" : ",") + std::string(30000, digits ? '9' : 'x');
+        if (!header.empty()) {
+            header += ',';
+            row += ',';
+        }
+        header += name;
+        row.append(30000, digits ? '9' : 'x');
     }
-    return header + "\n" + row + "\n";
+    return header + '\n' + row + '\n';
 }();
 
 const Refusal REFUSALS[] = {
