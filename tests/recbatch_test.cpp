@@ -159,9 +159,13 @@ const Refusal REFUSALS[] = {
     {"outdir_parent_missing", "", {"-n", "1", "T", "D/no/out"}, 2, "recbatch: D/no/out: No such file or directory\n"},
     {"template_missing", "", {"-n", "1", "D/none.txt", "O"}, 2, "recbatch: D/none.txt: No such file or directory\n"},
     {"table_missing", "", {"-u", "D/none.csv", "T", "O"}, 2, "recbatch: D/none.csv: No such file or directory\n"},
+    {"template_and_table_both_stdin", "", {"-u", "-", "-", "O"}, 2,
+     "recbatch: the template and the table cannot both be standard input\n"},
 
     // The template and the table: status 1.
     {"template_refused", "", {"-n", "1", "T", "O"}, 1, "recbatch: T: passphrase: In valid pass phrase\n", "7 short\n"},
+    {"template_too_large", "", {"-n", "1", "T", "O"}, 1, "recbatch: T: template: more than 1048576 bytes\n",
+     std::string(1048577, '\n')},
     {"table_not_csv", "mac\n\"0050c2aa0001\n", {"-u", "U", "T", "O"}, 1,
      "recbatch: U:2: csv: a quoted field is not closed\n"},
     {"table_empty", "", {"-u", "U", "T", "O"}, 1, "recbatch: U:1: csv: no header row\n"},
