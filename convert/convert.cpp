@@ -1,231 +1,115 @@
 #include "convert.h"
 
 #include "hex.h"
-#include "script.h"
 
 #include <array>
-#include <cstdarg>
-#include <cstdint>
+#include <limits>
 
 namespace {
 
-enum Step { STEP_NEXT, STEP_INVALID, STEP_READ_ERROR };
-
-struct Run {
-    Script script;
-    std::FILE *console;
-    Image *image;
-    Given_settings *given; // nullptr: not listed
-    std::int32_t type;
-    Value val;
-};
-
-// Lists an accepted setting with the value as it was read.
-Step Accept(Run &run)
+Convert_result Refuse(Convert_result result, Convert_rule rule)
 {
-    if (run.given != nullptr && run.given->count < run.given->items.size())
-        run.given->items[run.given->count++] = {static_cast<unsigned>(run.type), run.val};
-    return STEP_NEXT;
+    result.rule = rule;
+    return result;
 }
 
-// Prints on the console, when there is one.
-[[gnu::format(printf, 2, 3)]] void Say(const Run &run, const char *format, ...)
+// A decimal integer with an optional sign, the whole text, as a script gives
+// a number: RULE_NONE with its value, else why not.
+Convert_rule Read_number(std::string_view text, std::int32_t &number)
 {
-    if (run.console == nullptr)
-        return;
-    std::va_list args;
-    va_start(args, format);
-    std::vfprintf(run.console, format, args);
-    va_end(args);
-}
-
-std::span<const std::uint8_t> Bytes_of(const Value &val)
-{
-    return {reinterpret_cast<const std::uint8_t *>(val.text.data()), val.len};
-}
-
-Step Refuse(Run &run, const char *message)
-{
-    Say(run, "%s", message);
-    return STEP_INVALID;
-}
-
-// Reports a value that could not be read.
-Step Refuse_read(Run &run, Script_result result)
-{
-    switch (result) {
-    case SCRIPT_OK:
-        return STEP_NEXT;
-    case SCRIPT_READ_ERROR:
-        return STEP_READ_ERROR;
-    case SCRIPT_OUT_OF_RANGE:
-        return Refuse(run, "\nNumber out of range");
-    case SCRIPT_TOO_LONG:
-        Say(run, "\nValue too long for type: %d", run.type);
-        return STEP_INVALID;
-    case SCRIPT_NUL:
-        Say(run, "\nIn valid character for type: %d", run.type);
-        return STEP_INVALID;
-    case SCRIPT_END:
-    case SCRIPT_NOT_NUMBER:
-        break;
+    std::size_t at = !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
+    bool negative = at == 1 && text[0] == '-';
+    if (at == text.size())
+        return RULE_NOT_NUMBER;
+    // The magnitude of INT32_MIN is one more than INT32_MAX; past it nothing
+    // more is added, but every character is still looked at.
+    constexpr std::int64_t limit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
+    std::int64_t magnitude = 0;
+    for (; at < text.size(); ++at) {
+        if (text[at] < '0' || text[at] > '9')
+            return RULE_NOT_NUMBER;
+        if (magnitude <= limit)
+            magnitude = magnitude * 10 + (text[at] - '0');
     }
-    Say(run, "\nMissing value for type: %d", run.type);
-    return STEP_INVALID;
+    if (magnitude > limit || (!negative && magnitude == limit))
+        return RULE_NUMBER_OVERFLOW;
+    number = static_cast<std::int32_t>(negative ? -magnitude : magnitude);
+    return RULE_NONE;
 }
 
-Step Put(Run &run, std::span<const std::uint8_t> data, bool terminate)
+bool In_range(std::size_t n, const Setting &setting)
 {
-    if (!Image_addRecord(*run.image, static_cast<std::uint8_t>(run.type), data, terminate))
-        return Refuse_read(run, SCRIPT_TOO_LONG);
-    return Accept(run);
+    return n >= static_cast<std::size_t>(setting.min) && n <= static_cast<std::size_t>(setting.max);
 }
 
-Step Put_number(Run &run, const Setting &setting)
+Convert_result Put(Image &image, Convert_result result, std::span<const std::uint8_t> data, bool terminate)
 {
-    std::int32_t number = 0;
-    Step step = Refuse_read(run, Script_readWholeNumber(run.script, number));
-    if (step != STEP_NEXT)
-        return step;
-    if (number < setting.min || number > setting.max) {
-        Say(run, setting.refusal, number);
-        return STEP_INVALID;
-    }
-    const std::array<std::uint8_t, 1> byte{static_cast<std::uint8_t>(number)};
-    if (run.given != nullptr) // listed as its decimal text
-        run.val.len = static_cast<std::size_t>(std::snprintf(run.val.text.data(), run.val.text.size(), "%d", number));
-    return Put(run, byte, false);
+    // Fifteen records of the longest data always fit; nothing else is added.
+    if (!Image_addRecord(image, static_cast<std::uint8_t>(result.type), data, terminate))
+        return Refuse(result, RULE_TOO_LONG);
+    return result;
 }
 
-Script_result Read_text(Run &run, const Setting &setting)
+Convert_result Put_number(Image &image, Convert_result result, const Setting &setting)
 {
-    switch (setting.reading) {
-    case READ_REST_OF_LINE:
-        return Script_readRestOfLine(run.script, run.val, setting.longest);
-    case READ_LINE:
-        return Script_readLine(run.script, run.val, setting.longest);
-    default: // READ_TOKEN; numbers and no setting do not come here
-        return Script_readToken(run.script, run.val, setting.longest);
-    }
+    Convert_rule rule = Read_number(result.text, result.number);
+    if (rule != RULE_NONE)
+        return Refuse(result, rule);
+    if (result.number < setting.min || result.number > setting.max)
+        return Refuse(result, RULE_OUT_OF_RANGE);
+    const std::array<std::uint8_t, 1> byte{static_cast<std::uint8_t>(result.number)};
+    return Put(image, result, byte, false);
 }
 
 // The MAC address and the WEP key: two hex digits a byte, as many bytes as
 // the setting's min or its max.
-Step Put_hex(Run &run, const Setting &setting)
+Convert_result Put_hex(Image &image, Convert_result result, const Setting &setting)
 {
+    std::size_t digits = result.text.size();
+    if (digits != 2 * static_cast<std::size_t>(setting.min) && digits != 2 * static_cast<std::size_t>(setting.max))
+        return Refuse(result, RULE_WRONG_LENGTH);
     std::array<std::uint8_t, VALUE_MAX / 2> bytes{};
-    std::size_t len = run.val.len / 2;
-    if ((len != static_cast<std::size_t>(setting.min) && len != static_cast<std::size_t>(setting.max)) ||
-        !Hex_decode({run.val.text.data(), run.val.len}, std::span(bytes).first(len)))
-        return Refuse(run, setting.refusal);
+    std::span<std::uint8_t> data = std::span(bytes).first(digits / 2);
+    if (!Hex_decode({result.text.data(), digits}, data))
+        return Refuse(result, RULE_NOT_HEX);
     if (setting.kind == DATA_MAC) {
-        Image_setMac(*run.image, std::span(bytes).first<MAC_ADDR_LEN>());
-        return Accept(run);
+        Image_setMac(image, std::span(bytes).first<MAC_ADDR_LEN>());
+        return result;
     }
-    return Put(run, std::span(bytes).first(len), false);
-}
-
-// Reads, echoes, tests and stores the value of one setting. The echo comes
-// before the test: hex values alone, texts with their length.
-Step Handle_setting(Run &run, const Setting &setting)
-{
-    if (setting.kind == DATA_NUMBER)
-        return Put_number(run, setting);
-    Step step = Refuse_read(run, Read_text(run, setting));
-    if (step != STEP_NEXT)
-        return step;
-    if (setting.kind == DATA_MAC || setting.kind == DATA_KEY) {
-        Say(run, "\n%s", run.val.text.data());
-        return Put_hex(run, setting);
-    }
-    Say(run, "\n%s, %d", run.val.text.data(), static_cast<int>(run.val.len));
-    if (run.val.len < static_cast<std::size_t>(setting.min) || run.val.len > static_cast<std::size_t>(setting.max))
-        return Refuse(run, setting.refusal);
-    return Put(run, Bytes_of(run.val), setting.kind == DATA_TEXT_Z);
-}
-
-// A type number outside the table is reported and its line passed over.
-Step Handle_unknown(Run &run)
-{
-    Say(run, "%s", "\nIn valid type");
-    return Script_skipLine(run.script) == SCRIPT_OK ? STEP_NEXT : STEP_READ_ERROR;
-}
-
-// Where a type number is due, a word that is no number ends the script when
-// it is its last word; with more after it, the run is refused with refusal.
-Convert_status End_at_word(Run &run, const char *done, const char *refusal)
-{
-    switch (Script_skipWord(run.script)) {
-    case SCRIPT_END:
-        Say(run, "%s", done);
-        return CONVERT_DONE;
-    case SCRIPT_READ_ERROR:
-        return CONVERT_READ_ERROR;
-    default:
-        Say(run, "%s", refusal);
-        return CONVERT_INVALID;
-    }
-}
-
-// After the last type number that is read, only blanks or one last word that
-// is no number may follow.
-Convert_status End_after_last(Run &run)
-{
-    const char *refusal = "\nMore than 15 type numbers";
-    switch (Script_readNumber(run.script, run.type)) {
-    case SCRIPT_END:
-        return CONVERT_DONE;
-    case SCRIPT_READ_ERROR:
-        return CONVERT_READ_ERROR;
-    case SCRIPT_NOT_NUMBER:
-        return End_at_word(run, "", refusal);
-    default:
-        Say(run, "%s", refusal);
-        return CONVERT_INVALID;
-    }
+    return Put(image, result, data, false);
 }
 
 } // namespace
 
-Convert_status Convert_script(std::FILE *fpIn, std::FILE *console, Image &image, Given_settings *given)
+Convert_result Convert_setting(Image &image, std::size_t index, const Convert_value &value)
 {
-    Run run{};
-    Script_init(run.script, fpIn);
-    run.console = console;
-    run.image = &image;
-    run.given = given;
-    if (given != nullptr)
-        given->count = 0;
-    if (Script_skipMark(run.script) == SCRIPT_READ_ERROR)
-        return CONVERT_READ_ERROR;
+    Convert_result result{RULE_NONE, index, value.type, value.text, 0};
+    if (index >= SCRIPT_TYPES_MAX)
+        return Refuse(result, RULE_TOO_MANY);
+    const Setting &setting = Setting_of(value.type < 0 ? 0u : static_cast<unsigned>(value.type));
+    if (setting.kind == DATA_NONE)
+        return Refuse(result, RULE_UNKNOWN_TYPE);
+    bool word = setting.reading == READ_TOKEN || setting.reading == READ_INTEGER;
+    if (word && value.text.empty())
+        return Refuse(result, RULE_MISSING);
+    if (value.text.find('\0') != std::string_view::npos)
+        return Refuse(result, RULE_NUL);
+    if (setting.kind == DATA_NUMBER)
+        return Put_number(image, result, setting);
+    if (value.text.size() > setting.longest)
+        return Refuse(result, RULE_TOO_LONG);
+    if (setting.kind == DATA_MAC || setting.kind == DATA_KEY)
+        return Put_hex(image, result, setting);
+    if (!In_range(value.text.size(), setting))
+        return Refuse(result, RULE_WRONG_LENGTH);
+    std::span<const std::uint8_t> data{reinterpret_cast<const std::uint8_t *>(value.text.data()), value.text.size()};
+    return Put(image, result, data, setting.kind == DATA_TEXT_Z);
+}
 
-    static_assert(SCRIPT_TYPES_MAX == 15, "the refusal after the last type number names it");
-    for (std::size_t i = 0; i < SCRIPT_TYPES_MAX; ++i) {
-        switch (Script_readNumber(run.script, run.type)) {
-        case SCRIPT_OK:
-            break;
-        case SCRIPT_READ_ERROR:
-            return CONVERT_READ_ERROR;
-        case SCRIPT_OUT_OF_RANGE:
-            Refuse_read(run, SCRIPT_OUT_OF_RANGE);
-            return CONVERT_INVALID;
-        case SCRIPT_NOT_NUMBER:
-            return End_at_word(run, "\nScript done !", "\nNot a type number");
-        default: // SCRIPT_END
-            Say(run, "\nScript done !");
-            return CONVERT_DONE;
-        }
-        if (i == 0 && run.type == 0) {
-            Say(run, "\nScript done !");
-            return CONVERT_DONE;
-        }
-        Say(run, "\nType: %d", run.type);
-        const Setting &setting = Setting_of(run.type < 0 ? 0u : static_cast<unsigned>(run.type));
-        Step step = setting.kind == DATA_NONE ? Handle_unknown(run) : Handle_setting(run, setting);
-        if (step == STEP_INVALID)
-            return CONVERT_INVALID;
-        if (step == STEP_READ_ERROR)
-            return CONVERT_READ_ERROR;
-    }
-    return End_after_last(run);
+Convert_result Convert_settings(Image &image, std::span<const Convert_value> values)
+{
+    for (std::size_t k = 0; k < values.size(); ++k)
+        if (Convert_result result = Convert_setting(image, k, values[k]); Convert_refused(result))
+            return result;
+    return {RULE_NONE, values.size(), 0, {}, 0};
 }

@@ -1,5 +1,6 @@
 #include "script.h"
 
+#include <charconv>
 #include <limits>
 
 namespace {
@@ -15,12 +16,23 @@ bool Is_digit(int c)
 // never taken for the end of a value.
 int Stream_getc(Script &script)
 {
+    if (script.fp == nullptr)
+        return script.at < script.bytes.size() ? static_cast<unsigned char>(script.bytes[script.at++]) : EOF;
     if (script.failed)
         return EOF;
     int c = getc_unlocked(script.fp);
     if (c == EOF && std::ferror(script.fp))
         script.failed = true;
     return c;
+}
+
+// Hands back c, the character that Stream_getc returned last.
+void Stream_unget(Script &script, int c)
+{
+    if (script.fp == nullptr)
+        --script.at;
+    else
+        std::ungetc(c, script.fp); // one character of push-back is guaranteed
 }
 
 // What an EOF from Script_getc means.
@@ -70,9 +82,17 @@ int Drop_one(Script &script)
 void Script_init(Script &script, std::FILE *fp)
 {
     script.fp = fp;
+    script.bytes = {};
+    script.at = 0;
     script.back = EOF;
     script.hasBack = false;
     script.failed = false;
+}
+
+void Script_initBytes(Script &script, std::string_view bytes)
+{
+    Script_init(script, nullptr);
+    script.bytes = bytes;
 }
 
 Script_result Script_skipMark(Script &script)
@@ -91,7 +111,7 @@ Script_result Script_skipMark(Script &script)
         second = third;
     }
     if (second != EOF)
-        std::ungetc(second, script.fp);
+        Stream_unget(script, second);
     return Finish(script, first, SCRIPT_OK);
 }
 
@@ -109,7 +129,7 @@ int Script_getc(Script &script)
         return '\n';
     if (next == EOF)
         return script.failed ? EOF : c;
-    std::ungetc(next, script.fp); // one character of push-back is guaranteed
+    Stream_unget(script, next);
     return c;
 }
 
@@ -213,4 +233,156 @@ Script_result Script_skipWord(Script &script)
     while (Script_isBlank(c))
         c = Script_getc(script);
     return Finish(script, c, c == EOF ? SCRIPT_END : SCRIPT_OK);
+}
+
+namespace {
+
+bool End(Script_given &given, Script_ending ending)
+{
+    given.ending = ending;
+    return false;
+}
+
+// Where a type number is due, a word that is no number ends the script when
+// it is its last word; with more after it, the script is refused.
+bool End_at_word(Script &script, Script_given &given, Script_ending last, Script_ending more)
+{
+    switch (Script_skipWord(script)) {
+    case SCRIPT_END:
+        return End(given, last);
+    case SCRIPT_READ_ERROR:
+        return End(given, ENDING_READ_ERROR);
+    default:
+        return End(given, more);
+    }
+}
+
+// After the fifteenth type number, only blanks or one last word that is no
+// number may follow.
+bool End_after_last(Script &script, Script_given &given)
+{
+    std::int32_t type = 0;
+    switch (Script_readNumber(script, type)) {
+    case SCRIPT_END:
+        return End(given, ENDING_FULL);
+    case SCRIPT_READ_ERROR:
+        return End(given, ENDING_READ_ERROR);
+    case SCRIPT_NOT_NUMBER:
+        return End_at_word(script, given, ENDING_FULL, ENDING_TOO_MANY);
+    default:
+        return End(given, ENDING_TOO_MANY);
+    }
+}
+
+// A number is kept as its decimal text, as the conversion takes it.
+Script_result Read_number(Script &script, Value &value)
+{
+    std::int32_t number = 0;
+    Script_result result = Script_readWholeNumber(script, number);
+    if (result == SCRIPT_OK) {
+        auto end = std::to_chars(value.text.data(), value.text.data() + value.text.size() - 1, number).ptr;
+        value.len = static_cast<std::size_t>(end - value.text.data());
+        value.text[value.len] = '\0';
+    }
+    return result;
+}
+
+Script_result Read_value(Script &script, const Setting &setting, Value &value)
+{
+    switch (setting.reading) {
+    case READ_INTEGER:
+        return Read_number(script, value);
+    case READ_REST_OF_LINE:
+        return Script_readRestOfLine(script, value, setting.longest);
+    case READ_LINE:
+        return Script_readLine(script, value, setting.longest);
+    case READ_TOKEN:
+        return Script_readToken(script, value, setting.longest);
+    default: // no setting: its line is passed over
+        return Script_skipLine(script);
+    }
+}
+
+// Why a value that could not be read is refused.
+Convert_rule Rule_of(Script_result result)
+{
+    switch (result) {
+    case SCRIPT_NOT_NUMBER:
+        return RULE_NOT_NUMBER;
+    case SCRIPT_OUT_OF_RANGE:
+        return RULE_NUMBER_OVERFLOW;
+    case SCRIPT_TOO_LONG:
+        return RULE_TOO_LONG;
+    case SCRIPT_NUL:
+        return RULE_NUL;
+    default: // SCRIPT_END
+        return RULE_MISSING;
+    }
+}
+
+} // namespace
+
+void Script_start(Script &script, Script_given &given)
+{
+    given.count = 0;
+    given.ending = ENDING_NONE;
+    given.refusal = {};
+    if (Script_skipMark(script) == SCRIPT_READ_ERROR)
+        given.ending = ENDING_READ_ERROR;
+}
+
+bool Script_next(Script &script, Script_given &given)
+{
+    if (given.ending != ENDING_NONE)
+        return false;
+    if (given.count == SCRIPT_TYPES_MAX)
+        return End_after_last(script, given);
+    std::int32_t type = 0;
+    switch (Script_readNumber(script, type)) {
+    case SCRIPT_OK:
+        break;
+    case SCRIPT_READ_ERROR:
+        return End(given, ENDING_READ_ERROR);
+    case SCRIPT_OUT_OF_RANGE:
+        return End(given, ENDING_TYPE_RANGE);
+    case SCRIPT_NOT_NUMBER:
+        return End_at_word(script, given, ENDING_DONE, ENDING_NOT_TYPE);
+    default: // SCRIPT_END
+        return End(given, ENDING_DONE);
+    }
+    if (given.count == 0 && type == 0)
+        return End(given, ENDING_DONE);
+
+    Script_setting &item = given.items[given.count];
+    item.type = type;
+    Clear(item.value);
+    Script_result result = Read_value(script, Setting_of(type < 0 ? 0u : static_cast<unsigned>(type)), item.value);
+    if (result == SCRIPT_READ_ERROR)
+        return End(given, ENDING_READ_ERROR);
+    if (result != SCRIPT_OK) {
+        given.refusal = {Rule_of(result), given.count, type, {item.value.text.data(), item.value.len}, 0};
+        return End(given, ENDING_VALUE);
+    }
+    ++given.count;
+    return true;
+}
+
+void Script_readAll(Script &script, Script_given &given)
+{
+    Script_start(script, given);
+    while (Script_next(script, given)) {
+    }
+}
+
+Convert_value Script_value(const Script_setting &setting)
+{
+    return {setting.type, {setting.value.text.data(), setting.value.len}};
+}
+
+Convert_result Script_convert(const Script_given &given, Image &image)
+{
+    std::array<Convert_value, SCRIPT_TYPES_MAX> values{};
+    for (std::size_t i = 0; i < given.count; ++i)
+        values[i] = Script_value(given.items[i]);
+    return Convert_settings(image, std::span(values).first(given.count));
 }

@@ -1,21 +1,26 @@
 // Reading a factory-default script: a stream of type numbers, each followed
 // by a value that is read in one of four ways (token, integer, rest of line,
 // line). A CR LF pair always reads as one LF, on every platform; a lone CR
-// stays as it is. Nothing of the script is held beyond the value being read.
+// stays as it is. Nothing of the script is held beyond the values read.
 #pragma once
 
+#include "convert.h"
 #include "settings.h"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string_view>
 
+// A script is read from a stream, or from bytes in memory when fp is nullptr.
 struct Script {
     std::FILE *fp;
-    int back;     // a character handed back by a reader
+    std::string_view bytes;
+    std::size_t at; // the next of bytes
+    int back;       // a character handed back by a reader
     bool hasBack;
-    bool failed;  // the stream reported a read error; nothing more is read
+    bool failed;    // the stream reported a read error; nothing more is read
 };
 
 // The text of one value, NUL-terminated for the console echo.
@@ -36,6 +41,7 @@ enum Script_result {
 };
 
 void Script_init(Script &script, std::FILE *fp);
+void Script_initBytes(Script &script, std::string_view bytes);
 
 // Skips a UTF-8 byte order mark at the very start of the script.
 Script_result Script_skipMark(Script &script);
@@ -73,3 +79,58 @@ Script_result Script_skipLine(Script &script);
 // the blanks after it are thrown away: SCRIPT_END when nothing follows them,
 // SCRIPT_OK when more does.
 Script_result Script_skipWord(Script &script);
+
+// ---- a script read setting by setting
+
+// One type number and its value as read; a number in decimal.
+struct Script_setting {
+    std::int32_t type;
+    Value value;
+};
+
+// How the reading of a script ended.
+enum Script_ending : std::uint8_t {
+    ENDING_NONE,       // not yet: more settings may follow
+    ENDING_DONE,       // at the end of input, at a last word that is no
+                       // number, or at a first type number 0
+    ENDING_FULL,       // after the fifteenth type number, with nothing after it
+    ENDING_VALUE,      // the value of a type number could not be read; the
+                       // refusal says why
+    ENDING_NOT_TYPE,   // a word that is no number where a type number was due,
+                       // with more after it
+    ENDING_TOO_MANY,   // a type number after the fifteenth
+    ENDING_TYPE_RANGE, // a type number outside the 32-bit signed range
+    ENDING_READ_ERROR, // the stream failed
+};
+
+// What a script gave: its settings in order, and how it ended.
+struct Script_given {
+    std::array<Script_setting, SCRIPT_TYPES_MAX> items;
+    std::size_t count;
+    Script_ending ending;
+    Convert_result refusal; // with ENDING_VALUE: the type number and why
+};
+
+// Starts reading script into given: a byte order mark is skipped.
+void Script_start(Script &script, Script_given &given);
+
+// Reads the next type number and its value into given: true when a setting
+// was read (a type number outside the table with nothing as its value, the
+// rest of its line passed over), false when the script has ended.
+bool Script_next(Script &script, Script_given &given);
+
+// Reads every setting of script.
+void Script_readAll(Script &script, Script_given &given);
+
+// A setting as the conversion takes it; it refers to the setting's text.
+Convert_value Script_value(const Script_setting &setting);
+
+// Converts the settings that given holds, in order, into image, which must
+// be initialised, as Convert_settings does.
+Convert_result Script_convert(const Script_given &given, Image &image);
+
+// True when the script ended as a script may end, not refused or failed.
+constexpr bool Script_complete(const Script_given &given)
+{
+    return given.ending == ENDING_DONE || given.ending == ENDING_FULL;
+}

@@ -8,7 +8,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <string_view>
 
 // The longest values a script can give: a record holds at most
 // RECORD_DATA_MAX data bytes, a text of types 10 to 13 one fewer for its
@@ -130,10 +129,3 @@ inline constexpr unsigned RECORD_TYPE_FIRST = [] {
 }();
 inline constexpr unsigned RECORD_TYPE_LAST = SETTINGS.size() - 1;
 static_assert(Setting_isRecord(RECORD_TYPE_LAST));
-
-// Why a script cannot give text as the value of setting, or nullptr when it
-// can: an empty word, a blank in a word or number, a line end in a text, a
-// 0x00 anywhere, or a CR last in a text, where it would join the line end
-// that follows. The text is taken without a line end; last means that the
-// script ends right after it, with no line end.
-const char *Setting_misfit(const Setting &setting, std::string_view text, bool last);

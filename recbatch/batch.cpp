@@ -1,8 +1,10 @@
 #include "batch.h"
 
+#include "console.h"
 #include "csv.h"
 #include "mac.h"
 #include "secret.h"
+#include "writer.h"
 
 #include <algorithm>
 #include <cctype>
@@ -12,11 +14,6 @@
 #include <unordered_set>
 
 namespace {
-
-// Room for a unit's script: 64 lines of the longest values.
-std::array<char, UNIT_VALUES_MAX * (4 + VALUE_MAX + 1)> scriptText;
-// Room for what the converter prints while it reads a script.
-std::array<char, SCRIPT_TYPES_MAX * (16 + VALUE_MAX + 8) + 256> consoleText;
 
 const char *Name_of(unsigned type)
 {
@@ -28,13 +25,21 @@ std::size_t Template_count(const Batch &batch, unsigned type)
 {
     std::size_t count = 0;
     for (std::size_t i = 0; i < batch.given.count; ++i)
-        count += batch.given.items[i].type == type;
+        count += batch.given.items[i].type == static_cast<std::int32_t>(type);
     return count;
 }
 
-std::string_view Text_of(const Value &value)
+// A unit's own host name takes its line end by the template's rule: with
+// it, unless the template's host name has none and so must end the script.
+// A line of the longest length is read without its line end.
+bool Host_lineEnd(const Batch &batch)
 {
-    return {value.text.data(), value.len};
+    for (std::size_t i = 0; i < batch.given.count; ++i) {
+        Convert_value value = Script_value(batch.given.items[i]);
+        if (value.type == ZOL_FACT_DFLT_HOST_NAME)
+            return Script_misfitOf(value, false) != MISFIT_NOT_LAST;
+    }
+    return true;
 }
 
 // The unit's own value of a setting from its table row or -g, if it has one.
@@ -53,79 +58,21 @@ bool Unit_own(const Batch &batch, const Unit &unit, unsigned type, std::string_v
     return false;
 }
 
-static_assert(ZOL_FACT_DFLT_MAX_ID <= 100, "a type number is written as one or two digits");
-
-// Writes the script of values into scriptText; its length.
-std::size_t Script_of(const Unit_values &values)
-{
-    std::size_t at = 0;
-    for (std::size_t k = 0; k < values.count; ++k) {
-        const Unit_value &value = values.items[k];
-        const Setting &setting = Setting_of(value.type);
-        bool last = k + 1 == values.count;
-        // Every value ends its line but for one that must end the script:
-        // a host name line that had no line end, or a text ending in CR.
-        bool open = !value.lineEnd && last &&
-                    ((setting.reading == READ_LINE && value.text.size() < setting.longest) ||
-                     value.text.ends_with('\r'));
-        // Each line fits: UNIT_VALUES_MAX lines of the longest values. The
-        // type numbers have one or two digits.
-        if (value.type >= 10)
-            scriptText[at++] = static_cast<char>('0' + value.type / 10);
-        scriptText[at++] = static_cast<char>('0' + value.type % 10);
-        scriptText[at++] = ' ';
-        std::memcpy(scriptText.data() + at, value.text.data(), value.text.size());
-        at += value.text.size();
-        if (!open)
-            scriptText[at++] = '\n';
-    }
-    return at;
-}
-
-// Converts a script of len bytes in scriptText; with heard, what the
-// converter prints is left in consoleText.
-Convert_status Convert_text(std::size_t len, Image &image, bool heard = false)
-{
-    std::FILE *in = fmemopen(scriptText.data(), std::max<std::size_t>(len, 1), "r");
-    std::FILE *console = nullptr;
-    if (heard) {
-        consoleText.fill('\0');
-        console = fmemopen(consoleText.data(), consoleText.size() - 1, "w");
-    }
-    if (in == nullptr || (heard && console == nullptr))
-        return CONVERT_READ_ERROR;
-    if (len == 0)
-        std::fgetc(in); // a stream of no bytes cannot be opened on memory
-    Image_init(image);
-    Convert_status status = Convert_script(in, console, image);
-    if (console != nullptr)
-        std::fclose(console);
-    std::fclose(in);
-    return status;
-}
-
-// The converter's last message: the setting it was reading and its words.
-std::string Console_refusal(const char **name)
-{
-    std::string_view text = consoleText.data();
-    std::size_t type = text.rfind("\nType: ");
-    *name = type == std::string_view::npos ? "script" : Name_of(std::atoi(text.data() + type + 7));
-    if (**name == '\0')
-        *name = "script";
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-        text.remove_suffix(1);
-    for (std::string_view message : {"In valid mac", "In valid wep key"})
-        if (text.ends_with(message))
-            return std::string(message);
-    return std::string(text.substr(text.rfind('\n') + 1));
-}
-
 // The rule of a setting, in words, for a value the converter refused.
-std::string Rule_words(unsigned type, std::string_view text)
+std::string Rule_words(const Convert_result &result)
 {
-    const Setting &setting = Setting_of(type);
+    const Setting &setting = Setting_of(static_cast<unsigned>(result.type));
+    std::string_view text = Script_lineText({result.type, result.text});
     char words[160];
     int len = static_cast<int>(std::min<std::size_t>(text.size(), 40));
+    switch (result.rule) {
+    case RULE_MISSING:
+        return Script_misfitWords(MISFIT_EMPTY);
+    case RULE_NUL:
+        return Script_misfitWords(MISFIT_NUL);
+    default:
+        break;
+    }
     switch (setting.kind) {
     case DATA_NUMBER:
         std::snprintf(words, sizeof words, "\"%.*s\", expected a whole number from %d to %d", len, text.data(),
@@ -135,8 +82,12 @@ std::string Rule_words(unsigned type, std::string_view text)
         std::snprintf(words, sizeof words, "\"%.*s\", expected %d hex digits", len, text.data(), 2 * setting.min);
         break;
     case DATA_KEY:
-        std::snprintf(words, sizeof words, "%zu characters, expected %d or %d hex digits", text.size(),
-                      2 * setting.min, 2 * setting.max);
+        if (result.rule == RULE_NOT_HEX)
+            std::snprintf(words, sizeof words, "\"%.*s\", expected %d or %d hex digits", len, text.data(),
+                          2 * setting.min, 2 * setting.max);
+        else
+            std::snprintf(words, sizeof words, "%zu characters, expected %d or %d hex digits", text.size(),
+                          2 * setting.min, 2 * setting.max);
         break;
     default:
         std::snprintf(words, sizeof words, "%zu characters, expected %d to %d", text.size(), setting.min,
@@ -144,16 +95,6 @@ std::string Rule_words(unsigned type, std::string_view text)
         break;
     }
     return words;
-}
-
-// Whether the converter takes text as the value of type, alone in a script.
-bool Converts(unsigned type, std::string_view text)
-{
-    Unit_values one{};
-    one.items[0] = {type, text, false, 0, false};
-    one.count = 1;
-    static Image image;
-    return Convert_text(Script_of(one), image) == CONVERT_DONE;
 }
 
 } // namespace
@@ -216,33 +157,80 @@ void Unit_fault(Batch &batch, std::size_t unit, const char *name, const std::str
     batch.faults.back().order = batch.unitsPath == nullptr ? unit + 1 : static_cast<std::size_t>(batch.units[unit].line);
 }
 
+namespace {
+
+// The template's bytes, read once, to its end, from standard input for "-";
+// a FIFO works as a file does. Reading stops once it is over TEMPLATE_MAX.
+bool Read_template(Batch &batch)
+{
+    bool useStdin = std::strcmp(batch.templatePath, "-") == 0;
+    std::FILE *fp = useStdin ? stdin : std::fopen(batch.templatePath, "rb");
+    if (fp == nullptr)
+        return false;
+    std::array<char, 65536> buf;
+    std::size_t n = 0;
+    while (batch.templateBytes.size() <= TEMPLATE_MAX && (n = std::fread(buf.data(), 1, buf.size(), fp)) > 0)
+        batch.templateBytes.append(buf.data(), n);
+    bool read = !std::ferror(fp);
+    int error = errno;
+    if (!useStdin)
+        std::fclose(fp);
+    errno = error;
+    return read;
+}
+
+// The converter's words without the line ends around them.
+std::string_view Trimmed(std::string_view words)
+{
+    while (!words.empty() && (words.front() == '\n' || words.front() == '\r'))
+        words.remove_prefix(1);
+    while (!words.empty() && (words.back() == '\n' || words.back() == '\r'))
+        words.remove_suffix(1);
+    return words;
+}
+
+} // namespace
+
 bool Batch_template(Batch &batch, bool &readError)
 {
-    readError = false;
-    std::FILE *fp = std::fopen(batch.templatePath, "rb");
-    if (fp == nullptr) {
-        readError = true;
+    readError = !Read_template(batch);
+    if (readError)
+        return false;
+    if (batch.templateBytes.size() > TEMPLATE_MAX) {
+        Batch_fault(batch, batch.templatePath, "template", "more than " + std::to_string(TEMPLATE_MAX) + " bytes");
         return false;
     }
-    std::FILE *console = fmemopen(consoleText.data(), consoleText.size() - 1, "w");
-    consoleText.fill('\0');
-    static Image image;
+    batch.templateSha256 =
+        Sha256(reinterpret_cast<const std::uint8_t *>(batch.templateBytes.data()), batch.templateBytes.size());
+
+    // Read and converted as the converter reads and converts a script.
+    Script script{};
+    Script_initBytes(script, batch.templateBytes);
+    Script_readAll(script, batch.given);
+    Image image{};
     Image_init(image);
-    Convert_status status = console != nullptr ? Convert_script(fp, console, image, &batch.given) : CONVERT_READ_ERROR;
-    if (console != nullptr)
-        std::fclose(console);
-    std::fclose(fp);
-    if (status == CONVERT_READ_ERROR) {
-        readError = true;
-        return false;
+    Convert_result result = Script_convert(batch.given, image);
+    if (!Convert_refused(result) && batch.given.ending == ENDING_VALUE)
+        result = batch.given.refusal;
+    if (!Convert_refused(result) && Script_complete(batch.given))
+        return true;
+    Console_text text{};
+    std::string_view words = Convert_refused(result) ? Console_refusal(result, text)
+                                                     : Console_endingWords(batch.given, text);
+    const char *name = Convert_refused(result) ? Name_of(static_cast<unsigned>(result.type)) : "";
+    Batch_fault(batch, batch.templatePath, *name != '\0' ? name : "script", std::string(Trimmed(words)));
+    return false;
+}
+
+bool Batch_templateMac(const Batch &batch, Mac_address &mac)
+{
+    bool found = false;
+    for (std::size_t i = 0; i < batch.given.count; ++i) {
+        Convert_value value = Script_value(batch.given.items[i]);
+        if (value.type == ZOL_FACT_DFLT_MAC_ID)
+            found = Mac_parse(value.text, mac);
     }
-    if (status == CONVERT_INVALID) {
-        const char *name = nullptr;
-        std::string words = Console_refusal(&name);
-        Batch_fault(batch, batch.templatePath, name, words);
-        return false;
-    }
-    return true;
+    return found;
 }
 
 namespace {
@@ -318,7 +306,7 @@ Table_result Batch_table(Batch &batch, std::FILE *fp)
                        std::to_string(row.size()) + " fields, expected " + std::to_string(batch.columns.size()));
             continue;
         }
-        batch.units.push_back({reader.rowLine, std::move(row), {0}, false, false, {}, 0, 0, {}});
+        batch.units.push_back({reader.rowLine, std::move(row), {}, false, false, {}, 0, 0, {}});
         // A setting's cells are checked as its values; the others here.
         for (std::size_t c = 0; c < batch.columns.size(); ++c)
             if (batch.columns[c].type == 0 && batch.units.back().cells[c].find('\0') != std::string::npos)
@@ -368,26 +356,36 @@ void Batch_values(const Batch &batch, const Unit &unit, Unit_values &values)
 {
     values.count = 0;
     values.macText = Mac_hex(unit.mac);
+    const std::string_view mac(values.macText.data(), 2 * MAC_ADDR_LEN);
     auto add = [&](unsigned type, std::string_view text, bool fromTemplate, std::size_t slot) {
-        bool lineEnd = Setting_of(type).reading == READ_LINE && fromTemplate && text.ends_with('\n');
-        if (lineEnd)
-            text.remove_suffix(1);
         if (values.count < values.items.size())
-            values.items[values.count++] = {type, text, lineEnd, slot, fromTemplate};
+            values.items[values.count++] = {{static_cast<std::int32_t>(type), text}, slot, fromTemplate};
+    };
+    // The unit's own host name is stored by the template's rule, whether or
+    // not other settings follow it.
+    auto own = [&](unsigned type, std::string_view text) {
+        const Setting &setting = Setting_of(type);
+        if (setting.reading != READ_LINE || text.size() >= setting.longest || !Host_lineEnd(batch))
+            return text;
+        values.hostLine.assign(text);
+        values.hostLine.push_back('\n');
+        return std::string_view(values.hostLine);
     };
     std::size_t slot = 0;
     bool templateMac = false;
     for (std::size_t i = 0; i < batch.given.count; ++i) {
-        const Given_setting &given = batch.given.items[i];
+        Convert_value given = Script_value(batch.given.items[i]);
+        auto type = static_cast<unsigned>(given.type);
         std::string_view text;
-        if (given.type == ZOL_FACT_DFLT_MAC_ID) {
+        if (Setting_of(type).kind == DATA_NONE) // passed over by the converter
+            continue;
+        if (type == ZOL_FACT_DFLT_MAC_ID) {
             templateMac = true;
-            add(given.type, unit.hasMac ? std::string_view(values.macText.data(), 12) : Text_of(given.value),
-                !unit.hasMac, 0);
-        } else if (Unit_own(batch, unit, given.type, text)) {
-            add(given.type, text, false, slot++);
+            add(type, unit.hasMac ? mac : given.text, !unit.hasMac, 0);
+        } else if (Unit_own(batch, unit, type, text)) {
+            add(type, own(type, text), false, slot++);
         } else {
-            add(given.type, Text_of(given.value), true, slot++);
+            add(type, given.text, true, slot++);
         }
     }
     // Settings the template lacks follow it: the table's, then -g's.
@@ -396,14 +394,14 @@ void Batch_values(const Batch &batch, const Unit &unit, Unit_values &values)
         if (type == 0 || type == ZOL_FACT_DFLT_MAC_ID || Template_count(batch, type) > 0)
             continue;
         if (!unit.cells[c].empty())
-            add(type, unit.cells[c], false, slot);
+            add(type, own(type, unit.cells[c]), false, slot);
         ++slot;
     }
     for (std::size_t g = 0; g < batch.generate.size(); ++g)
         if (Template_count(batch, batch.generate[g]) == 0)
             add(batch.generate[g], unit.generated[g], false, slot++);
     if (unit.hasMac && !templateMac)
-        add(ZOL_FACT_DFLT_MAC_ID, {values.macText.data(), 12}, false, 0);
+        add(ZOL_FACT_DFLT_MAC_ID, mac, false, 0);
 }
 
 void Batch_check(Batch &batch)
@@ -421,14 +419,14 @@ void Batch_check(Batch &batch)
     Unit_values values{};
     Batch_values(batch, blank, values);
     for (std::size_t k = 0; k < values.count; ++k)
-        if (values.items[k].type != ZOL_FACT_DFLT_MAC_ID)
-            batch.manifestTypes.push_back(values.items[k].type);
+        if (values.items[k].value.type != ZOL_FACT_DFLT_MAC_ID)
+            batch.manifestTypes.push_back(static_cast<unsigned>(values.items[k].value.type));
 
     std::unordered_map<std::uint64_t, std::size_t> addresses;
     std::array<std::unordered_map<std::string_view, std::size_t>, SECRET_TYPES.size()> secrets;
     std::array<bool, SCRIPT_TYPES_MAX> templateFault{};
     std::array<bool, SECRET_TYPES.size()> templateShared{};
-    static Image image;
+    Image image{};
     for (std::size_t u = 0; u < batch.units.size(); ++u) {
         Unit &unit = batch.units[u];
         std::size_t before = batch.faults.size();
@@ -446,74 +444,67 @@ void Batch_check(Batch &batch)
             Unit_fault(batch, u, "script",
                         std::to_string(values.count) + " settings, expected at most " + std::to_string(SCRIPT_TYPES_MAX));
 
+        // What no script can carry. A host name without its line end is the
+        // template's: a unit's own takes its line end from it.
         std::array<bool, UNIT_VALUES_MAX> misfits{};
         for (std::size_t k = 0; k < values.count; ++k) {
             const Unit_value &value = values.items[k];
-            const Setting &setting = Setting_of(value.type);
-            bool last = k + 1 == values.count;
-            const char *misfit = Setting_misfit(setting, value.text, last && !value.lineEnd);
-            if (misfit == nullptr && setting.reading == READ_LINE && value.fromTemplate && !value.lineEnd &&
-                value.text.size() < setting.longest && !last)
-                misfit = "has no line end in the template, so it must be the last setting";
-            if (misfit == nullptr)
+            const char *name = Name_of(static_cast<unsigned>(value.value.type));
+            Script_misfit misfit = Script_misfitOf(value.value, k + 1 == values.count);
+            if (misfit == MISFIT_NONE)
                 continue;
             misfits[k] = true;
-            std::size_t index = static_cast<std::size_t>(&value - values.items.data());
-            if (!value.fromTemplate)
-                Unit_fault(batch, u, setting.name, misfit);
-            else if (index < templateFault.size() && !templateFault[index]) {
-                templateFault[index] = true;
-                Batch_fault(batch, batch.templatePath, setting.name, misfit);
+            if (!value.fromTemplate && misfit != MISFIT_NOT_LAST)
+                Unit_fault(batch, u, name, Script_misfitWords(misfit));
+            else if (k < templateFault.size() && !templateFault[k]) {
+                templateFault[k] = true;
+                Batch_fault(batch, batch.templatePath, name,
+                            misfit == MISFIT_NOT_LAST ? "has no line end in the template, so it must be the last setting"
+                                                      : Script_misfitWords(misfit));
             }
         }
 
         for (std::size_t s = 0; s < SECRET_TYPES.size(); ++s) {
             for (std::size_t k = 0; k < values.count; ++k) {
                 const Unit_value &value = values.items[k];
-                if (value.type != SECRET_TYPES[s])
+                if (value.value.type != static_cast<std::int32_t>(SECRET_TYPES[s]))
                     continue;
                 if (!value.fromTemplate) {
-                    if (auto [at, fresh] = secrets[s].emplace(value.text, u); !fresh && at->second != u)
-                        Unit_fault(batch, u, Name_of(value.type), "the same as that of " + Unit_ref(batch, at->second));
+                    if (auto [at, fresh] = secrets[s].emplace(value.value.text, u); !fresh && at->second != u)
+                        Unit_fault(batch, u, Name_of(SECRET_TYPES[s]), "the same as that of " + Unit_ref(batch, at->second));
                 } else if (batch.units.size() > 1 && !batch.sharedSecrets && !templateShared[s]) {
                     templateShared[s] = true;
-                    Batch_fault(batch, batch.templatePath, Name_of(value.type),
+                    Batch_fault(batch, batch.templatePath, Name_of(SECRET_TYPES[s]),
                                 "the same for every unit: give it per unit with -u or -g, or allow that with -S");
                 }
                 // A generated secret was drawn again until it held neither.
                 bool generated = !value.fromTemplate && std::find(batch.generate.begin(), batch.generate.end(),
-                                                                  value.type) != batch.generate.end();
-                if (const char *why = generated ? nullptr : Secret_derived(value.text, unit.hasMac, unit.mac,
+                                                                  SECRET_TYPES[s]) != batch.generate.end();
+                if (const char *why = generated ? nullptr : Secret_derived(value.value.text, unit.hasMac, unit.mac,
                                                                            Serial_of(batch, unit)))
-                    Unit_fault(batch, u, Name_of(value.type), why);
+                    Unit_fault(batch, u, Name_of(SECRET_TYPES[s]), why);
             }
         }
-        // The unit's script, converted by the converter itself. When it is
-        // refused, or the unit has faults already, each of the unit's own
-        // values is converted alone, so that every fault is named.
-        bool faulted = batch.faults.size() > before;
-        std::size_t len = Script_of(values);
-        if (!faulted && Convert_text(len, image) == CONVERT_DONE) {
-            std::span<const std::uint8_t> bytes = Image_bytes(image);
-            if (batch.images.empty())
-                batch.images.reserve(batch.units.size() * bytes.size() + bytes.size());
-            unit.imageAt = batch.images.size();
-            unit.imageLen = bytes.size();
-            unit.sha256 = Sha256(bytes.data(), bytes.size());
-            batch.images.insert(batch.images.end(), bytes.begin(), bytes.end());
-            continue;
-        }
-        const char *name = "script";
-        std::string words = faulted || Convert_text(len, image, true) == CONVERT_DONE ? "" : Console_refusal(&name);
-        std::size_t named = batch.faults.size();
+        // The unit's image: its values converted by the converter itself, in
+        // the order of its script, as many as a script can carry; each value
+        // refused is named.
+        Image_init(image);
         for (std::size_t k = 0; k < values.count; ++k) {
-            const Unit_value &value = values.items[k];
-            if (!value.fromTemplate && !misfits[k] && value.type != ZOL_FACT_DFLT_MAC_ID &&
-                !Converts(value.type, value.text))
-                Unit_fault(batch, u, Name_of(value.type), Rule_words(value.type, value.text));
+            if (misfits[k])
+                continue;
+            Convert_result result = Convert_setting(image, k, values.items[k].value);
+            if (Convert_refused(result) && result.rule != RULE_TOO_MANY) // counted above
+                Unit_fault(batch, u, Name_of(static_cast<unsigned>(result.type)), Rule_words(result));
         }
-        if (!faulted && batch.faults.size() == named)
-            Unit_fault(batch, u, name, words);
+        if (batch.faults.size() > before)
+            continue;
+        std::span<const std::uint8_t> bytes = Image_bytes(image);
+        if (batch.images.empty())
+            batch.images.reserve(batch.units.size() * bytes.size() + bytes.size());
+        unit.imageAt = batch.images.size();
+        unit.imageLen = bytes.size();
+        unit.sha256 = Sha256(bytes.data(), bytes.size());
+        batch.images.insert(batch.images.end(), bytes.begin(), bytes.end());
     }
 }
 
@@ -548,14 +539,15 @@ void Batch_manifest(const Batch &batch, std::FILE *out)
         std::string_view ssid, passphrase, key;
         for (std::size_t k = 0; k < values.count; ++k) {
             const Unit_value &value = values.items[k];
-            if (value.type != ZOL_FACT_DFLT_MAC_ID)
-                row[first + value.slot] = value.text;
-            if (value.type == ZOL_FACT_DFLT_SSID_ID)
-                ssid = value.text;
-            else if (value.type == ZOL_FACT_DFLT_PASSPHRASE_ID)
-                passphrase = value.text;
-            else if (value.type == ZOL_FACT_DFLT_WEP_KEY_ID)
-                key = value.text;
+            std::string_view text = Script_lineText(value.value);
+            if (value.value.type != ZOL_FACT_DFLT_MAC_ID)
+                row[first + value.slot] = text;
+            if (value.value.type == ZOL_FACT_DFLT_SSID_ID)
+                ssid = text;
+            else if (value.value.type == ZOL_FACT_DFLT_PASSPHRASE_ID)
+                passphrase = text;
+            else if (value.value.type == ZOL_FACT_DFLT_WEP_KEY_ID)
+                key = text;
         }
         std::string wifi = passphrase.empty() ? key.empty() ? "WIFI:T:nopass;S:" : "WIFI:T:WEP;S:" : "WIFI:T:WPA;S:";
         Wifi_escaped(wifi, ssid);

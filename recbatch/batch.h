@@ -6,6 +6,7 @@
 #include "convert.h"
 #include "digest.h"
 #include "mac.h"
+#include "script.h"
 
 #include <array>
 #include <cstdint>
@@ -55,7 +56,9 @@ struct Batch {
     Mac_range range;
     std::vector<unsigned> generate; // -g
 
-    Given_settings given; // the template's settings
+    std::string templateBytes; // the template as read, once
+    Digest templateSha256;     // of templateBytes
+    Script_given given;        // the template's settings
     std::vector<Column> columns;
     std::vector<Unit> units;
     std::vector<Fault> faults;
@@ -65,19 +68,22 @@ struct Batch {
 
 // One value of a unit's script.
 struct Unit_value {
-    unsigned type;
-    std::string_view text; // without a host name's line end
-    bool lineEnd;          // a host name line that had its line end
-    std::size_t slot;      // its manifest value column
-    bool fromTemplate;     // the template's value, not the unit's own
+    Convert_value value; // as the converter takes it: a host name with its line end
+    std::size_t slot;    // its manifest value column
+    bool fromTemplate;   // the template's value, not the unit's own
 };
 
 inline constexpr std::size_t UNIT_VALUES_MAX = 64;
 
+// The most bytes a template may hold: far more than any script of fifteen
+// settings, which is read into memory whole.
+inline constexpr std::size_t TEMPLATE_MAX = 1 << 20;
+
 struct Unit_values {
     std::array<Unit_value, UNIT_VALUES_MAX> items;
     std::size_t count;
-    std::array<char, 13> macText; // the unit's address, when it gives one
+    Mac_hexText macText;  // the unit's address, when it gives one
+    std::string hostLine; // the unit's own host name with its line end
 };
 
 // Where a fault of unit was found, for its message: "units.csv:17" or "unit 17".
@@ -98,9 +104,14 @@ void Line_fault(Batch &batch, long line, const char *name, const std::string &wh
 // The same for a fault of unit (from 0), placed by Unit_place.
 void Unit_fault(Batch &batch, std::size_t unit, const char *name, const std::string &why);
 
-// Converts the template and lists its settings; false when it is refused
-// (a fault) or cannot be read (errno set).
+// Reads the template once into memory (from standard input for "-"),
+// converts it and lists its settings; false when it is refused (a fault) or
+// cannot be read (readError, errno set).
 bool Batch_template(Batch &batch, bool &readError);
+
+// The template's address: the last that it gives, as the converter takes
+// the last. False when it gives none.
+bool Batch_templateMac(const Batch &batch, Mac_address &mac);
 
 enum Table_result { TABLE_OK, TABLE_BAD, TABLE_READ_ERROR };
 

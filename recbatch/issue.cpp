@@ -15,12 +15,8 @@ bool Template_address(Batch &batch)
 {
     if (batch.units.size() != 1 || batch.units[0].hasMac || batch.units[0].macRefused || batch.hasBlock)
         return false;
-    const Given_setting *mac = nullptr;
-    for (std::size_t i = 0; i < batch.given.count; ++i)
-        if (batch.given.items[i].type == ZOL_FACT_DFLT_MAC_ID)
-            mac = &batch.given.items[i];
     Unit &unit = batch.units[0];
-    if (mac == nullptr || !Mac_parse({mac->value.text.data(), mac->value.len}, unit.mac))
+    if (!Batch_templateMac(batch, unit.mac))
         return false;
     if (const char *misfit = Mac_misfit(unit.mac)) {
         Batch_fault(batch, batch.templatePath, "mac", misfit);

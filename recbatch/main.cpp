@@ -139,6 +139,8 @@ int Parse_options(int argc, char *argv[], Batch &batch, std::size_t &count, cons
         return Say(2, nullptr, "give either a table of units (-u) or their count (-n)");
     if (batch.hasBlock && batch.ledgerPath == nullptr)
         return Say(2, "-m", "needs a ledger (-l)");
+    if (std::strcmp(argv[optind], "-") == 0 && batch.unitsPath != nullptr && std::strcmp(batch.unitsPath, "-") == 0)
+        return Say(2, nullptr, "the template and the table cannot both be standard input");
     batch.templatePath = argv[optind];
     batch.outdir = argv[optind + 1];
     if (*batch.outdir == '\0')
@@ -214,9 +216,6 @@ int main(int argc, char *argv[])
         return Abandon(readError ? Fail(batch.templatePath, errno) : Refuse(batch));
     if (int status = Load_units(batch, count); status >= 0)
         return Abandon(status);
-    Digest templateSha256{};
-    if (!Sha256_file(batch.templatePath, templateSha256))
-        return Abandon(Fail(batch.templatePath, errno));
     std::size_t need = Batch_tableAddresses(batch);
 
     // Every check, inside the ledger's transaction: what it holds cannot
@@ -235,7 +234,7 @@ int main(int argc, char *argv[])
         return Abandon(Refuse(batch));
     }
     long long id = 0;
-    if (!Ledger_issue(ledger, Batch_record(batch, outdir, templateSha256), Batch_issued(batch), &id) ||
+    if (!Ledger_issue(ledger, Batch_record(batch, outdir, batch.templateSha256), Batch_issued(batch), &id) ||
         !Ledger_end(ledger, true))
         return Abandon(Ledger_fail(ledger));
 

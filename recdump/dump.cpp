@@ -1,6 +1,8 @@
 #include "dump.h"
 
+#include "convert.h"
 #include "settings.h"
+#include "writer.h"
 
 #include <array>
 #include <span>
@@ -27,9 +29,6 @@ struct Record {
     std::size_t got; // bytes of the header or data read before a fault
 };
 
-// The record a walk read last: the one at fault when the walk stopped on one.
-Record record;
-
 // The MAC block or a record, as it is shown.
 struct Entry {
     std::size_t offset;
@@ -47,6 +46,7 @@ struct Sink {
     std::FILE *err;
     std::size_t end; // the offset of the end of the file, when it is known
     std::size_t entries;
+    Image image;     // a script's entries converted, as they are checked
 };
 
 // How far one reading of the file got.
@@ -56,9 +56,10 @@ struct Walk {
     bool refused;       // a script cannot carry an entry; reported
     std::size_t offset; // where it ended, or the record at fault
     Fault fault;
+    Record record;      // the record read last: the one at fault, if any
 };
 
-Fault Read_record(std::FILE *fp)
+Fault Read_record(std::FILE *fp, Record &record)
 {
     record.got = std::fread(record.header.data(), 1, RECORD_HEADER_LEN, fp);
     if (record.got < RECORD_HEADER_LEN) {
@@ -80,7 +81,7 @@ Fault Read_record(std::FILE *fp)
 }
 
 // The words of a fault, as both the message and the JSON document give them.
-void Print_fault(std::FILE *out, Fault fault)
+void Print_fault(std::FILE *out, Fault fault, const Record &record)
 {
     switch (fault) {
     case FAULT_HEADER_SHORT:
@@ -106,7 +107,7 @@ void Print_fault(std::FILE *out, Fault fault)
 void Report(std::FILE *err, const Walk &walk)
 {
     std::fprintf(err, "recdump: offset %zu: ", walk.offset);
-    Print_fault(err, walk.fault);
+    Print_fault(err, walk.fault, walk.record);
     std::fputc('\n', err);
 }
 
@@ -179,17 +180,55 @@ void Print_line(std::FILE *out, const Entry &entry)
 
 // ---- the JSON document
 
-// A JSON string of the bytes: printable ASCII as it is, but for the quote
-// and the backslash, escaped; every other byte as \u00XX, the code point of
-// the same number.
+// Whether text is well-formed UTF-8: no overlong form, no surrogate, no
+// code point above U+10FFFF, no sequence cut short.
+bool Utf8_valid(std::string_view text)
+{
+    for (std::size_t at = 0; at < text.size();) {
+        auto c = static_cast<unsigned char>(text[at]);
+        // The bytes after the first, and the narrower range of the second
+        // that rules out overlong forms, surrogates and what lies past U+10FFFF.
+        std::size_t more = 0;
+        unsigned low = 0x80;
+        unsigned high = 0xbf;
+        if (c >= 0xc2 && c <= 0xdf) {
+            more = 1;
+        } else if (c >= 0xe0 && c <= 0xef) {
+            more = 2;
+            low = c == 0xe0 ? 0xa0 : low;
+            high = c == 0xed ? 0x9f : high;
+        } else if (c >= 0xf0 && c <= 0xf4) {
+            more = 3;
+            low = c == 0xf0 ? 0x90 : low;
+            high = c == 0xf4 ? 0x8f : high;
+        } else if (c >= 0x80) {
+            return false;
+        }
+        if (text.size() - at <= more)
+            return false;
+        for (std::size_t k = 1; k <= more; ++k) {
+            auto next = static_cast<unsigned char>(text[at + k]);
+            if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xbf))
+                return false;
+        }
+        at += 1 + more;
+    }
+    return true;
+}
+
+// A JSON string of the bytes. A text of well-formed UTF-8 is given as that
+// text; of any other text each byte outside ASCII is given as \u00XX, the
+// code point of the same number. The quote and the backslash are escaped,
+// control characters and DEL are given as \u00XX.
 void Json_string(std::FILE *out, std::string_view text)
 {
+    bool utf8 = Utf8_valid(text);
     std::fputc('"', out);
     for (char ch : text) {
         auto c = static_cast<unsigned char>(ch);
         if (c == '"' || c == '\\')
             std::fprintf(out, "\\%c", c);
-        else if (c < 0x20 || c > 0x7e)
+        else if (c < 0x20 || c == 0x7f || (c > 0x7f && !utf8))
             std::fprintf(out, "\\u%04x", c);
         else
             std::fputc(c, out);
@@ -229,7 +268,7 @@ void Json_verdict(std::FILE *out, const Walk &walk)
     std::fprintf(out, "\n  ],\n  \"well_formed\": %s", walk.clean ? "true" : "false");
     if (!walk.clean) {
         std::fprintf(out, ",\n  \"fault\": {\"offset\": %zu, \"text\": \"", walk.offset);
-        Print_fault(out, walk.fault); // its words need no escape
+        Print_fault(out, walk.fault, walk.record); // its words need no escape
         std::fputs("\"}", out);
     }
     std::fputs("\n}\n", out);
@@ -237,74 +276,63 @@ void Json_verdict(std::FILE *out, const Walk &walk)
 
 // ---- the script
 
-// Whether no script can give the entry, and why, in why.
-bool Script_misfit(const Sink &sink, const Entry &entry, std::span<char> why)
+// The text of an entry's value, as a script gives it.
+using Value_text = std::array<char, 2 * RECORD_DATA_MAX + 1>;
+
+Convert_value Value_of(const Entry &entry, Value_text &text)
+{
+    auto type = static_cast<std::int32_t>(entry.type);
+    switch (Setting_of(entry.type).kind) {
+    case DATA_NUMBER: { // one byte, as No_script_gives has found
+        int len = std::snprintf(text.data(), text.size(), "%u", entry.bytes[0]);
+        return {type, {text.data(), static_cast<std::size_t>(len)}};
+    }
+    case DATA_KEY:
+    case DATA_MAC:
+        for (std::size_t i = 0; i < entry.count; ++i)
+            std::snprintf(text.data() + 2 * i, 3, "%02x", entry.bytes[i]);
+        return {type, {text.data(), 2 * entry.count}};
+    default:
+        return {type, Text_of(entry)};
+    }
+}
+
+// Whether no script can give the entry, and why, in why: what no script line
+// can carry, or what the converter refuses. For numbers and keys, the
+// converter's rule is named first.
+bool No_script_gives(Sink &sink, const Entry &entry, std::span<char> why)
 {
     const Setting &setting = Setting_of(entry.type);
     if (sink.entries > SCRIPT_TYPES_MAX) {
         std::snprintf(why.data(), why.size(), "is past the %zu settings of a script", SCRIPT_TYPES_MAX);
         return true;
     }
-    switch (setting.kind) {
-    case DATA_MAC:
+    if (setting.kind == DATA_NUMBER && entry.count != 1) {
+        std::snprintf(why.data(), why.size(), "of %zu bytes, expected 1", entry.count);
+        return true;
+    }
+    Value_text text{};
+    Convert_value value = Value_of(entry, text);
+    Convert_result result = Convert_setting(sink.image, sink.entries - 1, value);
+    Script_misfit misfit = Script_misfitOf(value, entry.last);
+    bool hex = setting.kind == DATA_KEY || setting.kind == DATA_MAC;
+    if (misfit != MISFIT_NONE && !(Convert_refused(result) && (hex || setting.kind == DATA_NUMBER))) {
+        std::snprintf(why.data(), why.size(), "%s",
+                      misfit == MISFIT_NOT_LAST ? "without its line end is not the last record"
+                                                : Script_misfitWords(misfit));
+        return true;
+    }
+    if (!Convert_refused(result))
         return false;
-    case DATA_NUMBER:
-        if (entry.count != 1) {
-            std::snprintf(why.data(), why.size(), "of %zu bytes, expected 1", entry.count);
-            return true;
-        }
-        std::snprintf(why.data(), why.size(), "%u, expected %d to %d", entry.bytes[0], setting.min, setting.max);
-        return entry.bytes[0] < setting.min || entry.bytes[0] > setting.max;
-    case DATA_KEY:
+    if (setting.kind == DATA_NUMBER)
+        std::snprintf(why.data(), why.size(), "%d, expected %d to %d", result.number, setting.min, setting.max);
+    else if (hex)
         std::snprintf(why.data(), why.size(), "of %zu bytes, expected %d or %d", entry.count, setting.min,
                       setting.max);
-        return entry.count != static_cast<std::size_t>(setting.min) &&
-               entry.count != static_cast<std::size_t>(setting.max);
-    default:
-        break;
-    }
-    // A host name line holds its line end, or ends the script without one,
-    // but for a line of the longest length, which is read without it.
-    std::string_view text = Text_of(entry);
-    bool ownLineEnd = setting.reading == READ_LINE && text.ends_with('\n');
-    if (ownLineEnd) {
-        text.remove_suffix(1);
-    } else if (setting.reading == READ_LINE && text.size() < setting.longest && !entry.last) {
-        std::snprintf(why.data(), why.size(), "without its line end is not the last record");
-        return true;
-    }
-    if (const char *misfit = Setting_misfit(setting, text, entry.last && !ownLineEnd)) {
-        std::snprintf(why.data(), why.size(), "%s", misfit);
-        return true;
-    }
-    std::size_t length = setting.reading == READ_LINE ? entry.count : text.size();
-    std::snprintf(why.data(), why.size(), "of %zu characters, expected %d to %d", length, setting.min, setting.max);
-    return length < static_cast<std::size_t>(setting.min) || length > static_cast<std::size_t>(setting.max);
-}
-
-void Print_setting(std::FILE *out, const Entry &entry)
-{
-    const Setting &setting = Setting_of(entry.type);
-    std::fprintf(out, "%u ", entry.type);
-    switch (setting.kind) {
-    case DATA_NUMBER:
-        std::fprintf(out, "%u\n", entry.bytes[0]);
-        return;
-    case DATA_KEY:
-    case DATA_MAC:
-        Print_bytes(out, entry.bytes, entry.count, "%02x", "");
-        std::fputc('\n', out);
-        return;
-    default:
-        break;
-    }
-    std::string_view text = Text_of(entry);
-    std::fwrite(text.data(), 1, text.size(), out);
-    // A text ends at its line end, but for a host name that holds its own or
-    // ends the script, and a text whose last CR would join the line end.
-    bool hostEnded = setting.reading == READ_LINE && (text.ends_with('\n') || text.size() < setting.longest);
-    if (!hostEnded && !text.ends_with('\r'))
-        std::fputc('\n', out);
+    else
+        std::snprintf(why.data(), why.size(), "of %zu characters, expected %d to %d", value.text.size(),
+                      setting.min, setting.max);
+    return true;
 }
 
 // ---- walking the file
@@ -325,11 +353,12 @@ bool Emit(Sink &sink, Entry entry)
         break;
     }
     if (sink.out != nullptr) {
-        Print_setting(sink.out, entry);
+        Value_text text{};
+        Script_writeSetting(sink.out, Value_of(entry, text));
         return true;
     }
     std::array<char, 96> why{};
-    if (!Script_misfit(sink, entry, why))
+    if (!No_script_gives(sink, entry, why))
         return true;
     std::fprintf(sink.err, "recdump: offset %zu: %s %s\n", entry.offset, Setting_of(entry.type).name, why.data());
     return false;
@@ -339,18 +368,19 @@ bool Emit(Sink &sink, Entry entry)
 // to sink when there is one.
 Walk Walk_records(std::FILE *fp, std::size_t start, Sink *sink)
 {
-    Walk walk{false, false, false, start, FAULT_NONE};
+    Walk walk{false, false, false, start, FAULT_NONE, {}};
     if (std::fseek(fp, static_cast<long>(start), SEEK_SET) != 0) {
         walk.readError = true;
         return walk;
     }
     for (;;) {
-        walk.fault = Read_record(fp);
+        walk.fault = Read_record(fp, walk.record);
         if (walk.fault != FAULT_NONE) {
             walk.clean = walk.fault == FAULT_END;
             walk.readError = walk.fault == FAULT_READ;
             return walk;
         }
+        const Record &record = walk.record;
         std::uint8_t len = record.header[RECORD_OFF_LEN];
         if (sink != nullptr &&
             !Emit(*sink, {walk.offset, record.header[RECORD_OFF_TYPE], len, record.data.data(), len, false})) {
@@ -368,7 +398,7 @@ Walk Walk_entries(std::FILE *fp, const std::array<std::uint8_t, MAC_BLOCK_LEN> &
     if (!withBlock)
         return Walk_records(fp, 0, &sink);
     if (!Emit(sink, {0, ZOL_FACT_DFLT_MAC_ID, block[1], block.data() + 2, MAC_ADDR_LEN, false}))
-        return {false, false, true, 0, FAULT_NONE};
+        return {false, false, true, 0, FAULT_NONE, {}};
     return Walk_records(fp, MAC_BLOCK_LEN, &sink);
 }
 
@@ -399,11 +429,13 @@ Dump_status Dump_file(std::FILE *fp, std::FILE *out, std::FILE *err, Dump_format
     if (chosen.readError)
         return DUMP_READ_ERROR;
 
-    Sink sink{format, out, err, chosen.clean ? chosen.offset : std::numeric_limits<std::size_t>::max(), 0};
+    Sink sink{format, out, err, chosen.clean ? chosen.offset : std::numeric_limits<std::size_t>::max(), 0, {}};
+    Image_init(sink.image);
     if (format == DUMP_SCRIPT) {
         // Nothing is printed unless the whole file can be a script.
         Sink check = sink;
         check.out = nullptr;
+        Image_init(check.image);
         Walk walk = Walk_entries(fp, block, withBlock, check);
         if (walk.readError)
             return DUMP_READ_ERROR;

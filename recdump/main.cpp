@@ -44,11 +44,23 @@ std::FILE *Seekable(std::FILE *fp)
     return spool;
 }
 
+// The version, the project's, set by the build.
+int Version()
+{
+    std::printf("recdump %s\n", ZOL_VERSION);
+    errno = 0;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) || std::fclose(stdout) != 0)
+        return Fail("stdout", errno);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     unsigned closed = Streams_hold();
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0)
+        return closed & STREAM_OUT_CLOSED ? Fail("stdout", EBADF) : Version();
     Dump_format format = DUMP_TEXT;
     opterr = 0; // usage() says what is wrong
     for (int opt = 0; (opt = getopt(argc, argv, "js")) != -1;) {

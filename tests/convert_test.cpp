@@ -1,12 +1,17 @@
-// The conversion driven on a stream that fails partway: a read error is never
-// taken for the end of the script.
+// The conversion core called in process: each rule of a value, and a script
+// read from a stream that fails partway, where a read error is never taken
+// for the end of the script.
 #include "convert.h"
+#include "harness.h"
+#include "script.h"
 
 #include <cstring>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
 #include <sys/types.h>
+
+using namespace std::string_literals;
 
 namespace {
 
@@ -16,6 +21,82 @@ std::string Repeat15(const std::string &s)
     for (int i = 0; i < 15; ++i)
         out += s;
     return out;
+}
+
+std::string Image_text(const Image &image)
+{
+    std::span<const std::uint8_t> bytes = Image_bytes(image);
+    return {bytes.begin(), bytes.end()};
+}
+
+TEST(Convert, EveryRuleOfAValue)
+{
+    const std::string abc = Record(2, "abc");
+    const std::string channel6 = Record(3, "\x06");
+    struct Case {
+        std::vector<std::pair<std::int32_t, std::string>> values;
+        Convert_rule rule;
+        std::size_t index;   // of the refusal, or the count
+        std::int32_t number; // of a number refused by its range
+        std::string image;   // what was accepted, the MAC block first
+    };
+    std::vector<std::pair<std::int32_t, std::string>> sixteen(16, {3, "6"});
+    const Case cases[] = {
+        {{{2, "abc"}, {3, "6"}, {10, "Acme"}}, RULE_NONE, 3, 0, abc + channel6 + Record(10, "Acme\0"s)},
+        {{{3, "+6"}, {3, "006"}}, RULE_NONE, 2, 0, channel6 + channel6},
+        {{{2, "abc"}, {3, "166"}, {2, "abc"}}, RULE_OUT_OF_RANGE, 1, 166, abc},
+        {{{3, "-1"}}, RULE_OUT_OF_RANGE, 0, -1, ""},
+        {{{5, "0"}}, RULE_OUT_OF_RANGE, 0, 0, ""},
+        {{{3, "0x0B"}}, RULE_NOT_NUMBER, 0, 0, ""},
+        {{{3, "6 "}}, RULE_NOT_NUMBER, 0, 0, ""},
+        {{{3, "-"}}, RULE_NOT_NUMBER, 0, 0, ""},
+        {{{4, "2147483648"}}, RULE_NUMBER_OVERFLOW, 0, 0, ""},
+        {{{4, "99999999999x"}}, RULE_NOT_NUMBER, 0, 0, ""},
+        {{{3, ""}}, RULE_MISSING, 0, 0, ""},
+        {{{2, ""}}, RULE_MISSING, 0, 0, ""},
+        {{{10, ""}, {14, ""}}, RULE_NONE, 2, 0, Record(10, "\0"s) + Record(14, "")},
+        {{{2, "a\0b"s}}, RULE_NUL, 0, 0, ""},
+        {{{11, "VW\0"s}}, RULE_NUL, 0, 0, ""},
+        {{{2, std::string(255, 's')}}, RULE_NONE, 1, 0, Record(2, std::string(255, 's'))},
+        {{{2, std::string(30000, 's')}}, RULE_TOO_LONG, 0, 0, ""},
+        {{{13, std::string(255, 't')}}, RULE_TOO_LONG, 0, 0, ""},
+        {{{14, "node1\n"}, {14, std::string(127, 'h')}}, RULE_NONE, 2, 0,
+         Record(14, "node1\n") + Record(14, std::string(127, 'h'))},
+        {{{14, std::string(127, 'h') + "\n"}}, RULE_TOO_LONG, 0, 0, ""},
+        {{{7, "abcdefg"}}, RULE_WRONG_LENGTH, 0, 0, ""},
+        {{{7, std::string(64, 'p')}}, RULE_WRONG_LENGTH, 0, 0, ""},
+        {{{6, "A1B2C3D4E5"}}, RULE_NONE, 1, 0, Record(6, "\xa1\xb2\xc3\xd4\xe5")},
+        {{{6, "A1B2C3D4EZ"}}, RULE_NOT_HEX, 0, 0, ""},
+        {{{6, "A1B2C3D4E5F"}}, RULE_WRONG_LENGTH, 0, 0, ""},
+        {{{6, std::string(300, 'a')}}, RULE_TOO_LONG, 0, 0, ""},
+        {{{1, "00112233445"}}, RULE_WRONG_LENGTH, 0, 0, ""},
+        {{{1, "00112233445G"}}, RULE_NOT_HEX, 0, 0, ""},
+        // The last address is the one of the block, which stands first.
+        {{{3, "6"}, {1, "001122334455"}, {1, "0a0B0c0D0e0F"}}, RULE_NONE, 3, 0,
+         From_hex("06 07 0a 0b 0c 0d 0e 0f") + channel6},
+        // A type number outside the table is passed over, as in a script.
+        {{{20, "x"}, {-3, ""}, {0, ""}, {2, "abc"}}, RULE_NONE, 4, 0, abc},
+        {sixteen, RULE_TOO_MANY, 15, 0, Repeat15(channel6)},
+    };
+    for (const Case &c : cases) {
+        std::vector<Convert_value> values;
+        for (const auto &[type, text] : c.values)
+            values.push_back({type, text});
+        SCOPED_TRACE(testing::PrintToString(c.values).substr(0, 80));
+        Image image{};
+        Image_init(image);
+        Convert_result result = Convert_settings(image, values);
+        EXPECT_EQ(result.rule, c.rule);
+        EXPECT_EQ(result.index, c.index);
+        EXPECT_EQ(Image_text(image), c.image);
+        if (c.rule != RULE_NONE) {
+            EXPECT_EQ(result.type, values[c.index].type);
+            EXPECT_EQ(result.text, values[c.index].text);
+        }
+        if (c.rule == RULE_OUT_OF_RANGE) {
+            EXPECT_EQ(result.number, c.number);
+        }
+    }
 }
 
 // Serves its chunks in turn, an empty chunk as one failed read, and fails
@@ -69,12 +150,15 @@ TEST(Convert, ReadErrorWhereverItStrikes)
         std::FILE *fpIn = fopencookie(&chunks, "r", io);
         ASSERT_NE(fpIn, nullptr);
         std::setvbuf(fpIn, nullptr, _IONBF, 0);
-        std::FILE *console = std::fopen("/dev/null", "w");
-        static Image image;
+        Script script{};
+        Script_init(script, fpIn);
+        Script_given given{};
+        Script_readAll(script, given);
+        Image image{};
         Image_init(image);
-        EXPECT_EQ(Convert_script(fpIn, console, image), CONVERT_READ_ERROR) << c.chunks[0];
+        EXPECT_EQ(Script_convert(given, image).rule, RULE_NONE) << c.chunks[0];
+        EXPECT_EQ(given.ending, ENDING_READ_ERROR) << c.chunks[0];
         EXPECT_EQ(Image_bytes(image).size(), c.recordBytes) << c.chunks[0];
-        std::fclose(console);
         std::fclose(fpIn);
     }
 }

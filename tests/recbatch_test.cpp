@@ -159,6 +159,26 @@ void PrintTo(const Refusal &r, std::ostream *os)
 
 const std::string PASS_COLUMNS = "mac,passphrase,password,wep-key\n";
 
+// A unit whose every setting cell is 30000 characters: digits where a number
+// or hex digits are due, letters elsewhere.
+const std::string D40(40, '9');
+const std::string LONG_CELLS = [] {
+    std::string header;
+    std::string row;
+    for (const char *name : {"mac", "ssid", "channel", "security", "wep-index", "wep-key", "passphrase", "user-name",
+                             "password", "manufacturer", "model-number", "model-type", "device-name", "host-name"}) {
+        std::string_view n = name;
+        bool digits = n == "mac" || n == "channel" || n == "security" || n == "wep-index" || n == "wep-key";
+        if (!header.empty()) {
+            header += ',';
+            row += ',';
+        }
+        header += name;
+        row.append(30000, digits ? '9' : 'x');
+    }
+    return header + '\n' + row + '\n';
+}();
+
 const Refusal REFUSALS[] = {
     // The command line: status 2.
     {"no_arguments", "", {}, 2, USAGE},
@@ -200,9 +220,13 @@ const Refusal REFUSALS[] = {
     {"audit_with_batch_options", "", {"-l", "L", "-n", "2", "-V", "D/first"}, 2, USAGE},
     {"audit_of_no_folder", "", {"-l", "L", "-V", "D/none"}, 2, "recbatch: D/none: No such file or directory\n"},
     {"table_missing", "", {"-u", "D/none.csv", "T", "O"}, 2, "recbatch: D/none.csv: No such file or directory\n"},
+    {"template_and_table_both_stdin", "", {"-u", "-", "-", "O"}, 2,
+     "recbatch: the template and the table cannot both be standard input\n"},
 
     // The template and the table: status 1.
     {"template_refused", "", {"-n", "1", "T", "O"}, 1, "recbatch: T: passphrase: In valid pass phrase\n", "7 short\n"},
+    {"template_too_large", "", {"-n", "1", "T", "O"}, 1, "recbatch: T: template: more than 1048576 bytes\n",
+     std::string(1048577, '\n')},
     {"table_not_csv", "mac\n\"0050c2aa0001\n", {"-u", "U", "T", "O"}, 1,
      "recbatch: U:2: csv: a quoted field is not closed\n"},
     {"table_empty", "", {"-u", "U", "T", "O"}, 1, "recbatch: U:1: csv: no header row\n"},
@@ -245,6 +269,22 @@ const Refusal REFUSALS[] = {
     {"too_many_settings", "mac,ssid\n0050c2aa0001,net\n", {"-S", "-u", "U", "T", "O"}, 1,
      "recbatch: U:2: script: 16 settings, expected at most 15\n",
      "1 0050c2000000\n3 1\n3 2\n3 3\n3 4\n3 5\n3 6\n3 7\n3 8\n3 9\n3 10\n3 11\n3 12\n3 13\n3 14\n"},
+    // A cell longer than its setting allows, in every setting column.
+    {"cells_too_long", LONG_CELLS, {"-u", "U", "T", "O"}, 1,
+     "recbatch: U:2: mac: \"" + D40 + "\", expected 12 hex digits\n"
+     "recbatch: U:2: ssid: 30000 characters, expected 0 to 255\n"
+     "recbatch: U:2: channel: \"" + D40 + "\", expected a whole number from 0 to 165\n"
+     "recbatch: U:2: security: \"" + D40 + "\", expected a whole number from 0 to 128\n"
+     "recbatch: U:2: wep-index: \"" + D40 + "\", expected a whole number from 1 to 4\n"
+     "recbatch: U:2: wep-key: 30000 characters, expected 10 or 26 hex digits\n"
+     "recbatch: U:2: passphrase: 30000 characters, expected 8 to 63\n"
+     "recbatch: U:2: user-name: 30000 characters, expected 0 to 255\n"
+     "recbatch: U:2: password: 30000 characters, expected 0 to 255\n"
+     "recbatch: U:2: manufacturer: 30000 characters, expected 0 to 254\n"
+     "recbatch: U:2: model-number: 30000 characters, expected 0 to 254\n"
+     "recbatch: U:2: model-type: 30000 characters, expected 0 to 254\n"
+     "recbatch: U:2: device-name: 30000 characters, expected 0 to 254\n"
+     "recbatch: U:2: host-name: 30000 characters, expected 0 to 127\n"},
     {"host_name_must_stay_last", "mac,ssid\n0050c2aa0001,net\n", {"-u", "U", "T", "O"}, 1,
      "recbatch: T: host-name: has no line end in the template, so it must be the last setting\n", "14 node1"},
 
@@ -551,28 +591,66 @@ TEST(RecbatchBatch, GeneratedPassPhrasesAreDistinctAndFromTheAlphabet)
     EXPECT_EQ(SECRET_ALPHABET.find_first_of("0O1lI"), std::string::npos);
 }
 
-// Every field of the Wi-Fi text: WPA, WEP or none, special characters escaped.
-TEST(RecbatchBatch, WifiTextForLabels)
+// A batch of one unit: its Wi-Fi text (WPA, WEP or none, special characters
+// escaped), its file and address, its image byte for byte what the
+// converter makes of the unit's script, and, in the ledger, the SHA-256 of
+// the template as given, from a file, standard input or a FIFO.
+TEST(RecbatchBatch, OneUnit)
 {
+    enum From { FROM_FILE, FROM_STDIN, FROM_FIFO };
     struct Case {
         std::string templateText;
         std::string wifi;
+        std::string file = "0050c2aa0001.bin";
+        std::string units = "";  // a table of one unit, else -n 1
+        std::string script = ""; // the unit's script, when it is not the template
+        From from = FROM_FILE;
     };
+    const std::string net = "1 0050c2aa0001\n2 net\n";
     const Case cases[] = {
         {"1 0050c2aa0001\n2 a;b,c:d\"e\\f\n7 p;ss:wo,rd\\\"\n", "WIFI:T:WPA;S:a\\;b\\,c\\:d\\\"e\\\\f;P:p\\;ss\\:wo\\,rd\\\\\\\";;"},
-        {"1 0050c2aa0001\n2 net\n6 a1b2c3d4e5\n", "WIFI:T:WEP;S:net;P:a1b2c3d4e5;;"},
-        {"1 0050c2aa0001\n2 net\n", "WIFI:T:nopass;S:net;;"},
+        {net + "6 a1b2c3d4e5\n", "WIFI:T:WEP;S:net;P:a1b2c3d4e5;;"},
+        {net, "WIFI:T:nopass;S:net;;"},
+        // The template is read once, wherever it comes from.
+        {net + "3 6\n", "WIFI:T:nopass;S:net;;", "0050c2aa0001.bin", "", "", FROM_STDIN},
+        {net + "3 11\n", "WIFI:T:nopass;S:net;;", "0050c2aa0001.bin", "", "", FROM_FIFO},
+        // The last address that the template gives is the unit's.
+        {"1 0050c2aa0009\n2 net\n1 0050c2aa0002\n", "WIFI:T:nopass;S:net;;", "0050c2aa0002.bin"},
+        // A host name from the table ends its line as the template's does,
+        // whether or not other settings follow it.
+        {net + "14 node1\n", "WIFI:T:nopass;S:net;;", "0050c2aa0001.bin", "host-name\nnode7\n", net + "14 node7\n"},
+        {"1 0050c2aa0001\n14 node1\n2 net\n", "WIFI:T:nopass;S:net;;", "0050c2aa0001.bin", "host-name\nnode7\n",
+         "1 0050c2aa0001\n14 node7\n2 net\n"},
+        {net + "14 node1", "WIFI:T:nopass;S:net;;", "0050c2aa0001.bin", "host-name\nnode7\n", net + "14 node7"},
     };
-    std::string dir = Scratch_dir();
     for (const Case &c : cases) {
+        std::string dir = Scratch_dir();
+        SCOPED_TRACE(c.templateText);
         Write_file(dir + "/t.txt", c.templateText);
-        std::filesystem::remove_all(dir + "/out");
-        Program_result run = Run_program(RECBATCH, {"-n", "1", dir + "/t.txt", dir + "/out"}, dir);
-        ASSERT_EQ(run.status, 0) << run.err;
+        Write_file(dir + "/u.csv", c.units);
+        std::string command = "cd '" + dir + "' && ";
+        std::string templateArg = "t.txt";
+        if (c.from == FROM_STDIN)
+            templateArg = "- < t.txt";
+        if (c.from == FROM_FIFO) {
+            command += "mkfifo t.fifo && { cat t.txt > t.fifo & } && ";
+            templateArg = "t.fifo";
+        }
+        command += "'" RECBATCH "' -l l.db " + std::string(c.units.empty() ? "-n 1 " : "-u u.csv ") + templateArg +
+                   " out 2> err.txt"; // a redirection may stand among the arguments
+        int status = std::system(command.c_str());
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << Read_file(dir + "/err.txt");
         Table manifest = Read_csv(dir + "/out/manifest.csv");
         ASSERT_EQ(manifest.size(), 2u);
         EXPECT_EQ(Cell(manifest, 1, "wifi"), c.wifi);
-        EXPECT_EQ(Cell(manifest, 1, "file"), "0050c2aa0001.bin");
+        EXPECT_EQ(Cell(manifest, 1, "file"), c.file);
+        Write_file(dir + "/unit.txt", c.script.empty() ? c.templateText : c.script);
+        ASSERT_EQ(Run_program(TROSKET, {dir + "/unit.txt", dir + "/unit.bin"}, dir).status, 0);
+        EXPECT_EQ(Read_file(dir + "/out/" + c.file), Read_file(dir + "/unit.bin"));
+        const std::string &bytes = c.templateText;
+        EXPECT_EQ(Query(dir + "/l.db", "SELECT template_sha256 FROM batch"),
+                  Digest_hex(Sha256(reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size())) + "\n");
+        EXPECT_EQ(Query(dir + "/l.db", "SELECT mac FROM address"), c.file.substr(0, 12) + "\n");
     }
 }
 

@@ -152,6 +152,7 @@ TEST(RecdumpCommandLine, UsageAndUnreadableFiles)
         std::vector<std::string> args;
         std::string err;
         int status;
+        std::string out = "";
     };
     const Call calls[] = {
         {{}, "usage: recdump [-j | -s] FILE\n", 2},
@@ -160,11 +161,13 @@ TEST(RecdumpCommandLine, UsageAndUnreadableFiles)
         {{dir, dir}, "usage: recdump [-j | -s] FILE\n", 2},
         {{dir + "/none.bin"}, "recdump: " + dir + "/none.bin: No such file or directory\n", 2},
         {{dir}, "recdump: " + dir + ": Is a directory\n", 2},
+        {{"--version"}, "", 0, "recdump 2.8\n"},
+        {{"--version", dir}, "usage: recdump [-j | -s] FILE\n", 2},
     };
     for (const Call &call : calls) {
         Program_result run = Run_program(RECDUMP, call.args, dir);
         EXPECT_EQ(run.err, call.err);
-        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.out, call.out);
         EXPECT_EQ(run.status, call.status);
     }
 }
@@ -233,11 +236,34 @@ TEST(RecdumpJson, EveryFileGivesAValidDocument)
             EXPECT_NE(run.out.find("\"text\": \"" + fault + "\""), std::string::npos) << c.name << run.out;
         }
     }
-    // Bytes outside printable ASCII, quotes and backslashes stay valid JSON.
-    Write_file(dir + "/f.bin", Record(2, "a\"b\\c\x01\x7f\x80\xff") + Record(10, "\t\0"s));
-    Program_result run = Run_program(RECDUMP, {"-j", dir + "/f.bin"}, dir);
-    EXPECT_NE(run.out.find(R"("value": "a\"b\\c\u0001\u007f\u0080\u00ff")"), std::string::npos) << run.out;
-    EXPECT_TRUE(Parses_as_json(dir, run.out));
+    // A text of well-formed UTF-8 is that text; in any other, each byte
+    // outside ASCII is \u00XX. Quotes, backslashes and control characters
+    // are escaped, the data is exact, and every document parses.
+    struct Text {
+        std::string bytes;
+        std::string value; // as the document gives it
+        std::string data;
+    };
+    const Text texts[] = {
+        {"a\"b\\c\x01\x7f\x80\xff", R"(a\"b\\c\u0001\u007f\u0080\u00ff)", "6122625c63017f80ff"},
+        {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\xb6", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\xb6",
+         "636166c3a920e282ac20f09f93b6"},
+        {"\xc3\xa9\t\"\\\x7f", "\xc3\xa9" R"(\u0009\"\\\u007f)", "c3a909225c7f"},
+        {"\xf4\x8f\xbf\xbf", "\xf4\x8f\xbf\xbf", "f48fbfbf"},             // U+10FFFF, the last
+        {"caf\xc3\xa9\xff", R"(caf\u00c3\u00a9\u00ff)", "636166c3a9ff"}, // one stray byte
+        {"\xc0\xaf", R"(\u00c0\u00af)", "c0af"},                           // overlong
+        {"\xe0\x9f\xbf", R"(\u00e0\u009f\u00bf)", "e09fbf"},              // overlong
+        {"\xed\xa0\x80", R"(\u00ed\u00a0\u0080)", "eda080"},              // a surrogate
+        {"\xf4\x90\x80\x80", R"(\u00f4\u0090\u0080\u0080)", "f4908080"}, // past U+10FFFF
+        {"\xe2\x82", R"(\u00e2\u0082)", "e282"},                           // cut short
+    };
+    for (const Text &t : texts) {
+        Write_file(dir + "/f.bin", Record(9, t.bytes));
+        Program_result run = Run_program(RECDUMP, {"-j", dir + "/f.bin"}, dir);
+        EXPECT_NE(run.out.find("\"value\": \"" + t.value + "\", \"data\": \"" + t.data + "\""), std::string::npos)
+            << run.out;
+        EXPECT_TRUE(Parses_as_json(dir, run.out)) << run.out;
+    }
 }
 
 TEST(RecdumpScript, ExampleRoundTrip)

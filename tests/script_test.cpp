@@ -1,7 +1,9 @@
 #include "script.h"
+#include "writer.h"
 
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 
 using namespace std::string_literals;
 
@@ -17,8 +19,9 @@ struct Case {
     std::string rest;  // what a plain reader finds after it
 };
 
-// Runs one reader over input, then reads what is left character by character.
-Case Read(Reader reader, std::string input)
+// Runs one reader over input, from a stream or from memory, then reads what
+// is left character by character.
+Case Read(Reader reader, std::string input, bool fromBytes)
 {
     Case got{reader, input, SCRIPT_OK, {}, {}};
     std::FILE *fp = fmemopen(input.data(), input.size(), "r");
@@ -26,6 +29,8 @@ Case Read(Reader reader, std::string input)
         fp = std::fopen("/dev/null", "r");
     Script script{};
     Script_init(script, fp);
+    if (fromBytes)
+        Script_initBytes(script, input);
     Value value{};
     std::int32_t number = 0;
     switch (reader) {
@@ -143,11 +148,74 @@ TEST(Script, Readers)
         {SKIP_WORD, " 1", SCRIPT_OK, "", "1"},
     };
     for (const Case &c : cases) {
-        Case got = Read(c.reader, c.input);
-        SCOPED_TRACE(testing::PrintToString(c.input));
-        EXPECT_EQ(got.result, c.result);
-        EXPECT_EQ(got.value, c.value);
-        EXPECT_EQ(got.rest, c.rest);
+        for (bool fromBytes : {false, true}) {
+            Case got = Read(c.reader, c.input, fromBytes);
+            SCOPED_TRACE(testing::PrintToString(c.input) + (fromBytes ? " from memory" : ""));
+            EXPECT_EQ(got.result, c.result);
+            EXPECT_EQ(got.value, c.value);
+            EXPECT_EQ(got.rest, c.rest);
+        }
+    }
+}
+
+// Each value as the writer writes it, or why no script can give it; what it
+// writes reads back as the same value.
+TEST(Script, WriterAndWhatALineCannotCarry)
+{
+    const std::string h126(126, 'h');
+    struct Line {
+        std::int32_t type;
+        std::string text;
+        bool last;
+        Script_misfit misfit;
+        std::string line; // as written
+    };
+    const Line lines[] = {
+        {2, "abc", false, MISFIT_NONE, "2 abc\n"},
+        {3, "-6", false, MISFIT_NONE, "3 -6\n"},
+        {1, "0050c2a1b2c3", false, MISFIT_NONE, "1 0050c2a1b2c3\n"},
+        {8, "\xEF\xBB\xBF", false, MISFIT_NONE, "8 \xEF\xBB\xBF\n"},
+        {10, " Acme\rCo", false, MISFIT_NONE, "10  Acme\rCo\n"},
+        {10, "", false, MISFIT_NONE, "10 \n"},
+        {10, "Acme\r", true, MISFIT_NONE, "10 Acme\r"},
+        {10, "Acme\r", false, MISFIT_CR_END, ""},
+        {14, "node1\n", false, MISFIT_NONE, "14 node1\n"},
+        {14, "\n", false, MISFIT_NONE, "14 \n"},
+        {14, "node1", true, MISFIT_NONE, "14 node1"},
+        {14, "", true, MISFIT_NONE, "14 "},
+        {14, "node1", false, MISFIT_NOT_LAST, ""},
+        {14, h126 + "h", false, MISFIT_NONE, "14 " + h126 + "h\n"},
+        {14, h126 + "\r", true, MISFIT_NONE, "14 " + h126 + "\r"},
+        {14, h126 + "\r", false, MISFIT_NOT_LAST, ""},
+        {14, "node1\r\n", true, MISFIT_CR_END, ""},
+        {14, "a\nb\n", false, MISFIT_LINE_END, ""},
+        {11, "VW\n2400", true, MISFIT_LINE_END, ""},
+        {2, "", false, MISFIT_EMPTY, ""},
+        {2, "my net", false, MISFIT_BLANK, ""},
+        {3, "6\r", true, MISFIT_BLANK, ""},
+        {9, "a\0b"s, false, MISFIT_NUL, ""},
+        {12, "a\0b"s, false, MISFIT_NUL, ""},
+    };
+    for (const Line &l : lines) {
+        Convert_value value{l.type, l.text};
+        SCOPED_TRACE(testing::PrintToString(l.text));
+        EXPECT_EQ(Script_misfitOf(value, l.last), l.misfit);
+        if (l.misfit != MISFIT_NONE)
+            continue;
+        std::array<char, 512> buf{};
+        std::FILE *out = fmemopen(buf.data(), buf.size(), "w");
+        Script_writeSetting(out, value);
+        std::fclose(out);
+        EXPECT_EQ(std::string(buf.data()), l.line);
+
+        Script script{};
+        Script_initBytes(script, l.line);
+        Script_given given{};
+        Script_readAll(script, given);
+        ASSERT_EQ(given.count, 1u);
+        EXPECT_TRUE(Script_complete(given));
+        EXPECT_EQ(given.items[0].type, l.type);
+        EXPECT_EQ(Script_value(given.items[0]).text, l.text);
     }
 }
 

@@ -1,6 +1,8 @@
 // trosket: converts a factory-default script into a record file.
+#include "console.h"
 #include "convert.h"
 #include "image.h"
+#include "script.h"
 #include "streams.h"
 
 #include <csignal>
@@ -40,6 +42,29 @@ bool Same_file(std::FILE *fp, const char *path)
     return opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
 }
 
+// Reads the script at path from fpIn into image, echoing each setting as it
+// is read and converted; a refusal ends the reading there. True when the
+// whole script converted.
+bool Convert(std::FILE *fpIn, const char *path, Image &image)
+{
+    Script script{};
+    Script_init(script, fpIn);
+    Script_given given{};
+    Script_start(script, given);
+    Convert_result result{};
+    while (!Convert_refused(result) && Script_next(script, given)) {
+        Convert_value value = Script_value(given.items[given.count - 1]);
+        result = Convert_setting(image, given.count - 1, value);
+        Console_setting(stdout, value, result);
+    }
+    if (Convert_refused(result))
+        return false;
+    Console_ending(stdout, given);
+    if (given.ending == ENDING_READ_ERROR)
+        std::printf("\nError in reading file: %s", path);
+    return Script_complete(given);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -67,12 +92,10 @@ int main(int argc, char *argv[])
         return Fail_open(argv[2]);
     }
 
-    static Image image;
+    Image image{};
     Image_init(image);
-    Convert_status status = Convert_script(fpIn, stdout, image);
+    bool converted = Convert(fpIn, argv[1], image);
     std::fclose(fpIn);
-    if (status == CONVERT_READ_ERROR)
-        std::printf("\nError in reading file: %s", argv[1]);
 
     // What was accepted before a refusal is written all the same.
     bool written = Image_write(image, fpOut);
@@ -80,5 +103,5 @@ int main(int argc, char *argv[])
     if (!written)
         std::printf("\nError in writing file: %s", argv[2]);
     bool console = std::fclose(stdout) == 0 && !consoleClosed;
-    return status == CONVERT_DONE && written && console ? 0 : -1;
+    return converted && written && console ? 0 : -1;
 }
