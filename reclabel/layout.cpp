@@ -14,7 +14,8 @@ constexpr double TEXT_LARGEST = 8;     // points
 constexpr double TEXT_SMALLEST = 6;    // the smallest that stays legible on a label
 constexpr int QR_QUIET = 4;            // modules of quiet zone on each side
 constexpr int BAR_QUIET = 10;
-constexpr double QR_MODULE_LEAST = 0.25; // what a phone camera still reads
+constexpr double QR_MODULE_GOOD = 0.375; // what a phone camera reads at a glance
+constexpr double QR_MODULE_LEAST = 0.25; // what it still reads
 constexpr double BAR_MODULE_LEAST = 0.125; // one dot of a 203 dpi printer
 constexpr double BAR_MODULE_MOST = 0.33;
 constexpr int ZPL_MODULE_MOST = 10;      // ^BY and ^BQ take at most 10 dots
@@ -123,9 +124,15 @@ bool Layout_label(const Layout_setup &setup, const Label &label, Label_layout &l
     const double widestText = lines > 0 ? widths[widest] : 0;
     const double widestData = *std::max_element(dataWidths.begin(), dataWidths.end());
 
-    // The largest text size at which it all fits.
+    // The largest text size at which it all fits with a QR code of good
+    // modules; failing that, of the least.
     Fit fit{};
-    for (double points = TEXT_LARGEST; points >= TEXT_SMALLEST - 1e-9; points -= 0.5) {
+    const double qrGood = Least(QR_MODULE_GOOD, setup.dot);
+    for (double points = TEXT_LARGEST, qrWanted = qrGood;; points -= 0.5) {
+        if (points < TEXT_SMALLEST - 1e-9 && qrWanted > qrLeast) {
+            points = TEXT_LARGEST;
+            qrWanted = qrLeast;
+        }
         fit.size = points * POINT;
         fit.line = LINE * fit.size;
         double rows = static_cast<double>(layout.bars.size());
@@ -134,9 +141,9 @@ bool Layout_label(const Layout_setup &setup, const Label &label, Label_layout &l
         fit.room = avail - (lines > 0 ? widestText * fit.size + GAP : 0);
         fit.qrModule = Module(setup, std::min(fit.beside, fit.room), qrModules, 1e9);
         if (widestData * fit.size <= avail && static_cast<double>(lines) * fit.line <= fit.beside &&
-            fit.qrModule >= qrLeast - 1e-9)
+            fit.qrModule >= qrWanted - 1e-9)
             break;
-        if (points - 0.5 >= TEXT_SMALLEST - 1e-9)
+        if (points - 0.5 >= TEXT_SMALLEST - 1e-9 || qrWanted > qrLeast)
             continue;
         // Even the smallest text does not fit: name what is too large.
         if (widestData * fit.size > avail) {
