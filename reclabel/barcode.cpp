@@ -17,40 +17,45 @@ bool Is_ascii(std::string_view text)
     return true;
 }
 
-// The runs of dark modules that cover a QR code: from each dark module not
-// yet covered, the longer (in modules not yet covered) of its run across and
-// its run down. Runs may overlap; they are all drawn black.
+// Rectangles that cover a QR code's dark modules: from each dark module not
+// yet covered (row by row), the run across it extended down over the rows
+// where the whole run is dark, or the run down it extended across, whichever
+// covers more modules not yet covered. Rectangles may overlap; all are black.
 void Cover(const std::vector<bool> &dark, int size, std::vector<Bar_rect> &rects)
 {
     std::vector<bool> covered(dark.size(), false);
     auto at = [size](int x, int y) { return static_cast<std::size_t>(y) * static_cast<std::size_t>(size) +
                                             static_cast<std::size_t>(x); };
+    // The width of the run from x, y and how many rows below it hold it all
+    // dark, or with across false the same down the columns.
+    auto block = [&](int x, int y, bool across, int &length, int &thickness) {
+        auto is_dark = [&](int along, int beside) { return across ? dark[at(along, beside)] : dark[at(beside, along)]; };
+        int along = across ? x : y, beside = across ? y : x;
+        length = 0;
+        while (along + length < size && is_dark(along + length, beside))
+            ++length;
+        thickness = 1;
+        for (bool full = true; full && beside + thickness < size; thickness += full ? 1 : 0)
+            for (int i = 0; i < length && full; ++i)
+                full = is_dark(along + i, beside + thickness);
+        int fresh = 0;
+        for (int t = 0; t < thickness; ++t)
+            for (int i = 0; i < length; ++i)
+                fresh += covered[across ? at(along + i, beside + t) : at(beside + t, along + i)] ? 0 : 1;
+        return fresh;
+    };
     for (int y = 0; y < size; ++y)
         for (int x = 0; x < size; ++x) {
             if (!dark[at(x, y)] || covered[at(x, y)])
                 continue;
-            int left = x, right = x, top = y, bottom = y, across = 0, down = 0;
-            while (left > 0 && dark[at(left - 1, y)])
-                --left;
-            while (right + 1 < size && dark[at(right + 1, y)])
-                ++right;
-            while (top > 0 && dark[at(x, top - 1)])
-                --top;
-            while (bottom + 1 < size && dark[at(x, bottom + 1)])
-                ++bottom;
-            for (int i = left; i <= right; ++i)
-                across += covered[at(i, y)] ? 0 : 1;
-            for (int i = top; i <= bottom; ++i)
-                down += covered[at(x, i)] ? 0 : 1;
-            if (across >= down) {
-                for (int i = left; i <= right; ++i)
-                    covered[at(i, y)] = true;
-                rects.push_back({static_cast<float>(left), static_cast<float>(y), static_cast<float>(right - left + 1), 1});
-            } else {
-                for (int i = top; i <= bottom; ++i)
-                    covered[at(x, i)] = true;
-                rects.push_back({static_cast<float>(x), static_cast<float>(top), 1, static_cast<float>(bottom - top + 1)});
-            }
+            int acrossLength = 0, acrossThickness = 0, downLength = 0, downThickness = 0;
+            bool across = block(x, y, true, acrossLength, acrossThickness) >= block(x, y, false, downLength, downThickness);
+            int width = across ? acrossLength : downThickness, height = across ? acrossThickness : downLength;
+            for (int j = 0; j < height; ++j)
+                for (int i = 0; i < width; ++i)
+                    covered[at(x + i, y + j)] = true;
+            rects.push_back({static_cast<float>(x), static_cast<float>(y), static_cast<float>(width),
+                             static_cast<float>(height)});
         }
 }
 
@@ -131,13 +136,29 @@ int Barcode_qrBytesWidth(std::size_t bytes)
     return widths[bytes] = width;
 }
 
-const char *Barcode_code128(std::string_view text, bool subsetB, Barcode &code)
+int Barcode_code128bWidth(std::size_t characters)
+{
+    static std::unordered_map<std::size_t, int> widths;
+    if (auto known = widths.find(characters); known != widths.end())
+        return known->second;
+    Barcode code{};
+    return widths[characters] = Barcode_code128(std::string(characters, 'a'), true, code) == nullptr ? code.width : -1;
+}
+
+const char *Barcode_check128(std::string_view text)
 {
     if (text.empty())
         return "empty";
     for (char c : text)
         if (c < 0x20 || c > 0x7e)
             return "holds a character that Code 128 cannot carry here (printable ASCII only)";
+    return nullptr;
+}
+
+const char *Barcode_code128(std::string_view text, bool subsetB, Barcode &code)
+{
+    if (const char *why = Barcode_check128(text))
+        return why;
     zint_symbol *symbol = ZBarcode_Create();
     if (symbol == nullptr)
         return "out of memory";

@@ -26,6 +26,13 @@ const char *Barcode_qr(std::string_view text, Barcode &code);
 // printer encodes a ZPL field of manual byte input.
 int Barcode_qrBytesWidth(std::size_t bytes);
 
+// nullptr, or why text cannot be a Code 128 here: it must be printable ASCII.
+const char *Barcode_check128(std::string_view text);
+
+// The width of a Code 128 of that many characters kept in subset B, as a
+// ZPL field that starts in it is.
+int Barcode_code128bWidth(std::size_t characters);
+
 // Code 128 of text, which must be printable ASCII. With subsetB, the code
 // stays in subset B throughout, as a ZPL field that starts in it does.
 const char *Barcode_code128(std::string_view text, bool subsetB, Barcode &code);

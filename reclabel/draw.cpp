@@ -34,33 +34,50 @@ void Sheet_size(Sheet sheet, double &width, double &height)
     height = sheet == SHEET_A4 ? 297 : 279.4;
 }
 
-// A bar code's rectangles as lines of their short side's width (a bar's
-// own width), one stroke for each width: cairo writes a few long paths much
-// faster than many fills.
+// A QR code's rectangles as lines of their short side's width, one stroke
+// for each width; a Code 128 as one line as tall as its bars, dashed into
+// them. cairo writes a few long paths much faster than many fills.
 void Draw_code(cairo_t *cr, const Placed_code &code, double x, double y, double rowHeight)
 {
-    const bool linear = code.code.linear;
-    auto thickness = [linear](const Bar_rect *r) { return linear ? r->width : std::min(r->width, r->height); };
-    std::vector<const Bar_rect *> rects;
-    for (const Bar_rect &r : code.code.rects)
-        rects.push_back(&r);
-    std::stable_sort(rects.begin(), rects.end(),
-                     [&](const Bar_rect *a, const Bar_rect *b) { return thickness(a) < thickness(b); });
+    const std::vector<Bar_rect> &rects = code.code.rects;
+    if (rects.empty())
+        return;
     cairo_set_line_cap(cr, CAIRO_LINE_CAP_BUTT);
-    for (std::size_t i = 0; i < rects.size(); ++i) {
-        const Bar_rect &r = *rects[i];
-        double left = x + r.x * code.module, top = y + r.y * rowHeight;
-        double width = r.width * code.module, height = r.height * rowHeight;
-        bool across = !linear && r.width >= r.height;
-        if (across) {
+    if (code.code.linear) {
+        std::vector<double> dashes; // bar, space, bar, ...
+        for (std::size_t i = 0; i < rects.size(); ++i) {
+            dashes.push_back(rects[i].width * code.module);
+            float next = i + 1 < rects.size() ? rects[i + 1].x : rects[i].x + rects[i].width + 1;
+            dashes.push_back((next - rects[i].x - rects[i].width) * code.module);
+        }
+        const Bar_rect &last = rects.back();
+        cairo_set_dash(cr, dashes.data(), static_cast<int>(dashes.size()), 0);
+        cairo_set_line_width(cr, rowHeight);
+        cairo_move_to(cr, x + rects[0].x * code.module, y + rowHeight / 2);
+        cairo_line_to(cr, x + (last.x + last.width) * code.module, y + rowHeight / 2);
+        cairo_stroke(cr);
+        cairo_set_dash(cr, nullptr, 0, 0);
+        return;
+    }
+    auto thickness = [](const Bar_rect *r) { return std::min(r->width, r->height); };
+    std::vector<const Bar_rect *> sorted;
+    for (const Bar_rect &r : rects)
+        sorted.push_back(&r);
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [&](const Bar_rect *a, const Bar_rect *b) { return thickness(a) < thickness(b); });
+    for (std::size_t i = 0; i < sorted.size(); ++i) {
+        const Bar_rect &r = *sorted[i];
+        double left = x + r.x * code.module, top = y + r.y * code.module;
+        double width = r.width * code.module, height = r.height * code.module;
+        if (r.width >= r.height) {
             cairo_move_to(cr, left, top + height / 2);
             cairo_rel_line_to(cr, width, 0);
         } else {
             cairo_move_to(cr, left + width / 2, top);
             cairo_rel_line_to(cr, 0, height);
         }
-        if (i + 1 == rects.size() || thickness(rects[i + 1]) != thickness(rects[i])) {
-            cairo_set_line_width(cr, across ? height : width);
+        if (i + 1 == sorted.size() || thickness(sorted[i + 1]) != thickness(sorted[i])) {
+            cairo_set_line_width(cr, thickness(&r) * code.module);
             cairo_stroke(cr);
         }
     }

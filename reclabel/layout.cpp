@@ -71,8 +71,14 @@ bool Layout_label(const Layout_setup &setup, const Label &label, Label_layout &l
     std::vector<double> dataWidths;
     for (Placed_code &bar : layout.bars) {
         column = &bar == &layout.bars[0] ? "mac" : "serial";
-        if (const char *fault = Barcode_code128(bar.data, setup.zpl, bar.code)) {
+        if (const char *fault = setup.zpl ? Barcode_check128(bar.data) : Barcode_code128(bar.data, false, bar.code)) {
             why = fault;
+            return false;
+        }
+        if (setup.zpl) // the printer encodes it in subset B
+            bar.code = {Barcode_code128bWidth(bar.data.size()), 1, true, {}};
+        if (bar.code.width < 0) {
+            why = "too long for a Code 128";
             return false;
         }
         int modules = bar.code.width + 2 * BAR_QUIET;

@@ -124,7 +124,7 @@ std::string Fault_text(const char *path, long line, std::string_view column, std
 {
     std::string text = std::string("reclabel: ") + path;
     if (line > 0)
-        text += ":" + std::to_string(line);
+        text.append(1, ':').append(std::to_string(line));
     return text.append(": ").append(column).append(": ").append(why);
 }
 
