@@ -220,6 +220,7 @@ int Draw_pdf(std::FILE *out, const Layout_setup &setup, Sheet sheet, const std::
     cairo_pdf_surface_set_metadata(surface, CAIRO_PDF_METADATA_CREATOR, "reclabel " ZOL_VERSION);
     cairo_t *cr = cairo_create(surface);
     cairo_scale(cr, POINTS_PER_MM, POINTS_PER_MM);
+    Font_prepare(cr);
     double left = (pageWidth - across * setup.width) / 2, top = (pageHeight - down * setup.height) / 2;
     std::size_t perPage = static_cast<std::size_t>(across) * static_cast<std::size_t>(down);
     Each_layout(setup, labels, why, [&](std::size_t i, const Label_layout &layout) {
@@ -248,6 +249,7 @@ int Draw_png(std::FILE *out, const Layout_setup &setup, const std::vector<Label>
         cairo_image_surface_create(CAIRO_FORMAT_RGB24, static_cast<int>(width), static_cast<int>(height));
     cairo_t *cr = cairo_create(surface);
     cairo_scale(cr, 1 / setup.dot, 1 / setup.dot); // millimetres
+    Font_prepare(cr);
     long labelWidth = std::lround(setup.width / setup.dot), labelHeight = std::lround(setup.height / setup.dot);
     bool sheet = labels.size() > 1;
     long gap = sheet ? std::lround(PICTURE_GAP / setup.dot) : 0;

@@ -184,13 +184,16 @@ double Font_width(Font &font, std::string_view text, std::string &why)
     return shown ? width : -1;
 }
 
-void Font_draw(Font &font, cairo_t *cr, std::string_view text, double x, double y, double size)
+void Font_prepare(cairo_t *cr)
 {
-    std::string why;
     cairo_font_options_t *options = Unhinted();
     cairo_set_font_options(cr, options);
     cairo_font_options_destroy(options);
-    cairo_set_font_size(cr, size);
+}
+
+void Font_draw(Font &font, cairo_t *cr, std::string_view text, double x, double y, double size)
+{
+    std::string why;
     cairo_move_to(cr, x, y);
     Runs(font, text, why, [&](int face, std::string_view run) {
         cairo_set_font_face(cr, font.faces[static_cast<std::size_t>(face)].face);

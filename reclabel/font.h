@@ -31,5 +31,8 @@ void Font_close(Font &font);
 // not UTF-8, a control character, or a character that no font has.
 double Font_width(Font &font, std::string_view text, std::string &why);
 
+// Sets cr to draw text with the metrics that Font_width measures.
+void Font_prepare(cairo_t *cr);
+
 // Draws text with its left end at x on the baseline y at em size size.
 void Font_draw(Font &font, cairo_t *cr, std::string_view text, double x, double y, double size);

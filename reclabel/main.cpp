@@ -191,6 +191,35 @@ std::vector<std::string> Check_labels(const Manifest &manifest, Layout_setup set
     return faults;
 }
 
+// Every label checked, then OUTPUT written whole; the status to end with.
+int Print(const Manifest &manifest, const Options &options, Font &font)
+{
+    double dot = options.format == FORMAT_PDF ? 0 : 25.4 / static_cast<double>(options.dpi);
+    Layout_setup setup{options.width, options.height, dot, options.format == FORMAT_ZPL, false, &font};
+    if (std::vector<std::string> faults = Check_labels(manifest, setup); !faults.empty())
+        return Refuse(faults);
+    long width = 0, height = 0;
+    if (options.format == FORMAT_PNG && (Draw_pictureSize(setup, manifest.labels.size(), width, height),
+                                         width > 32767 || height > 32767))
+        return Misuse("-d", "the picture would be over 32767 pixels across or down: print fewer units with -u, "
+                            "or fewer dots per inch");
+
+    Output output{};
+    if (!Output_open(output, options.output))
+        return Fail(options.output, errno);
+    std::string why;
+    int error = options.format == FORMAT_ZPL   ? Zpl_write(output.fp, setup, manifest.labels, why)
+                : options.format == FORMAT_PDF ? Draw_pdf(output.fp, setup, options.sheet, manifest.labels, why)
+                                               : Draw_png(output.fp, setup, manifest.labels, why);
+    if (error != 0) {
+        Output_abandon(output);
+        return error > 0 ? Fail(options.output, error) : Misuse(options.output, why.c_str());
+    }
+    if (!Output_commit(output))
+        return Fail(options.output, errno);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -218,29 +247,7 @@ int main(int argc, char *argv[])
     Font font{};
     if (const char *why = Font_open(font))
         return Misuse("font", why);
-    double dot = options.format == FORMAT_PDF ? 0 : 25.4 / static_cast<double>(options.dpi);
-    Layout_setup setup{options.width, options.height, dot, options.format == FORMAT_ZPL, false, &font};
-    if (std::vector<std::string> faults = Check_labels(manifest, setup); !faults.empty())
-        return Refuse(faults);
-    long width = 0, height = 0;
-    if (options.format == FORMAT_PNG && (Draw_pictureSize(setup, manifest.labels.size(), width, height),
-                                         width > 32767 || height > 32767))
-        return Misuse("-d", "the picture would be over 32767 pixels across or down: print fewer units with -u, "
-                            "or fewer dots per inch");
-
-    Output output{};
-    if (!Output_open(output, options.output))
-        return Fail(options.output, errno);
-    std::string why;
-    error = options.format == FORMAT_ZPL   ? Zpl_write(output.fp, setup, manifest.labels, why)
-            : options.format == FORMAT_PDF ? Draw_pdf(output.fp, setup, options.sheet, manifest.labels, why)
-                                           : Draw_png(output.fp, setup, manifest.labels, why);
+    int status = Print(manifest, options, font);
     Font_close(font);
-    if (error != 0) {
-        Output_abandon(output);
-        return error > 0 ? Fail(options.output, error) : Misuse(options.output, why.c_str());
-    }
-    if (!Output_commit(output))
-        return Fail(options.output, errno);
-    return 0;
+    return status;
 }
