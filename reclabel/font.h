@@ -27,6 +27,10 @@ struct Font {
 const char *Font_open(Font &font);
 void Font_close(Font &font);
 
+// A character new to the font is looked up with fontconfig and remembered,
+// which is not safe on two threads at once; once every text has been
+// measured, measuring and drawing it again only reads the font.
+
 // The width of text at em size 1, or a negative number and why in why:
 // not UTF-8, a control character, or a character that no font has.
 double Font_width(Font &font, std::string_view text, std::string &why);
