@@ -1,0 +1,51 @@
+// Where everything goes on one label, in millimetres from its top left
+// corner: the QR code at the top left with the text lines beside it, the
+// Code 128 of the MAC address (and of the serial) across the bottom, each
+// with its text under it. One text size for the whole label, the largest
+// from 8 down to 6 points at which everything fits.
+#pragma once
+
+#include "barcode.h"
+#include "font.h"
+#include "manifest.h"
+
+#include <string>
+#include <vector>
+
+struct Layout_setup {
+    double width, height; // the label
+    double dot;           // a printer dot or pixel, to which modules and places snap; 0 for vector output
+    bool zpl;             // bar codes as a ZPL printer encodes them, modules of at most 10 dots
+    bool bound;           // the QR code's size bounded from its byte count, not encoded: for checks
+    Font *font;
+};
+
+struct Placed_text {
+    double x, top; // the left end, or the left of box when centred; the top of its line
+    double size;   // em size
+    double width;  // of the text at that size
+    double box;    // the width it is centred in; 0 when it starts at x
+    std::string text;
+};
+
+struct Placed_code {
+    double x, y;   // the symbol's top left corner, within its quiet zone
+    double module; // the width of a module
+    double height; // of the bars of a Code 128; a QR code is square
+    Barcode code;
+    std::string data;
+};
+
+struct Label_layout {
+    Placed_code qr;
+    std::vector<Placed_code> bars; // the MAC address, then the serial
+    std::vector<Placed_text> texts;
+};
+
+// The text's baseline below the top of its line, in em.
+inline constexpr double LAYOUT_BASELINE = 0.95;
+
+// false when the label cannot hold it all, with the column at fault and why.
+// With setup.bound, a label that this finds to fit fits when encoded too.
+bool Layout_label(const Layout_setup &setup, const Label &label, Label_layout &layout, std::string &column,
+                  std::string &why);

@@ -1,0 +1,576 @@
+// The label printer run as a program: every bar code it draws is read back
+// by a real decoder (zbarimg, from pdftoppm's pages and from its own PNG)
+// and must equal its manifest cell; its ZPL against exact commands; its
+// refusals.
+#include "csv.h"
+#include "harness.h"
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <map>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <vector>
+
+extern char **environ;
+
+namespace {
+
+// The sanitizer build's leak check passes over what fontconfig leaks itself.
+const bool LSAN_SET = setenv("LSAN_OPTIONS", "print_suppressions=0:suppressions=" LSAN_SUPPRESSIONS, 0) == 0;
+
+const std::string USAGE =
+    "usage: reclabel [-f pdf|png|zpl] [-s WxH] [-p a4|letter] [-d dpi] [-c column]... [-u unit]... manifest output\n"
+    "       reclabel --version\n";
+
+// A unit as the manifest gives it; its wifi cell is made as recbatch makes it.
+struct Unit {
+    std::string serial, mac, ssid, passphrase, manufacturer;
+};
+
+std::string Wifi(const Unit &u)
+{
+    std::string text = "WIFI:T:WPA;S:";
+    for (const std::string *part : {&u.ssid, &u.passphrase}) {
+        for (char c : *part) {
+            if (std::string_view("\\;,:\"").find(c) != std::string_view::npos)
+                text += '\\';
+            text += c;
+        }
+        text += part == &u.ssid ? ";P:" : ";;";
+    }
+    return text;
+}
+
+void Write_manifest(const std::string &path, const std::vector<Unit> &units)
+{
+    std::FILE *fp = std::fopen(path.c_str(), "wb");
+    Csv_writeRow(fp, {"unit", "serial", "mac", "ssid", "passphrase", "manufacturer", "wifi"});
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const Unit &u = units[i];
+        std::string number = std::to_string(i + 1), wifi = Wifi(u);
+        Csv_writeRow(fp, {number, u.serial, u.mac, u.ssid, u.passphrase, u.manufacturer, wifi});
+    }
+    std::fclose(fp);
+}
+
+std::vector<Unit> Read_manifest(const std::string &path)
+{
+    std::vector<Unit> units;
+    std::FILE *fp = std::fopen(path.c_str(), "rb");
+    Csv_reader reader{};
+    Csv_init(reader, fp);
+    std::vector<std::string> header, row;
+    const char *why = nullptr;
+    Csv_readRow(reader, header, &why);
+    auto cell = [&](const char *name) {
+        auto at = std::find(header.begin(), header.end(), name);
+        return at == header.end() ? std::string() : row[static_cast<std::size_t>(at - header.begin())];
+    };
+    while (Csv_readRow(reader, row, &why) == CSV_ROW)
+        units.push_back({cell("serial"), cell("mac"), cell("ssid"), cell("passphrase"), cell("manufacturer")});
+    std::fclose(fp);
+    return units;
+}
+
+// What zbarimg reads in one picture.
+struct Decoded {
+    std::vector<std::string> qr, code128;
+};
+
+void Add_symbol(Decoded &decoded, const std::string &type, const std::string &data)
+{
+    (type == "QR-Code" ? decoded.qr : decoded.code128).push_back(data);
+}
+
+// Every code in one picture, as UTF-8 text.
+Decoded Decode(const std::string &picture, const std::string &dir)
+{
+    std::string out = Run_program("/usr/bin/zbarimg", {"-q", picture}, dir).out;
+    Decoded decoded;
+    for (std::size_t at = 0, end = 0; (end = out.find('\n', at)) != std::string::npos; at = end + 1) {
+        std::size_t colon = out.find(':', at);
+        Add_symbol(decoded, out.substr(at, colon - at), out.substr(colon + 1, end - colon - 1));
+    }
+    return decoded;
+}
+
+// Every code in each of many pictures of plain ASCII codes, by zbarimg's
+// XML (which shows other bytes as base64), in picture order.
+std::vector<Decoded> Decode_ascii(const std::vector<std::string> &pictures, const std::string &dir)
+{
+    std::vector<std::string> args{"-q", "--xml"};
+    args.insert(args.end(), pictures.begin(), pictures.end());
+    std::string xml = Run_program("/usr/bin/zbarimg", args, dir).out;
+    std::vector<Decoded> decoded;
+    for (std::size_t at = 0; (at = xml.find("<source ", at)) != std::string::npos;) {
+        std::size_t end = xml.find("</source>", at);
+        decoded.emplace_back();
+        for (std::size_t s = at; (s = xml.find("<symbol type='", s)) < end;) {
+            std::string type = xml.substr(s + 14, xml.find('\'', s + 14) - s - 14);
+            std::size_t data = xml.find("<![CDATA[", s) + 9;
+            s = xml.find("]]>", data);
+            Add_symbol(decoded.back(), type, xml.substr(data, s - data));
+        }
+        at = end;
+    }
+    return decoded;
+}
+
+// The QR codes of the pictures, read as bytes (-Sbinary), one after another.
+std::string Decode_bytes(const std::vector<std::string> &pictures, const std::string &dir)
+{
+    std::vector<std::string> args{"-q", "--raw", "-Sdisable", "-Sqrcode.enable", "-Sbinary"};
+    args.insert(args.end(), pictures.begin(), pictures.end());
+    return Run_program("/usr/bin/zbarimg", args, dir).out;
+}
+
+// The pages of a PDF as pictures at 300 dpi, in page order.
+std::vector<std::string> Pages(const std::string &pdf, const std::string &dir)
+{
+    std::string prefix = dir + "/page";
+    EXPECT_EQ(Run_program("/usr/bin/pdftoppm", {"-r", "300", "-gray", "-png", pdf, prefix}, dir).status, 0);
+    std::vector<std::string> pages;
+    for (const auto &entry : std::filesystem::directory_iterator(dir))
+        if (entry.path().filename().string().starts_with("page-"))
+            pages.push_back(entry.path().string());
+    std::sort(pages.begin(), pages.end());
+    return pages;
+}
+
+std::vector<std::string> Sorted(std::vector<std::string> v)
+{
+    std::sort(v.begin(), v.end());
+    return v;
+}
+
+// Each label's codes decode to its cells: a page a label, or all of them
+// in one picture.
+void Expect_decoded(const std::vector<Unit> &units, const std::vector<Decoded> &decoded, bool onePicture)
+{
+    std::vector<std::string> qr, code128, gotQr, gotCode128;
+    for (const Unit &u : units) {
+        qr.push_back(Wifi(u));
+        code128.push_back(u.mac);
+        if (!u.serial.empty())
+            code128.push_back(u.serial);
+    }
+    if (!onePicture) {
+        ASSERT_EQ(decoded.size(), units.size());
+        for (std::size_t i = 0; i < units.size(); ++i) {
+            EXPECT_EQ(decoded[i].qr, std::vector<std::string>{qr[i]}) << "label " << i + 1;
+            std::vector<std::string> bars{units[i].mac};
+            if (!units[i].serial.empty())
+                bars.push_back(units[i].serial);
+            EXPECT_EQ(Sorted(decoded[i].code128), Sorted(bars)) << "label " << i + 1;
+        }
+        return;
+    }
+    ASSERT_EQ(decoded.size(), 1u);
+    EXPECT_EQ(Sorted(decoded[0].qr), Sorted(qr));
+    EXPECT_EQ(Sorted(decoded[0].code128), Sorted(code128));
+}
+
+std::string Single_blanks(std::string text)
+{
+    text.erase(std::unique(text.begin(), text.end(), [](char a, char b) { return a == ' ' && b == ' '; }),
+               text.end());
+    return text;
+}
+
+std::string Joined_wifi(const std::vector<Unit> &units)
+{
+    std::string all;
+    for (const Unit &u : units)
+        all += Wifi(u);
+    return all;
+}
+
+// ZPL's field data: ^FH and hex escapes when it holds ^, ~ or _.
+std::string Zpl_field(const std::string &prefix, const std::string &data)
+{
+    bool escaped = data.find_first_of("^~_") != std::string::npos;
+    std::string field = escaped ? "^FH^FD" + prefix : "^FD" + prefix;
+    for (char c : data)
+        field += c == '^' ? "_5E" : c == '~' ? "_7E" : c == '_' ? "_5F" : std::string(1, c);
+    return field + "^FS";
+}
+
+// Hard values: the wifi text's escapes, UTF-8 in the QR code and the text,
+// ZPL's command characters, blanks in a text column.
+const std::vector<Unit> HARD = {
+    {"SN 1  A", "00:50:c2:00:01:01", "net;one", "pass;phrase1", "Velmar  Networks"},
+    {"SN,2", "00:50:c2:00:01:02", "net,two", "pass,phrase2", "A, B"},
+    {"SN:3", "00:50:c2:00:01:03", "net:three", "pass:phrase3", "A: B"},
+    {"SN\\4", "00:50:c2:00:01:04", "net\\four", "pass\\phrase4", "A\\ B"},
+    {"SN\"5", "00:50:c2:00:01:05", "net\"five", "pass\"phrase5", "\"A B\""},
+    {"SN-6", "00:50:c2:00:01:06", "Café", "mot-de-passe-été", "Société  Générale"},
+    {"SN-7", "00:50:c2:00:01:07", "日本", "日本のパスワード", "日本 電気"},
+    {"SN_8^~", "00:50:c2:00:01:08", "n^e~t_8", "p^a~s_s8", "a^b ~c _d"},
+    {"", "00:50:c2:00:01:09", "no-serial", "pass phrase 9", " leading blank"},
+};
+
+TEST(ReclabelHard, EveryCodeDecodesToItsCellInPdfAndPng)
+{
+    std::string dir = Scratch_dir();
+    Write_manifest(dir + "/m.csv", HARD);
+    ASSERT_EQ(Run_program(RECLABEL, {"-c", "ssid", "-c", "passphrase", "-c", "manufacturer", dir + "/m.csv",
+                                     dir + "/l.pdf"}, dir).status, 0);
+    std::vector<std::string> pages = Pages(dir + "/l.pdf", dir);
+    std::vector<Decoded> decoded;
+    for (const std::string &page : pages)
+        decoded.push_back(Decode(page, dir));
+    Expect_decoded(HARD, decoded, false);
+    EXPECT_EQ(Decode_bytes(pages, dir), Joined_wifi(HARD));
+    // Every text line (as pdftotext spaces it: blanks are not exact there),
+    // and the fonts embedded.
+    std::string text = Single_blanks(Run_program("/usr/bin/pdftotext", {"-raw", dir + "/l.pdf", "-"}, dir).out);
+    for (const Unit &u : HARD)
+        for (std::string line : {"Network: " + u.ssid, "Key: " + u.passphrase, "manufacturer: " + u.manufacturer})
+            EXPECT_NE(text.find(Single_blanks(line)), std::string::npos) << line;
+    std::string fonts = Run_program("/usr/bin/pdffonts", {dir + "/l.pdf"}, dir).out;
+    EXPECT_NE(fonts.find("DejaVuSansMono"), std::string::npos) << fonts;
+    EXPECT_EQ(fonts.find(" no "), std::string::npos) << fonts;
+
+    ASSERT_EQ(Run_program(RECLABEL, {"-f", "png", dir + "/m.csv", dir + "/l.png"}, dir).status, 0);
+    Expect_decoded(HARD, {Decode(dir + "/l.png", dir)}, true);
+    ASSERT_EQ(Run_program(RECLABEL, {"-f", "png", "-d", "203", "-u", "SN-7", dir + "/m.csv", dir + "/7.png"}, dir)
+                  .status, 0);
+    EXPECT_EQ(Decode_bytes({dir + "/7.png"}, dir), Wifi(HARD[6]));
+}
+
+TEST(ReclabelHard, ZplFieldsEscaped)
+{
+    std::string dir = Scratch_dir();
+    Write_manifest(dir + "/m.csv", HARD);
+    ASSERT_EQ(Run_program(RECLABEL, {"-f", "zpl", dir + "/m.csv", dir + "/l.zpl"}, dir).status, 0);
+    std::string zpl = Read_file(dir + "/l.zpl");
+    for (const Unit &u : HARD) {
+        std::string wifi = Wifi(u);
+        char count[8];
+        std::snprintf(count, sizeof count, "%04zu", wifi.size());
+        std::string serial; // a '>' in Code 128 data is written ">0"
+        for (char c : u.serial)
+            serial.append(c == '>' ? ">0" : std::string(1, c));
+        for (std::string field : {Zpl_field(std::string("MM,B") + count, wifi), Zpl_field(">:", u.mac),
+                                  Zpl_field("", "Network: " + u.ssid), Zpl_field("", "Key: " + u.passphrase)})
+            EXPECT_NE(zpl.find(field), std::string::npos) << field;
+        if (!serial.empty()) {
+            EXPECT_NE(zpl.find(Zpl_field(">:", serial)), std::string::npos) << serial;
+        }
+    }
+}
+
+// Exact ZPL for a few labels.
+struct Zpl_case {
+    const char *name;
+    std::vector<std::string> args; // before the manifest and output
+    std::vector<Unit> units;
+    std::string zpl;
+};
+
+void PrintTo(const Zpl_case &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+const Zpl_case ZPL_CASES[] = {
+    {"default_203_dpi",
+     {"-f", "zpl"},
+     {{"", "00:50:c2:a1:b2:c3", "Velmar-Setup", "factory-passphrase-2400", ""}},
+     "^XA\n"
+     "^CI28\n"
+     "^PW480\n"
+     "^LL320\n"
+     "^LH0,0\n"
+     "^FO24,24^BQN,2,3^FDMM,B0053WIFI:T:WPA;S:Velmar-Setup;P:factory-passphrase-2400;;^FS\n"
+     "^FO129,206^BY1^BCN,79,N,N,N,N^FD>:00:50:c2:a1:b2:c3^FS\n"
+     "^FO143,51^A0N,18,18^FDNetwork: Velmar-Setup^FS\n"
+     "^FO143,74^A0N,18,18^FDKey: factory-passphrase-2400^FS\n"
+     "^FO12,285^FB456,1,0,C,0^A0N,18,18^FD00:50:c2:a1:b2:c3^FS\n"
+     "^XZ\n"},
+    {"serial_300_dpi_escapes",
+     {"-f", "zpl", "-d", "300"},
+     {{"SN>1_^~", "00:50:c2:a1:b2:c4", "n_t", "p~ss^phrase", ""}},
+     "^XA\n"
+     "^CI28\n"
+     "^PW709\n"
+     "^LL472\n"
+     "^LH0,0\n"
+     "^FO38,38^BQN,2,5^FH^FDMM,B0032WIFI:T:WPA;S:n_5Ft;P:p_7Ess_5Ephrase;;^FS\n"
+     "^FO132,216^BY2^BCN,72,N,N,N,N^FD>:00:50:c2:a1:b2:c4^FS\n"
+     "^FO186,341^BY3^BCN,72,N,N,N,N^FH^FD>:SN>01_5F_5E_7E^FS\n"
+     "^FO215,69^A0N,33,33^FH^FDNetwork: n_5Ft^FS\n"
+     "^FO215,111^A0N,33,33^FH^FDKey: p_7Ess_5Ephrase^FS\n"
+     "^FO18,288^FB673,1,0,C,0^A0N,33,33^FD00:50:c2:a1:b2:c4^FS\n"
+     "^FO18,413^FB673,1,0,C,0^A0N,33,33^FH^FDSN>1_5F_5E_7E^FS\n"
+     "^XZ\n"},
+    {"chosen_columns_larger_label",
+     {"-f", "zpl", "-s", "101.6x50.8", "-c", "serial", "-c", "manufacturer"},
+     {{"SN-3", "00:50:c2:a1:b2:c5", "Velmar-3", "passphrase-3", "Velmar  Networks"}},
+     "^XA\n"
+     "^CI28\n"
+     "^PW812\n"
+     "^LL406\n"
+     "^LH0,0\n"
+     "^FO32,32^BQN,2,5^FDMM,B0038WIFI:T:WPA;S:Velmar-3;P:passphrase-3;;^FS\n"
+     "^FO184,206^BY2^BCN,62,N,N,N,N^FD>:00:50:c2:a1:b2:c5^FS\n"
+     "^FO327,304^BY2^BCN,62,N,N,N,N^FD>:SN-3^FS\n"
+     "^FO205,76^A0N,23,23^FDSerial: SN-3^FS\n"
+     "^FO205,105^A0N,23,23^FDmanufacturer: Velmar  Networks^FS\n"
+     "^FO12,268^FB788,1,0,C,0^A0N,23,23^FD00:50:c2:a1:b2:c5^FS\n"
+     "^FO12,366^FB788,1,0,C,0^A0N,23,23^FDSN-3^FS\n"
+     "^XZ\n"},
+};
+
+class ReclabelZpl : public testing::TestWithParam<Zpl_case> {};
+
+TEST_P(ReclabelZpl, ExactCommands)
+{
+    const Zpl_case &c = GetParam();
+    std::string dir = Scratch_dir();
+    Write_manifest(dir + "/m.csv", c.units);
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {dir + "/m.csv", dir + "/l.zpl"});
+    Program_result run = Run_program(RECLABEL, args, dir);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(Read_file(dir + "/l.zpl"), c.zpl);
+}
+
+INSTANTIATE_TEST_SUITE_P(Labels, ReclabelZpl, testing::ValuesIn(ZPL_CASES),
+                         [](const testing::TestParamInfo<Zpl_case> &info) { return info.param.name; });
+
+// A batch of 200 units made by recbatch, with serials: every label of it.
+class ReclabelBatch : public testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        dir = new std::string(Scratch_dir());
+        std::string table = "serial\n";
+        for (int i = 1; i <= 200; ++i)
+            table += "SN-" + std::to_string(10000 + i) + "\n";
+        Write_file(*dir + "/units.csv", table);
+        Run_program(RECBATCH, {"-S", "-l", *dir + "/l.db", "-m", "0050c2000000-0050c2ffffff", "-u",
+                               *dir + "/units.csv", "-g", "passphrase", EXAMPLE_SCRIPT, *dir + "/batch"}, *dir);
+        manifest = new std::string(*dir + "/batch/manifest.csv");
+        units = new std::vector<Unit>(Read_manifest(*manifest));
+    }
+    static std::string *dir, *manifest;
+    static std::vector<Unit> *units;
+};
+
+std::string *ReclabelBatch::dir, *ReclabelBatch::manifest;
+std::vector<Unit> *ReclabelBatch::units;
+
+TEST_F(ReclabelBatch, PdfPagesDecode)
+{
+    ASSERT_EQ(units->size(), 200u);
+    std::string work = Scratch_dir();
+    ASSERT_EQ(Run_program(RECLABEL, {*manifest, work + "/l.pdf"}, work).status, 0);
+    std::vector<std::string> pages = Pages(work + "/l.pdf", work);
+    Expect_decoded(*units, Decode_ascii(pages, work), false);
+    EXPECT_EQ(Decode_bytes(pages, work), Joined_wifi(*units));
+}
+
+TEST_F(ReclabelBatch, ContactSheetDecodes)
+{
+    std::string work = Scratch_dir();
+    ASSERT_EQ(Run_program(RECLABEL, {"-f", "png", *manifest, work + "/l.png"}, work).status, 0);
+    Expect_decoded(*units, {Decode(work + "/l.png", work)}, true);
+}
+
+TEST_F(ReclabelBatch, ZplHoldsEveryField)
+{
+    std::string work = Scratch_dir();
+    ASSERT_EQ(Run_program(RECLABEL, {"-f", "zpl", *manifest, work + "/l.zpl"}, work).status, 0);
+    std::string zpl = Read_file(work + "/l.zpl");
+    std::size_t at = 0;
+    for (const Unit &u : *units) {
+        std::size_t end = zpl.find("^XZ\n", at);
+        ASSERT_NE(end, std::string::npos);
+        std::string format = zpl.substr(at, end - at);
+        char count[8];
+        std::snprintf(count, sizeof count, "%04zu", Wifi(u).size());
+        for (std::string field : {Zpl_field(std::string("MM,B") + count, Wifi(u)), Zpl_field(">:", u.mac),
+                                  Zpl_field(">:", u.serial), Zpl_field("", u.mac), Zpl_field("", u.serial),
+                                  Zpl_field("", "Network: " + u.ssid), Zpl_field("", "Key: " + u.passphrase)})
+            EXPECT_NE(format.find(field), std::string::npos) << field;
+        at = end + 4;
+    }
+    EXPECT_EQ(at, zpl.size());
+}
+
+TEST_F(ReclabelBatch, SheetsAndReprints)
+{
+    std::string work = Scratch_dir();
+    // Letter sheets of 60x40 labels hold 3 by 6; -u picks units by number, serial or address.
+    ASSERT_EQ(Run_program(RECLABEL, {"-p", "letter", "-u", "1", "-u", "SN-10005", "-u", "0050C2000009", "-u", "1",
+                                     *manifest, work + "/l.pdf"}, work).status, 0);
+    std::vector<Unit> chosen{(*units)[0], (*units)[4], (*units)[9]};
+    std::vector<std::string> pages = Pages(work + "/l.pdf", work);
+    ASSERT_EQ(pages.size(), 1u);
+    Expect_decoded(chosen, {Decode(pages[0], work)}, true);
+}
+
+// A run stopped by SIGTERM while it writes leaves neither OUTPUT nor its
+// temporary file.
+TEST_F(ReclabelBatch, StoppedRunLeavesNothing)
+{
+    std::string work = Scratch_dir();
+    std::string out = work + "/l.pdf";
+    std::vector<char *> argv{const_cast<char *>(RECLABEL), manifest->data(), out.data(), nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, RECLABEL, nullptr, nullptr, argv.data(), environ), 0);
+    bool started = false;
+    for (int i = 0; i < 5000 && !started; ++i) {
+        for (const auto &entry : std::filesystem::directory_iterator(work))
+            started = started || entry.path().filename().string().starts_with(".l.pdf.");
+        if (!started)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(started);
+    if (WIFSIGNALED(status)) { // else it finished first
+        EXPECT_EQ(WTERMSIG(status), SIGTERM);
+        EXPECT_TRUE(std::filesystem::is_empty(work));
+    }
+}
+
+struct Refusal {
+    const char *name;
+    std::string manifest;          // m.csv
+    std::vector<std::string> args; // M, O and D stand for the manifest, OUTPUT and the scratch folder
+    int status;
+    std::string err; // with M and D as in args
+};
+
+void PrintTo(const Refusal &r, std::ostream *os)
+{
+    *os << r.name;
+}
+
+const std::string HEAD = "unit,serial,mac,ssid,passphrase,wifi\n";
+const std::string ROW = "1,SN-1,00:50:c2:00:00:01,net,pass-phrase,WIFI:T:WPA;S:net;P:pass-phrase;;\n";
+const std::string ROW2 = "2,1,00:50:c2:00:00:02,net,pass-phrase2,WIFI:T:WPA;S:net;P:pass-phrase2;;\n";
+
+const Refusal REFUSALS[] = {
+    // The command line and files: status 2.
+    {"no_arguments", HEAD + ROW, {}, 2, USAGE},
+    {"one_operand", HEAD + ROW, {"M"}, 2, USAGE},
+    {"unknown_option", HEAD + ROW, {"-x", "M", "O"}, 2, USAGE},
+    {"format_unknown", HEAD + ROW, {"-f", "svg", "M", "O"}, 2, "reclabel: -f: expected pdf, png or zpl\n"},
+    {"size_one_number", HEAD + ROW, {"-s", "60", "M", "O"}, 2,
+     "reclabel: -s: expected WxH in millimetres, each from 10 to 500 (60x40, say)\n"},
+    {"size_too_small", HEAD + ROW, {"-s", "9.99x40", "M", "O"}, 2,
+     "reclabel: -s: expected WxH in millimetres, each from 10 to 500 (60x40, say)\n"},
+    {"size_three_decimals", HEAD + ROW, {"-s", "60.125x40", "M", "O"}, 2,
+     "reclabel: -s: expected WxH in millimetres, each from 10 to 500 (60x40, say)\n"},
+    {"sheet_unknown", HEAD + ROW, {"-p", "a3", "M", "O"}, 2, "reclabel: -p: expected a4 or letter\n"},
+    {"sheet_not_pdf", HEAD + ROW, {"-f", "png", "-p", "a4", "M", "O"}, 2, "reclabel: -p: sheets are for -f pdf only\n"},
+    {"label_larger_than_sheet", HEAD + ROW, {"-p", "letter", "-s", "300x40", "M", "O"}, 2,
+     "reclabel: -s: the label does not fit a letter sheet\n"},
+    {"dpi_for_pdf", HEAD + ROW, {"-d", "300", "M", "O"}, 2, "reclabel: -d: dots per inch are for -f png and zpl only\n"},
+    {"dpi_not_a_number", HEAD + ROW, {"-f", "png", "-d", "3OO", "M", "O"}, 2,
+     "reclabel: -d: expected a whole number of dots per inch\n"},
+    {"dpi_png_range", HEAD + ROW, {"-f", "png", "-d", "1201", "M", "O"}, 2,
+     "reclabel: -d: expected 72 to 1200 dots per inch for png\n"},
+    {"dpi_zpl", HEAD + ROW, {"-f", "zpl", "-d", "600", "M", "O"}, 2,
+     "reclabel: -d: expected 203 or 300 dots per inch for zpl\n"},
+    {"column_twice", HEAD + ROW, {"-c", "ssid", "-c", "ssid", "M", "O"}, 2, "reclabel: -c: a column given twice\n"},
+    {"manifest_missing", "", {"D/none.csv", "O"}, 2, "reclabel: D/none.csv: No such file or directory\n"},
+    {"output_folder_missing", HEAD + ROW, {"M", "D/no/l.pdf"}, 2, "reclabel: D/no/l.pdf: No such file or directory\n"},
+    {"output_is_a_folder", HEAD + ROW, {"M", "D"}, 2, "reclabel: D: Is a directory\n"},
+    {"output_is_the_manifest", HEAD + ROW, {"M", "M"}, 2, "reclabel: M: is the manifest\n"},
+
+    // The manifest: status 1, naming its line.
+    {"empty", "", {"M", "O"}, 1, "reclabel: M:1: csv: no header row\n"},
+    {"no_units", HEAD, {"M", "O"}, 1, "reclabel: M: manifest: no units\n"},
+    {"no_wifi_or_mac_column", "unit,ssid\n1,net\n", {"M", "O"}, 1,
+     "reclabel: M:1: wifi: no such column in the manifest\nreclabel: M:1: mac: no such column in the manifest\n"},
+    {"no_such_text_column", HEAD + ROW, {"-c", "password", "M", "O"}, 1,
+     "reclabel: M:1: password: no such column in the manifest\n"},
+    {"not_csv", HEAD + "1,\"SN\n", {"M", "O"}, 1, "reclabel: M:2: csv: a quoted field is not closed\n"},
+    {"rows_refused", HEAD + ROW + "2,SN-2,00:50:c2:00:00:02\n3,SN-3,00:50:zz,n,p,\n", {"M", "O"}, 1,
+     "reclabel: M:3: row: 3 fields, expected 6\n"
+     "reclabel: M:4: wifi: empty\n"
+     "reclabel: M:4: mac: \"00:50:zz\", expected an address such as 00:50:c2:a1:b2:c3\n"},
+    {"unit_not_there", HEAD + ROW, {"-u", "2", "-u", "SN-9", "-u", "00:50:c2:00:00:09", "M", "O"}, 1,
+     "reclabel: M: -u 2: no such unit in the manifest\n"
+     "reclabel: M: -u SN-9: no such unit in the manifest\n"
+     "reclabel: M: -u 00:50:c2:00:00:09: no such unit in the manifest\n"},
+    {"unit_ambiguous", HEAD + ROW + ROW2, {"-u", "1", "M", "O"}, 1,
+     "reclabel: M: -u 1: more than one unit: lines 2 and 3\n"},
+
+    // Labels that cannot hold what they must show.
+    {"text_too_wide", HEAD + "1,SN-1,00:50:c2:00:00:01,net,a-pass-phrase-of-forty-characters-------,x\n", {"M", "O"},
+     1, "reclabel: M:2: passphrase: 57.3 mm wide at 6 pt; beside the QR code the label has room for 48.8 mm\n"},
+    {"too_many_lines", HEAD + ROW,
+     {"-s", "60x20", "-c", "unit", "-c", "serial", "-c", "mac", "-c", "ssid", "-c", "passphrase", "M", "O"}, 1,
+     "reclabel: M:2: text: 5 lines need 13.2 mm at 6 pt; the label has room for 3.7 mm\n"},
+    {"qr_too_large", HEAD + "1,SN-1,00:50:c2:00:00:01,net,p," + std::string(600, 'W') + "\n", {"M", "O"}, 1,
+     "reclabel: M:2: wifi: a QR code of 85 modules needs 21.2 mm at 0.250 mm a module; the label has room for "
+     "19.7 mm\n"},
+    {"serial_too_long", HEAD + "1," + std::string(40, 'S') + ",00:50:c2:00:00:01,net,pass,w\n", {"M", "O"}, 1,
+     "reclabel: M:2: serial: a Code 128 of 495 modules needs 61.9 mm at 0.125 mm a module; the label has room for "
+     "57.0 mm\n"},
+    {"serial_not_ascii", HEAD + "1,Café-1,00:50:c2:00:00:01,net,pass,w\n", {"M", "O"}, 1,
+     "reclabel: M:2: serial: holds a character that Code 128 cannot carry here (printable ASCII only)\n"},
+    {"not_utf8", HEAD + "1,SN-1,00:50:c2:00:00:01,n\xff,pass,w\n", {"M", "O"}, 1,
+     "reclabel: M:2: ssid: not UTF-8 text\n"},
+    {"control_character", HEAD + "1,SN-1,00:50:c2:00:00:01,n\tt,pass,w\n", {"M", "O"}, 1,
+     "reclabel: M:2: ssid: holds a control character\n"},
+    {"no_font_has_it", HEAD + "1,SN-1,00:50:c2:00:00:01,n\U0010FFFD,pass,w\n", {"M", "O"}, 1,
+     "reclabel: M:2: ssid: no installed font has the character U+10FFFD\n"},
+};
+
+class ReclabelRefusal : public testing::TestWithParam<Refusal> {};
+
+// Each refusal: its status and lines, and OUTPUT as it was before.
+TEST_P(ReclabelRefusal, OutputUntouched)
+{
+    const Refusal &r = GetParam();
+    std::string dir = Scratch_dir();
+    Write_file(dir + "/m.csv", r.manifest);
+    Write_file(dir + "/l.pdf", "before");
+    auto path = [&](std::string arg) {
+        arg = arg == "M" ? dir + "/m.csv" : arg == "O" ? dir + "/l.pdf" : arg;
+        return arg == "D" || arg.starts_with("D/") ? dir + arg.substr(1) : arg;
+    };
+    std::vector<std::string> args;
+    for (const std::string &arg : r.args)
+        args.push_back(path(arg));
+    std::string err = r.err;
+    for (std::string from : {"M", "D"})
+        for (std::size_t at = 0; (at = err.find("reclabel: " + from, at)) != std::string::npos; at += 10)
+            err.replace(at + 10, 1, path(from));
+    Program_result run = Run_program(RECLABEL, args, dir);
+    EXPECT_EQ(run.err, err);
+    EXPECT_EQ(run.status, r.status);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(Read_file(dir + "/l.pdf"), "before");
+    std::vector<std::string> left;
+    for (const auto &entry : std::filesystem::directory_iterator(dir))
+        left.push_back(entry.path().filename().string());
+    EXPECT_EQ(Sorted(left), (std::vector<std::string>{"l.pdf", "m.csv"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Inputs, ReclabelRefusal, testing::ValuesIn(REFUSALS),
+                         [](const testing::TestParamInfo<Refusal> &info) { return info.param.name; });
+
+TEST(Reclabel, Version)
+{
+    std::string dir = Scratch_dir();
+    Program_result run = Run_program(RECLABEL, {"--version"}, dir);
+    EXPECT_EQ(run.out, "reclabel 2.8\n");
+    EXPECT_EQ(run.status, 0);
+}
+
+} // namespace
