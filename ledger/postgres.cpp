@@ -255,11 +255,17 @@ std::string Hex(Mac_address mac)
 // always had ledger_schema; a batch table without it is another program's.
 bool Read_layout(Ledger &ledger, int &layout)
 {
-    PGresult *result = Run(ledger, "SELECT to_regclass('ledger_schema') IS NOT NULL, to_regclass('batch') IS NOT NULL", {});
+    // Read from the catalog itself: a name looked up before another run made
+    // the tables may stay unknown to this session's cache of names.
+    PGresult *result = Run(ledger,
+                           "SELECT count(*) FILTER (WHERE relname = 'ledger_schema'),"
+                           " count(*) FILTER (WHERE relname = 'batch') FROM pg_catalog.pg_class"
+                           " WHERE relnamespace = current_schema()::regnamespace AND relname IN ('ledger_schema', 'batch')",
+                           {});
     if (result == nullptr)
         return false;
-    bool versioned = *PQgetvalue(result, 0, 0) == 't';
-    bool batches = *PQgetvalue(result, 0, 1) == 't';
+    bool versioned = *PQgetvalue(result, 0, 0) == '1';
+    bool batches = *PQgetvalue(result, 0, 1) == '1';
     PQclear(result);
     layout = 0;
     if (!versioned && batches) {

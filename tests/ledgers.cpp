@@ -20,12 +20,19 @@ Program_result Pg_run(const Pg_server &server, const std::string &database, cons
                       const std::string &role)
 {
     static const std::string dir = Scratch_dir();
-    std::vector<std::string> args{"-X", "-q", "-A", "-t", "-P", "null=NULL", "-v", "ON_ERROR_STOP=1", "-c", sql};
+    // From a file, each statement is its own transaction, as typed at psql's prompt.
+    Write_file(dir + "/sql", sql);
+    std::vector<std::string> args{"-X", "-q", "-A", "-t", "-P", "null=NULL", "-v", "ON_ERROR_STOP=1", "-f", dir + "/sql"};
     if (database.find("://") != std::string::npos)
         args.insert(args.begin(), {"-d", database});
     else
         args.insert(args.begin(), {"-h", server.dir, "-U", role, "-d", database});
     return Run_program(server.bin + "/psql", args, dir);
+}
+
+Pg_server Pg_test_server()
+{
+    return Pg_find(PG_SERVER_FILE);
 }
 
 std::string Pg_database(const Pg_server &server, const std::string &owner)
@@ -46,7 +53,7 @@ Test_ledger New_ledger(Backend backend, const std::string &dir)
 {
     if (backend == BACKEND_SQLITE)
         return {backend, dir + "/ledger.db", {}, {}};
-    Pg_server server = Pg_find(PG_SERVER_FILE);
+    Pg_server server = Pg_test_server();
     if (server.dir.empty())
         return {backend, "", {}, {}};
     std::string database = Pg_database(server);

@@ -15,6 +15,9 @@ struct Pg_server {
 // The server that tests/pg_server started with file; empty when there is none.
 Pg_server Pg_find(const std::string &file);
 
+// The server that CTest started for the tests.
+Pg_server Pg_test_server();
+
 // A new database on server, owned by owner; its name.
 std::string Pg_database(const Pg_server &server, const std::string &owner = "postgres");
 
