@@ -305,7 +305,7 @@ Table_result Batch_table(Batch &batch, std::FILE *fp)
                         std::to_string(row.size()) + " fields, expected " + std::to_string(batch.columns.size()));
             continue;
         }
-        batch.units.push_back({reader.rowLine, std::move(row), 0, false, false, {}, 0, 0, {}});
+        batch.units.push_back({reader.rowLine, std::move(row), {0}, false, false, {}, 0, 0, {}});
     }
     if (result == CSV_READ_ERROR)
         return TABLE_READ_ERROR;
