@@ -35,11 +35,11 @@ Pg_server Pg_test_server()
     return Pg_find(PG_SERVER_FILE);
 }
 
-std::string Pg_database(const Pg_server &server, const std::string &owner)
+std::string Pg_database(const Pg_server &server)
 {
     static std::atomic<int> made{0};
     std::string name = "t" + std::to_string(getpid()) + "_" + std::to_string(made++);
-    Program_result made_it = Pg_run(server, "postgres", "CREATE DATABASE " + name + " OWNER " + owner);
+    Program_result made_it = Pg_run(server, "postgres", "CREATE DATABASE " + name);
     EXPECT_EQ(made_it.status, 0) << made_it.err;
     return name;
 }
