@@ -197,9 +197,10 @@ TEST(LedgerServer, NamedWithoutItsPassword)
     const std::pair<std::string, std::string> uris[] = {
         {"postgresql://station:s3cret@/ledger?host=G", "postgresql://station:***@/ledger?host=G"},
         {"postgres://station@/ledger?host=G&password=s3cret", "postgres://station@/ledger?host=G&password=***"},
-        {"postgresql://station:s3%63ret@/ledger?%70assword=s3cret&host=G",
+        {"postgresql://station:s3%63ret@/ledger?%70assword=s3cOther&host=G",
          "postgresql://station:***@/ledger?%70assword=***&host=G"},
-        {"postgresql://station:s3cret%zz@/ledger?host=G", "postgresql://station:***@/ledger?host=G"},
+        {"postgresql://station:s3cret@/ledger?password=s3cOther%zz&host=G",
+         "postgresql://station:***@/ledger?password=***&host=G"},
         {"postgresql://station@/ledger?host=G", "postgresql://station@/ledger?host=G"},
     };
     for (auto [uri, name] : uris) {
