@@ -158,14 +158,18 @@ int Parse_options(int argc, char *argv[], Options &options, Manifest &manifest)
     return -1;
 }
 
-// OUTPUT must not be a folder, nor the manifest itself.
+// OUTPUT, when it is there, must be a regular file (not a folder, a device,
+// a FIFO or a symbolic link, which the rename would replace), and not the
+// manifest itself.
 int Check_output(const Manifest &manifest, const Options &options)
 {
     struct stat out {}, in {};
-    if (stat(options.output, &out) != 0)
+    if (lstat(options.output, &out) != 0)
         return -1;
     if (S_ISDIR(out.st_mode))
         return Fail(options.output, EISDIR);
+    if (!S_ISREG(out.st_mode))
+        return Misuse(options.output, "not a regular file");
     if (stat(manifest.path, &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino)
         return Misuse(options.output, "is the manifest");
     return -1;

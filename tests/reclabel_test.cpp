@@ -13,6 +13,7 @@
 #include <map>
 #include <spawn.h>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <vector>
@@ -446,8 +447,10 @@ TEST_F(ReclabelBatch, StoppedRunLeavesNothing)
 
 struct Refusal {
     const char *name;
-    std::string manifest;          // m.csv
-    std::vector<std::string> args; // M, O and D stand for the manifest, OUTPUT and the scratch folder
+    std::string manifest; // m.csv
+    // M, O and D stand for the manifest, OUTPUT and the scratch folder; D/fifo
+    // and D/link are made as a FIFO and a symbolic link to OUTPUT.
+    std::vector<std::string> args;
     int status;
     std::string err; // with M and D as in args
 };
@@ -489,6 +492,8 @@ const Refusal REFUSALS[] = {
     {"output_folder_missing", HEAD + ROW, {"M", "D/no/l.pdf"}, 2, "reclabel: D/no/l.pdf: No such file or directory\n"},
     {"output_is_a_folder", HEAD + ROW, {"M", "D"}, 2, "reclabel: D: Is a directory\n"},
     {"output_is_the_manifest", HEAD + ROW, {"M", "M"}, 2, "reclabel: M: is the manifest\n"},
+    {"output_is_a_fifo", HEAD + ROW, {"M", "D/fifo"}, 2, "reclabel: D/fifo: not a regular file\n"},
+    {"output_is_a_symbolic_link", HEAD + ROW, {"M", "D/link"}, 2, "reclabel: D/link: not a regular file\n"},
 
     // The manifest: status 1, naming its line.
     {"empty", "", {"M", "O"}, 1, "reclabel: M:1: csv: no header row\n"},
@@ -544,9 +549,14 @@ TEST_P(ReclabelRefusal, OutputUntouched)
         arg = arg == "M" ? dir + "/m.csv" : arg == "O" ? dir + "/l.pdf" : arg;
         return arg == "D" || arg.starts_with("D/") ? dir + arg.substr(1) : arg;
     };
-    std::vector<std::string> args;
-    for (const std::string &arg : r.args)
+    std::vector<std::string> args, made{"l.pdf", "m.csv"};
+    for (const std::string &arg : r.args) {
         args.push_back(path(arg));
+        if (arg == "D/fifo" || arg == "D/link") {
+            ASSERT_EQ(arg == "D/fifo" ? mkfifo(args.back().c_str(), 0600) : symlink("l.pdf", args.back().c_str()), 0);
+            made.push_back(arg.substr(2));
+        }
+    }
     std::string err = r.err;
     for (std::string from : {"M", "D"})
         for (std::size_t at = 0; (at = err.find("reclabel: " + from, at)) != std::string::npos; at += 10)
@@ -559,7 +569,10 @@ TEST_P(ReclabelRefusal, OutputUntouched)
     std::vector<std::string> left;
     for (const auto &entry : std::filesystem::directory_iterator(dir))
         left.push_back(entry.path().filename().string());
-    EXPECT_EQ(Sorted(left), (std::vector<std::string>{"l.pdf", "m.csv"}));
+    EXPECT_EQ(Sorted(left), Sorted(made));
+    for (const std::string &name : made) // the FIFO and the link as they were
+        EXPECT_TRUE(name != "fifo" ? name != "link" || std::filesystem::is_symlink(dir + "/link")
+                                   : std::filesystem::is_fifo(dir + "/fifo")) << name;
 }
 
 INSTANTIATE_TEST_SUITE_P(Inputs, ReclabelRefusal, testing::ValuesIn(REFUSALS),
