@@ -98,6 +98,10 @@ bool Layout_label(const Layout_setup &setup, const Label &label, Label_layout &l
 
     // The QR code: what it holds decides its modules.
     column = "wifi";
+    if (const char *fault = Font_check(label.wifi)) { // a reader shows it as text
+        why = fault;
+        return false;
+    }
     layout.qr = {0, 0, 0, 0, {}, label.wifi};
     if (setup.zpl || setup.bound) {
         // No shorter than in byte mode, with room for the UTF-8 marker.

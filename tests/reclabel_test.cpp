@@ -532,6 +532,10 @@ const Refusal REFUSALS[] = {
      "reclabel: M:2: ssid: not UTF-8 text\n"},
     {"control_character", HEAD + "1,SN-1,00:50:c2:00:00:01,n\tt,pass,w\n", {"M", "O"}, 1,
      "reclabel: M:2: ssid: holds a control character\n"},
+    {"wifi_not_utf8", HEAD + "1,SN-1,00:50:c2:00:00:01,n,p,WIFI:T:WPA;S:n\xe9;P:p;;\n", {"-f", "zpl", "M", "O"}, 1,
+     "reclabel: M:2: wifi: not UTF-8 text\n"},
+    {"wifi_control_character", HEAD + "1,SN-1,00:50:c2:00:00:01,n,p,WIFI:T:WPA;S:n\x01;P:p\x7f;;\n", {"M", "O"}, 1,
+     "reclabel: M:2: wifi: holds a control character\n"},
     {"no_font_has_it", HEAD + "1,SN-1,00:50:c2:00:00:01,n\U0010FFFD,pass,w\n", {"M", "O"}, 1,
      "reclabel: M:2: ssid: no installed font has the character U+10FFFD\n"},
 };
