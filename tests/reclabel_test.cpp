@@ -438,29 +438,45 @@ TEST_F(ReclabelBatch, SheetsAndReprints)
     Expect_decoded(chosen, {Decode(pages[0], work)}, true);
 }
 
-// A run stopped by SIGTERM while it writes leaves neither OUTPUT nor its
-// temporary file.
+// A run stopped by a signal while it writes leaves neither OUTPUT nor its
+// temporary file; a signal ignored when the run started (nohup, a
+// background job) stays ignored, and the run completes.
 TEST_F(ReclabelBatch, StoppedRunLeavesNothing)
 {
-    std::string work = Scratch_dir();
-    std::string out = work + "/l.pdf";
-    std::vector<char *> argv{const_cast<char *>(RECLABEL), manifest->data(), out.data(), nullptr};
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, RECLABEL, nullptr, nullptr, argv.data(), environ), 0);
-    bool started = false;
-    for (int i = 0; i < 5000 && !started; ++i) {
-        for (const auto &entry : std::filesystem::directory_iterator(work))
-            started = started || entry.path().filename().string().starts_with(".l.pdf.");
-        if (!started)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    kill(pid, SIGTERM);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(started);
-    if (WIFSIGNALED(status)) { // else it finished first
-        EXPECT_EQ(WTERMSIG(status), SIGTERM);
-        EXPECT_TRUE(std::filesystem::is_empty(work));
+    struct Stop {
+        int signal;
+        bool ignored;
+    };
+    for (Stop stop : {Stop{SIGTERM, false}, Stop{SIGHUP, true}, Stop{SIGINT, true}}) {
+        std::string work = Scratch_dir();
+        std::string out = work + "/l.pdf";
+        std::vector<char *> argv{const_cast<char *>(RECLABEL), manifest->data(), out.data(), nullptr};
+        struct sigaction given {}, was {};
+        given.sa_handler = stop.ignored ? SIG_IGN : SIG_DFL; // inherited by the program
+        sigaction(stop.signal, &given, &was);
+        pid_t pid = 0;
+        int spawned = posix_spawn(&pid, RECLABEL, nullptr, nullptr, argv.data(), environ);
+        sigaction(stop.signal, &was, nullptr);
+        ASSERT_EQ(spawned, 0);
+        bool started = false;
+        for (int i = 0; i < 5000 && !started; ++i) {
+            for (const auto &entry : std::filesystem::directory_iterator(work))
+                started = started || entry.path().filename().string().starts_with(".l.pdf.");
+            if (!started)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        kill(pid, stop.signal);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(started) << stop.signal;
+        if (stop.ignored) {
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << stop.signal;
+            EXPECT_EQ(std::distance(std::filesystem::directory_iterator(work), {}), 1) << stop.signal;
+            EXPECT_TRUE(Read_file(out).starts_with("%PDF-")) << stop.signal;
+        } else if (WIFSIGNALED(status)) { // else it finished first
+            EXPECT_EQ(WTERMSIG(status), stop.signal);
+            EXPECT_TRUE(std::filesystem::is_empty(work));
+        }
     }
 }
 
