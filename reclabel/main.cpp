@@ -22,7 +22,7 @@ struct Options {
     Output_format format;
     double width, height; // the label, millimetres
     Sheet sheet;
-    long dpi;             // 0 when not given
+    long dpi;             // -1 when not given
     const char *output;
 };
 
@@ -39,6 +39,13 @@ int Misuse(const char *option, const char *why)
 {
     std::fprintf(stderr, "reclabel: %s: %s\n", option, why);
     return 2;
+}
+
+std::string Format(const char *format, auto... values)
+{
+    char text[160];
+    std::snprintf(text, sizeof text, format, values...);
+    return text;
 }
 
 int Fail(const char *path, int error)
@@ -101,7 +108,7 @@ bool Parse_dpi(const char *text, long &dpi)
 // The command line into options and manifest; a status to end with, or -1.
 int Parse_options(int argc, char *argv[], Options &options, Manifest &manifest)
 {
-    options = {FORMAT_PDF, 60, 40, SHEET_NONE, 0, nullptr};
+    options = {FORMAT_PDF, 60, 40, SHEET_NONE, -1, nullptr};
     opterr = 0; // usage() says what is wrong
     for (int opt = 0; (opt = getopt(argc, argv, "f:s:p:d:c:u:")) != -1;) {
         std::string arg = optarg != nullptr ? optarg : "";
@@ -138,13 +145,17 @@ int Parse_options(int argc, char *argv[], Options &options, Manifest &manifest)
         return usage();
     if (options.sheet != SHEET_NONE && options.format != FORMAT_PDF)
         return Misuse("-p", "sheets are for -f pdf only");
-    if (options.format == FORMAT_PDF && options.dpi != 0)
+    if (options.format == FORMAT_PDF && options.dpi >= 0)
         return Misuse("-d", "dots per inch are for -f png and zpl only");
-    if (options.format == FORMAT_PNG && options.dpi == 0)
+    if (options.format == FORMAT_PNG && options.dpi < 0)
         options.dpi = 300;
-    if (options.format == FORMAT_PNG && (options.dpi < 72 || options.dpi > 1200))
-        return Misuse("-d", "expected 72 to 1200 dots per inch for png");
-    if (options.format == FORMAT_ZPL && options.dpi == 0)
+    if (options.format == FORMAT_PNG && options.dpi < LAYOUT_LEAST_DPI)
+        return Misuse("-d", Format("at %ld dots per inch a dot is wider than the widest Code 128 module (%.2f mm); "
+                                   "expected %ld to 1200 for png",
+                                   options.dpi, LAYOUT_BAR_MODULE_MOST, LAYOUT_LEAST_DPI).c_str());
+    if (options.format == FORMAT_PNG && options.dpi > 1200)
+        return Misuse("-d", Format("expected %ld to 1200 dots per inch for png", LAYOUT_LEAST_DPI).c_str());
+    if (options.format == FORMAT_ZPL && options.dpi < 0)
         options.dpi = 203;
     if (options.format == FORMAT_ZPL && options.dpi != 203 && options.dpi != 300)
         return Misuse("-d", "expected 203 or 300 dots per inch for zpl");

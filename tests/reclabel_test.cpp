@@ -518,8 +518,12 @@ const Refusal REFUSALS[] = {
     {"dpi_for_pdf", HEAD + ROW, {"-d", "300", "M", "O"}, 2, "reclabel: -d: dots per inch are for -f png and zpl only\n"},
     {"dpi_not_a_number", HEAD + ROW, {"-f", "png", "-d", "3OO", "M", "O"}, 2,
      "reclabel: -d: expected a whole number of dots per inch\n"},
+    {"dpi_zero_for_pdf", HEAD + ROW, {"-d", "0", "M", "O"}, 2, "reclabel: -d: dots per inch are for -f png and zpl only\n"},
     {"dpi_png_range", HEAD + ROW, {"-f", "png", "-d", "1201", "M", "O"}, 2,
-     "reclabel: -d: expected 72 to 1200 dots per inch for png\n"},
+     "reclabel: -d: expected 77 to 1200 dots per inch for png\n"},
+    {"dpi_png_dot_wider_than_a_module", HEAD + ROW, {"-f", "png", "-d", "76", "-s", "500x500", "M", "O"}, 2,
+     "reclabel: -d: at 76 dots per inch a dot is wider than the widest Code 128 module (0.33 mm); expected 77 to "
+     "1200 for png\n"},
     {"dpi_zpl", HEAD + ROW, {"-f", "zpl", "-d", "600", "M", "O"}, 2,
      "reclabel: -d: expected 203 or 300 dots per inch for zpl\n"},
     {"column_twice", HEAD + ROW, {"-c", "ssid", "-c", "ssid", "M", "O"}, 2, "reclabel: -c: a column given twice\n"},
@@ -561,6 +565,9 @@ const Refusal REFUSALS[] = {
     {"serial_too_long", HEAD + "1," + std::string(40, 'S') + ",00:50:c2:00:00:01,net,pass,w\n", {"M", "O"}, 1,
      "reclabel: M:2: serial: a Code 128 of 495 modules needs 61.9 mm at 0.125 mm a module; the label has room for "
      "57.0 mm\n"},
+    {"mac_too_long_at_the_dpi", HEAD + ROW, {"-f", "png", "-d", "77", "M", "O"}, 1,
+     "reclabel: M:2: mac: a Code 128 of 242 modules needs 79.8 mm at 0.330 mm a module (1 dot at 77 dpi); the label "
+     "has room for 57.0 mm\n"},
     {"serial_not_ascii", HEAD + "1,Café-1,00:50:c2:00:00:01,net,pass,w\n", {"M", "O"}, 1,
      "reclabel: M:2: serial: holds a character that Code 128 cannot carry here (printable ASCII only)\n"},
     {"not_utf8", HEAD + "1,SN-1,00:50:c2:00:00:01,n\xff,pass,w\n", {"M", "O"}, 1,
