@@ -30,10 +30,10 @@ std::string Folder_of(const std::string &path)
 bool Output_open(Output &output, const char *path)
 {
     output.path = path;
+    // A short name of its own, so that it fits wherever OUTPUT's name does.
     std::string full(path);
     std::size_t slash = full.rfind('/');
-    output.temp = (slash == std::string::npos ? std::string() : full.substr(0, slash + 1)) + "." +
-                  full.substr(slash == std::string::npos ? 0 : slash + 1) + ".XXXXXX";
+    output.temp = (slash == std::string::npos ? std::string() : full.substr(0, slash + 1)) + ".reclabel-XXXXXX";
     if (output.temp.size() >= sizeof tempPath) {
         errno = ENAMETOOLONG;
         return false;

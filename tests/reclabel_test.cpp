@@ -273,6 +273,7 @@ struct Zpl_case {
     std::vector<std::string> args; // before the manifest and output
     std::vector<Unit> units;
     std::string zpl;
+    std::string output = "l.zpl";
 };
 
 void PrintTo(const Zpl_case &c, std::ostream *os)
@@ -280,21 +281,23 @@ void PrintTo(const Zpl_case &c, std::ostream *os)
     *os << c.name;
 }
 
+const Unit DEFAULT_UNIT = {"", "00:50:c2:a1:b2:c3", "Velmar-Setup", "factory-passphrase-2400", ""};
+const std::string DEFAULT_ZPL = "^XA\n"
+                                "^CI28\n"
+                                "^PW480\n"
+                                "^LL320\n"
+                                "^LH0,0\n"
+                                "^FO24,24^BQN,2,3^FDMM,B0053WIFI:T:WPA;S:Velmar-Setup;P:factory-passphrase-2400;;^FS\n"
+                                "^FO129,206^BY1^BCN,79,N,N,N,N^FD>:00:50:c2:a1:b2:c3^FS\n"
+                                "^FO143,51^A0N,18,18^FDNetwork: Velmar-Setup^FS\n"
+                                "^FO143,74^A0N,18,18^FDKey: factory-passphrase-2400^FS\n"
+                                "^FO12,285^FB456,1,0,C,0^A0N,18,18^FD00:50:c2:a1:b2:c3^FS\n"
+                                "^XZ\n";
+
 const Zpl_case ZPL_CASES[] = {
-    {"default_203_dpi",
-     {"-f", "zpl"},
-     {{"", "00:50:c2:a1:b2:c3", "Velmar-Setup", "factory-passphrase-2400", ""}},
-     "^XA\n"
-     "^CI28\n"
-     "^PW480\n"
-     "^LL320\n"
-     "^LH0,0\n"
-     "^FO24,24^BQN,2,3^FDMM,B0053WIFI:T:WPA;S:Velmar-Setup;P:factory-passphrase-2400;;^FS\n"
-     "^FO129,206^BY1^BCN,79,N,N,N,N^FD>:00:50:c2:a1:b2:c3^FS\n"
-     "^FO143,51^A0N,18,18^FDNetwork: Velmar-Setup^FS\n"
-     "^FO143,74^A0N,18,18^FDKey: factory-passphrase-2400^FS\n"
-     "^FO12,285^FB456,1,0,C,0^A0N,18,18^FD00:50:c2:a1:b2:c3^FS\n"
-     "^XZ\n"},
+    {"default_203_dpi", {"-f", "zpl"}, {DEFAULT_UNIT}, DEFAULT_ZPL},
+    // The temporary file's name fits wherever OUTPUT's does.
+    {"output_name_of_250_characters", {"-f", "zpl"}, {DEFAULT_UNIT}, DEFAULT_ZPL, std::string(246, 'n') + ".zpl"},
     {"serial_300_dpi_escapes",
      {"-f", "zpl", "-d", "300"},
      {{"SN>1_^~", "00:50:c2:a1:b2:c4", "n_t", "p~ss^phrase", ""}},
@@ -356,11 +359,11 @@ TEST_P(ReclabelZpl, ExactCommands)
     std::string dir = Scratch_dir();
     Write_manifest(dir + "/m.csv", c.units);
     std::vector<std::string> args = c.args;
-    args.insert(args.end(), {dir + "/m.csv", dir + "/l.zpl"});
+    args.insert(args.end(), {dir + "/m.csv", dir + "/" + c.output});
     Program_result run = Run_program(RECLABEL, args, dir);
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(Read_file(dir + "/l.zpl"), c.zpl);
+    EXPECT_EQ(Read_file(dir + "/" + c.output), c.zpl);
 }
 
 INSTANTIATE_TEST_SUITE_P(Labels, ReclabelZpl, testing::ValuesIn(ZPL_CASES),
@@ -461,7 +464,7 @@ TEST_F(ReclabelBatch, StoppedRunLeavesNothing)
         bool started = false;
         for (int i = 0; i < 5000 && !started; ++i) {
             for (const auto &entry : std::filesystem::directory_iterator(work))
-                started = started || entry.path().filename().string().starts_with(".l.pdf.");
+                started = started || entry.path().filename().string().starts_with(".reclabel-");
             if (!started)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
