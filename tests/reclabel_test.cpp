@@ -565,6 +565,10 @@ const Refusal REFUSALS[] = {
     {"qr_too_large", HEAD + "1,SN-1,00:50:c2:00:00:01,net,p," + std::string(600, 'W') + "\n", {"M", "O"}, 1,
      "reclabel: M:2: wifi: a QR code of 85 modules needs 21.2 mm at 0.250 mm a module; the label has room for "
      "19.7 mm\n"},
+    {"qr_too_long",
+     HEAD + "1,SN-1,00:50:c2:00:00:01,net,p," + std::string(4000, 'W') + "\n2,SN-2,00:50:c2:00:00:02,net,p," +
+         std::string(20000, 'W') + "\n",
+     {"M", "O"}, 1, "reclabel: M:2: wifi: too long for a QR code\nreclabel: M:3: wifi: too long for a QR code\n"},
     {"serial_too_long", HEAD + "1," + std::string(40, 'S') + ",00:50:c2:00:00:01,net,pass,w\n", {"M", "O"}, 1,
      "reclabel: M:2: serial: a Code 128 of 495 modules needs 61.9 mm at 0.125 mm a module; the label has room for "
      "57.0 mm\n"},
