@@ -132,12 +132,18 @@ int Parse_options(int argc, char *argv[], Options &options, Manifest &manifest)
                 return Misuse("-d", "expected a whole number of dots per inch");
             break;
         case 'c':
+            if (arg.empty())
+                return Misuse("-c", "expected the name of a manifest column, not an empty one");
             for (const std::string &column : manifest.columns)
                 if (column == arg)
                     return Misuse("-c", "a column given twice");
             manifest.columns.push_back(arg);
             break;
-        case 'u': manifest.units.push_back(arg); break;
+        case 'u':
+            if (arg.empty())
+                return Misuse("-u", "expected a unit number, serial or MAC address, not an empty one");
+            manifest.units.push_back(arg);
+            break;
         default: return usage();
         }
     }
