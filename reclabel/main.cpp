@@ -63,6 +63,7 @@ int Refuse(const std::vector<std::string> &faults)
 int Version()
 {
     std::printf("reclabel %s\n", ZOL_VERSION);
+    errno = 0;
     if (std::fflush(stdout) != 0 || std::ferror(stdout) || std::fclose(stdout) != 0)
         return Fail("stdout", errno);
     return 0;
@@ -245,9 +246,9 @@ int Print(const Manifest &manifest, const Options &options, Font &font)
 
 int main(int argc, char *argv[])
 {
-    Streams_hold();
+    unsigned closed = Streams_hold();
     if (argc == 2 && std::strcmp(argv[1], "--version") == 0)
-        return Version();
+        return closed & STREAM_OUT_CLOSED ? Fail("stdout", EBADF) : Version();
     Options options{};
     Manifest manifest{};
     if (int status = Parse_options(argc, argv, options, manifest); status >= 0)

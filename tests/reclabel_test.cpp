@@ -635,12 +635,16 @@ TEST_P(ReclabelRefusal, OutputUntouched)
 INSTANTIATE_TEST_SUITE_P(Inputs, ReclabelRefusal, testing::ValuesIn(REFUSALS),
                          [](const testing::TestParamInfo<Refusal> &info) { return info.param.name; });
 
+// --version, and with its standard output closed.
 TEST(Reclabel, Version)
 {
     std::string dir = Scratch_dir();
     Program_result run = Run_program(RECLABEL, {"--version"}, dir);
     EXPECT_EQ(run.out, "reclabel 2.8\n");
     EXPECT_EQ(run.status, 0);
+    run = Run_program_to(RECLABEL, {"--version"}, dir, "");
+    EXPECT_EQ(run.err, "reclabel: stdout: Bad file descriptor\n");
+    EXPECT_EQ(run.status, 2);
 }
 
 } // namespace
