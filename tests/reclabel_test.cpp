@@ -332,22 +332,14 @@ const Zpl_case ZPL_CASES[] = {
      "^XZ\n"},
     {"backslash_in_field_block", // in ^FB text, \& breaks the line and \\ prints one backslash
      {"-f", "zpl", "-c", "serial"},
-     {{"SN\\&X", "00:50:c2:a1:b2:c6", "n", "p", ""}, {"A>B\\\\C", "00:50:c2:a1:b2:c7", "n", "p", ""}},
+     {{"A>B\\\\C\\&X", "00:50:c2:a1:b2:c6", "n", "p", ""}},
      "^XA\n^CI28\n^PW480\n^LL320\n^LH0,0\n"
      "^FO28,28^BQN,2,4^FDMM,B0020WIFI:T:WPA;S:n;P:p;;^FS\n"
      "^FO129,153^BY1^BCN,45,N,N,N,N^FD>:00:50:c2:a1:b2:c6^FS\n"
-     "^FO150,235^BY2^BCN,45,N,N,N,N^FD>:SN\\&X^FS\n"
-     "^FO152,64^A0N,23,23^FDSerial: SN\\&X^FS\n"
+     "^FO106,235^BY2^BCN,45,N,N,N,N^FD>:A>0B\\\\C\\&X^FS\n"
+     "^FO152,64^A0N,23,23^FDSerial: A>B\\\\C\\&X^FS\n"
      "^FO12,198^FB456,1,0,C,0^A0N,23,23^FD00:50:c2:a1:b2:c6^FS\n"
-     "^FO12,280^FB456,1,0,C,0^A0N,23,23^FDSN\\\\&X^FS\n"
-     "^XZ\n"
-     "^XA\n^CI28\n^PW480\n^LL320\n^LH0,0\n"
-     "^FO28,28^BQN,2,4^FDMM,B0020WIFI:T:WPA;S:n;P:p;;^FS\n"
-     "^FO129,153^BY1^BCN,45,N,N,N,N^FD>:00:50:c2:a1:b2:c7^FS\n"
-     "^FO139,235^BY2^BCN,45,N,N,N,N^FD>:A>0B\\\\C^FS\n"
-     "^FO152,64^A0N,23,23^FDSerial: A>B\\\\C^FS\n"
-     "^FO12,198^FB456,1,0,C,0^A0N,23,23^FD00:50:c2:a1:b2:c7^FS\n"
-     "^FO12,280^FB456,1,0,C,0^A0N,23,23^FDA>B\\\\\\\\C^FS\n"
+     "^FO12,280^FB456,1,0,C,0^A0N,23,23^FDA>B\\\\\\\\C\\\\&X^FS\n"
      "^XZ\n"},
 };
 
