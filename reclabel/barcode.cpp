@@ -75,7 +75,9 @@ const char *Encode(zint_symbol *symbol, std::string_view text, Barcode &code)
     if (status >= ZINT_ERROR || symbol->bitmap == nullptr || symbol->bitmap_width != symbol->width ||
         symbol->bitmap_height != (linear ? 1 : symbol->rows)) {
         static std::string why;
-        why = status >= ZINT_ERROR ? symbol->errtxt : "unexpected bitmap size";
+        why = status == ZINT_ERROR_TOO_LONG ? (linear ? "too long for a Code 128" : "too long for a QR code")
+              : status >= ZINT_ERROR        ? symbol->errtxt
+                                            : "unexpected bitmap size";
         ZBarcode_Delete(symbol);
         return why.c_str();
     }

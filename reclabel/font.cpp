@@ -31,6 +31,16 @@ long Next_char(std::string_view text, std::size_t &at)
     return c;
 }
 
+// nullptr, or why c (from Next_char) cannot be on a label.
+const char *Char_fault(long c)
+{
+    if (c < 0)
+        return "not UTF-8 text";
+    if (c < 0x20 || (c >= 0x7f && c < 0xa0))
+        return "holds a control character";
+    return nullptr;
+}
+
 cairo_font_options_t *Unhinted()
 {
     // Unhinted metrics scale with the size, so one measure serves them all.
@@ -118,12 +128,8 @@ template <typename Run> bool Runs(Font &font, std::string_view text, std::string
     for (std::size_t at = 0; at < text.size();) {
         std::size_t here = at;
         long c = Next_char(text, at);
-        if (c < 0) {
-            why = "not UTF-8 text";
-            return false;
-        }
-        if (c < 0x20 || (c >= 0x7f && c < 0xa0)) {
-            why = "holds a control character";
+        if (const char *fault = Char_fault(c)) {
+            why = fault;
             return false;
         }
         int face = Face_of(font, static_cast<char32_t>(c));
@@ -145,6 +151,14 @@ template <typename Run> bool Runs(Font &font, std::string_view text, std::string
 }
 
 } // namespace
+
+const char *Font_check(std::string_view text)
+{
+    for (std::size_t at = 0; at < text.size();)
+        if (const char *fault = Char_fault(Next_char(text, at)))
+            return fault;
+    return nullptr;
+}
 
 const char *Font_open(Font &font)
 {

@@ -23,6 +23,10 @@ struct Font {
     std::unordered_map<char32_t, int> fallback;   // a character's face, -1 for none
 };
 
+// nullptr, or why text cannot be on a label whatever the font: it is not
+// UTF-8, or it holds a control character (C0, DEL or C1).
+const char *Font_check(std::string_view text);
+
 // nullptr, or why the label face cannot be had.
 const char *Font_open(Font &font);
 void Font_close(Font &font);

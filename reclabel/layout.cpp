@@ -17,7 +17,6 @@ constexpr int BAR_QUIET = 10;
 constexpr double QR_MODULE_GOOD = 0.375; // what a phone camera reads at a glance
 constexpr double QR_MODULE_LEAST = 0.25; // what it still reads
 constexpr double BAR_MODULE_LEAST = 0.125; // one dot of a 203 dpi printer
-constexpr double BAR_MODULE_MOST = 0.33;
 constexpr int ZPL_MODULE_MOST = 10;      // ^BY and ^BQ take at most 10 dots
 
 std::string Format(const char *format, auto... values)
@@ -41,6 +40,17 @@ double Snap_down(double v, double dot)
 double Least(double least, double dot)
 {
     return dot > 0 ? std::ceil(least / dot - 1e-9) * dot : least;
+}
+
+// A module of that width, and for PNG and ZPL, what it is in dots:
+// "0.330 mm a module (1 dot at 77 dpi)".
+std::string Module_text(const Layout_setup &setup, double module)
+{
+    if (setup.dot <= 0)
+        return Format("%.3f mm a module", module);
+    long dots = std::lround(module / setup.dot);
+    return Format("%.3f mm a module (%ld dot%s at %ld dpi)", module, dots, dots == 1 ? "" : "s",
+                  std::lround(25.4 / setup.dot));
 }
 
 double Module(const Layout_setup &setup, double room, int modules, double most)
@@ -82,11 +92,11 @@ bool Layout_label(const Layout_setup &setup, const Label &label, Label_layout &l
             return false;
         }
         int modules = bar.code.width + 2 * BAR_QUIET;
-        bar.module = Module(setup, avail, modules, BAR_MODULE_MOST);
+        bar.module = Module(setup, avail, modules, LAYOUT_BAR_MODULE_MOST);
         double least = Least(BAR_MODULE_LEAST, setup.dot);
         if (bar.module < least - 1e-9) {
-            why = Format("a Code 128 of %d modules needs %.1f mm at %.3f mm a module; the label has room for %.1f mm",
-                         modules, modules * least, least, avail);
+            why = Format("a Code 128 of %d modules needs %.1f mm at %s; the label has room for %.1f mm", modules,
+                         modules * least, Module_text(setup, least).c_str(), avail);
             return false;
         }
         bar.height = barHeight;
@@ -98,6 +108,10 @@ bool Layout_label(const Layout_setup &setup, const Label &label, Label_layout &l
 
     // The QR code: what it holds decides its modules.
     column = "wifi";
+    if (const char *fault = Font_check(label.wifi)) { // a reader shows it as text
+        why = fault;
+        return false;
+    }
     layout.qr = {0, 0, 0, 0, {}, label.wifi};
     if (setup.zpl || setup.bound) {
         // No shorter than in byte mode, with room for the UTF-8 marker.
@@ -167,8 +181,9 @@ bool Layout_label(const Layout_setup &setup, const Label &label, Label_layout &l
                          widestText * fit.size, TEXT_SMALLEST, avail - GAP - qrModules * qrLeast);
         } else {
             column = "wifi";
-            why = Format("a QR code of %d modules needs %.1f mm at %.3f mm a module; the label has room for %.1f mm",
-                         qrModules, qrModules * qrLeast, qrLeast, std::max(std::min(fit.beside, fit.room), 0.0));
+            why = Format("a QR code of %d modules needs %.1f mm at %s; the label has room for %.1f mm", qrModules,
+                         qrModules * qrLeast, Module_text(setup, qrLeast).c_str(),
+                         std::max(std::min(fit.beside, fit.room), 0.0));
         }
         return false;
     }

@@ -42,6 +42,13 @@ struct Label_layout {
     std::vector<Placed_text> texts;
 };
 
+// The widest Code 128 module, in millimetres, and the fewest dots per inch
+// whose dot is no wider: below that, not one module can be drawn.
+inline constexpr double LAYOUT_BAR_MODULE_MOST = 0.33;
+inline constexpr long LAYOUT_LEAST_DPI = 77;
+static_assert(25.4 / LAYOUT_LEAST_DPI <= LAYOUT_BAR_MODULE_MOST &&
+              25.4 / (LAYOUT_LEAST_DPI - 1) > LAYOUT_BAR_MODULE_MOST);
+
 // The text's baseline below the top of its line, in em.
 inline constexpr double LAYOUT_BASELINE = 0.95;
 

@@ -22,7 +22,7 @@ struct Options {
     Output_format format;
     double width, height; // the label, millimetres
     Sheet sheet;
-    long dpi;             // 0 when not given
+    long dpi;             // -1 when not given
     const char *output;
 };
 
@@ -41,6 +41,13 @@ int Misuse(const char *option, const char *why)
     return 2;
 }
 
+std::string Format(const char *format, auto... values)
+{
+    char text[160];
+    std::snprintf(text, sizeof text, format, values...);
+    return text;
+}
+
 int Fail(const char *path, int error)
 {
     return Misuse(path, std::strerror(error != 0 ? error : EIO));
@@ -56,6 +63,7 @@ int Refuse(const std::vector<std::string> &faults)
 int Version()
 {
     std::printf("reclabel %s\n", ZOL_VERSION);
+    errno = 0;
     if (std::fflush(stdout) != 0 || std::ferror(stdout) || std::fclose(stdout) != 0)
         return Fail("stdout", errno);
     return 0;
@@ -101,7 +109,7 @@ bool Parse_dpi(const char *text, long &dpi)
 // The command line into options and manifest; a status to end with, or -1.
 int Parse_options(int argc, char *argv[], Options &options, Manifest &manifest)
 {
-    options = {FORMAT_PDF, 60, 40, SHEET_NONE, 0, nullptr};
+    options = {FORMAT_PDF, 60, 40, SHEET_NONE, -1, nullptr};
     opterr = 0; // usage() says what is wrong
     for (int opt = 0; (opt = getopt(argc, argv, "f:s:p:d:c:u:")) != -1;) {
         std::string arg = optarg != nullptr ? optarg : "";
@@ -125,12 +133,18 @@ int Parse_options(int argc, char *argv[], Options &options, Manifest &manifest)
                 return Misuse("-d", "expected a whole number of dots per inch");
             break;
         case 'c':
+            if (arg.empty())
+                return Misuse("-c", "expected the name of a manifest column, not an empty one");
             for (const std::string &column : manifest.columns)
                 if (column == arg)
                     return Misuse("-c", "a column given twice");
             manifest.columns.push_back(arg);
             break;
-        case 'u': manifest.units.push_back(arg); break;
+        case 'u':
+            if (arg.empty())
+                return Misuse("-u", "expected a unit number, serial or MAC address, not an empty one");
+            manifest.units.push_back(arg);
+            break;
         default: return usage();
         }
     }
@@ -138,13 +152,17 @@ int Parse_options(int argc, char *argv[], Options &options, Manifest &manifest)
         return usage();
     if (options.sheet != SHEET_NONE && options.format != FORMAT_PDF)
         return Misuse("-p", "sheets are for -f pdf only");
-    if (options.format == FORMAT_PDF && options.dpi != 0)
+    if (options.format == FORMAT_PDF && options.dpi >= 0)
         return Misuse("-d", "dots per inch are for -f png and zpl only");
-    if (options.format == FORMAT_PNG && options.dpi == 0)
+    if (options.format == FORMAT_PNG && options.dpi < 0)
         options.dpi = 300;
-    if (options.format == FORMAT_PNG && (options.dpi < 72 || options.dpi > 1200))
-        return Misuse("-d", "expected 72 to 1200 dots per inch for png");
-    if (options.format == FORMAT_ZPL && options.dpi == 0)
+    if (options.format == FORMAT_PNG && options.dpi < LAYOUT_LEAST_DPI)
+        return Misuse("-d", Format("at %ld dots per inch a dot is wider than the widest Code 128 module (%.2f mm); "
+                                   "expected %ld to 1200 for png",
+                                   options.dpi, LAYOUT_BAR_MODULE_MOST, LAYOUT_LEAST_DPI).c_str());
+    if (options.format == FORMAT_PNG && options.dpi > 1200)
+        return Misuse("-d", Format("expected %ld to 1200 dots per inch for png", LAYOUT_LEAST_DPI).c_str());
+    if (options.format == FORMAT_ZPL && options.dpi < 0)
         options.dpi = 203;
     if (options.format == FORMAT_ZPL && options.dpi != 203 && options.dpi != 300)
         return Misuse("-d", "expected 203 or 300 dots per inch for zpl");
@@ -158,14 +176,18 @@ int Parse_options(int argc, char *argv[], Options &options, Manifest &manifest)
     return -1;
 }
 
-// OUTPUT must not be a folder, nor the manifest itself.
+// OUTPUT, when it is there, must be a regular file (not a folder, a device,
+// a FIFO or a symbolic link, which the rename would replace), and not the
+// manifest itself.
 int Check_output(const Manifest &manifest, const Options &options)
 {
     struct stat out {}, in {};
-    if (stat(options.output, &out) != 0)
+    if (lstat(options.output, &out) != 0)
         return -1;
     if (S_ISDIR(out.st_mode))
         return Fail(options.output, EISDIR);
+    if (!S_ISREG(out.st_mode))
+        return Misuse(options.output, "not a regular file");
     if (stat(manifest.path, &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino)
         return Misuse(options.output, "is the manifest");
     return -1;
@@ -224,9 +246,9 @@ int Print(const Manifest &manifest, const Options &options, Font &font)
 
 int main(int argc, char *argv[])
 {
-    Streams_hold();
+    unsigned closed = Streams_hold();
     if (argc == 2 && std::strcmp(argv[1], "--version") == 0)
-        return Version();
+        return closed & STREAM_OUT_CLOSED ? Fail("stdout", EBADF) : Version();
     Options options{};
     Manifest manifest{};
     if (int status = Parse_options(argc, argv, options, manifest); status >= 0)

@@ -30,10 +30,10 @@ std::string Folder_of(const std::string &path)
 bool Output_open(Output &output, const char *path)
 {
     output.path = path;
+    // A short name of its own, so that it fits wherever OUTPUT's name does.
     std::string full(path);
     std::size_t slash = full.rfind('/');
-    output.temp = (slash == std::string::npos ? std::string() : full.substr(0, slash + 1)) + "." +
-                  full.substr(slash == std::string::npos ? 0 : slash + 1) + ".XXXXXX";
+    output.temp = (slash == std::string::npos ? std::string() : full.substr(0, slash + 1)) + ".reclabel-XXXXXX";
     if (output.temp.size() >= sizeof tempPath) {
         errno = ENAMETOOLONG;
         return false;
@@ -47,8 +47,14 @@ bool Output_open(Output &output, const char *path)
     int error = errno;
     if (fd >= 0) {
         std::memcpy(tempPath, output.temp.c_str(), output.temp.size() + 1);
+        // A signal ignored when the run started (nohup, a background job)
+        // stays ignored.
+        struct sigaction handler {}, was {};
+        handler.sa_handler = Remove_and_end;
+        handler.sa_mask = signals;
         for (int s : {SIGINT, SIGTERM, SIGHUP})
-            std::signal(s, Remove_and_end);
+            if (sigaction(s, nullptr, &was) == 0 && was.sa_handler != SIG_IGN)
+                sigaction(s, &handler, nullptr);
     }
     sigprocmask(SIG_SETMASK, &old, nullptr);
     if (fd < 0) {

@@ -1,7 +1,8 @@
 // OUTPUT appears whole or not at all: it is written as a hidden temporary
-// file beside it (mode 0600, as the labels hold every unit's secrets),
-// synced, and renamed over OUTPUT only when complete. SIGINT, SIGTERM and
-// SIGHUP remove the temporary file before they end the run.
+// file beside it (.reclabel-XXXXXX, mode 0600, as the labels hold every
+// unit's secrets), synced, and renamed over OUTPUT only when complete.
+// SIGINT, SIGTERM and SIGHUP remove the temporary file before they end the
+// run; one that was ignored when the run started stays ignored.
 #pragma once
 
 #include <cstdio>

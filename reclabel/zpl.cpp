@@ -15,9 +15,15 @@ void Number(Format &format, double mm)
     format.text += std::to_string(std::lround(mm / format.dot));
 }
 
+enum Field_kind {
+    FIELD_TEXT,
+    FIELD_CODE128, // '>' starts an invocation code in Code 128 data
+    FIELD_BLOCK,   // text in a ^FB field block, where '\' starts a line break or hyphen
+};
+
 // ^FD and the data, with ^FH before it when the data holds a character that
 // ZPL reads as a command (^, ~) or as ^FH's own escape (_); then ^FS.
-void Field(Format &format, std::string_view prefix, std::string_view data, bool code128 = false)
+void Field(Format &format, std::string_view prefix, std::string_view data, Field_kind kind = FIELD_TEXT)
 {
     static constexpr char HEX[] = "0123456789ABCDEF";
     bool escaped = data.find_first_of("^~_") != std::string_view::npos;
@@ -27,8 +33,10 @@ void Field(Format &format, std::string_view prefix, std::string_view data, bool 
             format.text += '_';
             format.text += HEX[static_cast<unsigned char>(c) >> 4];
             format.text += HEX[static_cast<unsigned char>(c) & 0x0f];
-        } else if (code128 && c == '>') {
-            format.text += ">0"; // '>' starts an invocation code in Code 128 data
+        } else if (kind == FIELD_CODE128 && c == '>') {
+            format.text += ">0";
+        } else if (kind == FIELD_BLOCK && c == '\\') {
+            format.text += "\\\\";
         } else {
             format.text += c;
         }
@@ -68,7 +76,7 @@ void Label_format(Format &format, const Layout_setup &setup, const Label_layout 
         format.text += "^BCN,";
         Number(format, bar.height);
         format.text += ",N,N,N,N";
-        Field(format, ">:", bar.data, true); // subset B from the start
+        Field(format, ">:", bar.data, FIELD_CODE128); // subset B from the start
     }
     for (const Placed_text &text : layout.texts) {
         Origin(format, text.x, text.top);
@@ -81,7 +89,7 @@ void Label_format(Format &format, const Layout_setup &setup, const Label_layout 
         Number(format, text.size);
         format.text += ',';
         Number(format, text.size);
-        Field(format, "", text.text);
+        Field(format, "", text.text, text.box > 0 ? FIELD_BLOCK : FIELD_TEXT);
     }
     format.text += "^XZ\n";
 }

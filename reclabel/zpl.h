@@ -1,7 +1,8 @@
 // Labels in ZPL II for thermal label printers: one ^XA ... ^XZ format per
 // label, UTF-8 field data (^CI28), the printer encoding the QR code (^BQ)
 // and Code 128 (^BC) itself. Field data holding ^, ~ or _ is written with
-// ^FH hex escapes.
+// ^FH hex escapes; a '\' in the text under a bar code, set in a ^FB field
+// block, as "\\".
 #pragma once
 
 #include "layout.h"

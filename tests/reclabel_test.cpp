@@ -13,6 +13,7 @@
 #include <map>
 #include <spawn.h>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <vector>
@@ -272,6 +273,7 @@ struct Zpl_case {
     std::vector<std::string> args; // before the manifest and output
     std::vector<Unit> units;
     std::string zpl;
+    std::string output = "l.zpl";
 };
 
 void PrintTo(const Zpl_case &c, std::ostream *os)
@@ -279,21 +281,23 @@ void PrintTo(const Zpl_case &c, std::ostream *os)
     *os << c.name;
 }
 
+const Unit DEFAULT_UNIT = {"", "00:50:c2:a1:b2:c3", "Velmar-Setup", "factory-passphrase-2400", ""};
+const std::string DEFAULT_ZPL = "^XA\n"
+                                "^CI28\n"
+                                "^PW480\n"
+                                "^LL320\n"
+                                "^LH0,0\n"
+                                "^FO24,24^BQN,2,3^FDMM,B0053WIFI:T:WPA;S:Velmar-Setup;P:factory-passphrase-2400;;^FS\n"
+                                "^FO129,206^BY1^BCN,79,N,N,N,N^FD>:00:50:c2:a1:b2:c3^FS\n"
+                                "^FO143,51^A0N,18,18^FDNetwork: Velmar-Setup^FS\n"
+                                "^FO143,74^A0N,18,18^FDKey: factory-passphrase-2400^FS\n"
+                                "^FO12,285^FB456,1,0,C,0^A0N,18,18^FD00:50:c2:a1:b2:c3^FS\n"
+                                "^XZ\n";
+
 const Zpl_case ZPL_CASES[] = {
-    {"default_203_dpi",
-     {"-f", "zpl"},
-     {{"", "00:50:c2:a1:b2:c3", "Velmar-Setup", "factory-passphrase-2400", ""}},
-     "^XA\n"
-     "^CI28\n"
-     "^PW480\n"
-     "^LL320\n"
-     "^LH0,0\n"
-     "^FO24,24^BQN,2,3^FDMM,B0053WIFI:T:WPA;S:Velmar-Setup;P:factory-passphrase-2400;;^FS\n"
-     "^FO129,206^BY1^BCN,79,N,N,N,N^FD>:00:50:c2:a1:b2:c3^FS\n"
-     "^FO143,51^A0N,18,18^FDNetwork: Velmar-Setup^FS\n"
-     "^FO143,74^A0N,18,18^FDKey: factory-passphrase-2400^FS\n"
-     "^FO12,285^FB456,1,0,C,0^A0N,18,18^FD00:50:c2:a1:b2:c3^FS\n"
-     "^XZ\n"},
+    {"default_203_dpi", {"-f", "zpl"}, {DEFAULT_UNIT}, DEFAULT_ZPL},
+    // The temporary file's name fits wherever OUTPUT's does.
+    {"output_name_of_250_characters", {"-f", "zpl"}, {DEFAULT_UNIT}, DEFAULT_ZPL, std::string(246, 'n') + ".zpl"},
     {"serial_300_dpi_escapes",
      {"-f", "zpl", "-d", "300"},
      {{"SN>1_^~", "00:50:c2:a1:b2:c4", "n_t", "p~ss^phrase", ""}},
@@ -326,6 +330,17 @@ const Zpl_case ZPL_CASES[] = {
      "^FO12,268^FB788,1,0,C,0^A0N,23,23^FD00:50:c2:a1:b2:c5^FS\n"
      "^FO12,366^FB788,1,0,C,0^A0N,23,23^FDSN-3^FS\n"
      "^XZ\n"},
+    {"backslash_in_field_block", // in ^FB text, \& breaks the line and \\ prints one backslash
+     {"-f", "zpl", "-c", "serial"},
+     {{"A>B\\\\C\\&X", "00:50:c2:a1:b2:c6", "n", "p", ""}},
+     "^XA\n^CI28\n^PW480\n^LL320\n^LH0,0\n"
+     "^FO28,28^BQN,2,4^FDMM,B0020WIFI:T:WPA;S:n;P:p;;^FS\n"
+     "^FO129,153^BY1^BCN,45,N,N,N,N^FD>:00:50:c2:a1:b2:c6^FS\n"
+     "^FO106,235^BY2^BCN,45,N,N,N,N^FD>:A>0B\\\\C\\&X^FS\n"
+     "^FO152,64^A0N,23,23^FDSerial: A>B\\\\C\\&X^FS\n"
+     "^FO12,198^FB456,1,0,C,0^A0N,23,23^FD00:50:c2:a1:b2:c6^FS\n"
+     "^FO12,280^FB456,1,0,C,0^A0N,23,23^FDA>B\\\\\\\\C\\\\&X^FS\n"
+     "^XZ\n"},
 };
 
 class ReclabelZpl : public testing::TestWithParam<Zpl_case> {};
@@ -336,11 +351,11 @@ TEST_P(ReclabelZpl, ExactCommands)
     std::string dir = Scratch_dir();
     Write_manifest(dir + "/m.csv", c.units);
     std::vector<std::string> args = c.args;
-    args.insert(args.end(), {dir + "/m.csv", dir + "/l.zpl"});
+    args.insert(args.end(), {dir + "/m.csv", dir + "/" + c.output});
     Program_result run = Run_program(RECLABEL, args, dir);
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(Read_file(dir + "/l.zpl"), c.zpl);
+    EXPECT_EQ(Read_file(dir + "/" + c.output), c.zpl);
 }
 
 INSTANTIATE_TEST_SUITE_P(Labels, ReclabelZpl, testing::ValuesIn(ZPL_CASES),
@@ -418,36 +433,54 @@ TEST_F(ReclabelBatch, SheetsAndReprints)
     Expect_decoded(chosen, {Decode(pages[0], work)}, true);
 }
 
-// A run stopped by SIGTERM while it writes leaves neither OUTPUT nor its
-// temporary file.
+// A run stopped by a signal while it writes leaves neither OUTPUT nor its
+// temporary file; a signal ignored when the run started (nohup, a
+// background job) stays ignored, and the run completes.
 TEST_F(ReclabelBatch, StoppedRunLeavesNothing)
 {
-    std::string work = Scratch_dir();
-    std::string out = work + "/l.pdf";
-    std::vector<char *> argv{const_cast<char *>(RECLABEL), manifest->data(), out.data(), nullptr};
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, RECLABEL, nullptr, nullptr, argv.data(), environ), 0);
-    bool started = false;
-    for (int i = 0; i < 5000 && !started; ++i) {
-        for (const auto &entry : std::filesystem::directory_iterator(work))
-            started = started || entry.path().filename().string().starts_with(".l.pdf.");
-        if (!started)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    kill(pid, SIGTERM);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(started);
-    if (WIFSIGNALED(status)) { // else it finished first
-        EXPECT_EQ(WTERMSIG(status), SIGTERM);
-        EXPECT_TRUE(std::filesystem::is_empty(work));
+    struct Stop {
+        int signal;
+        bool ignored;
+    };
+    for (Stop stop : {Stop{SIGTERM, false}, Stop{SIGHUP, true}, Stop{SIGINT, true}}) {
+        std::string work = Scratch_dir();
+        std::string out = work + "/l.pdf";
+        std::vector<char *> argv{const_cast<char *>(RECLABEL), manifest->data(), out.data(), nullptr};
+        struct sigaction given {}, was {};
+        given.sa_handler = stop.ignored ? SIG_IGN : SIG_DFL; // inherited by the program
+        sigaction(stop.signal, &given, &was);
+        pid_t pid = 0;
+        int spawned = posix_spawn(&pid, RECLABEL, nullptr, nullptr, argv.data(), environ);
+        sigaction(stop.signal, &was, nullptr);
+        ASSERT_EQ(spawned, 0);
+        bool started = false;
+        for (int i = 0; i < 5000 && !started; ++i) {
+            for (const auto &entry : std::filesystem::directory_iterator(work))
+                started = started || entry.path().filename().string().starts_with(".reclabel-");
+            if (!started)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        kill(pid, stop.signal);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(started) << stop.signal;
+        if (stop.ignored) {
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << stop.signal;
+            EXPECT_EQ(std::distance(std::filesystem::directory_iterator(work), {}), 1) << stop.signal;
+            EXPECT_TRUE(Read_file(out).starts_with("%PDF-")) << stop.signal;
+        } else if (WIFSIGNALED(status)) { // else it finished first
+            EXPECT_EQ(WTERMSIG(status), stop.signal);
+            EXPECT_TRUE(std::filesystem::is_empty(work));
+        }
     }
 }
 
 struct Refusal {
     const char *name;
-    std::string manifest;          // m.csv
-    std::vector<std::string> args; // M, O and D stand for the manifest, OUTPUT and the scratch folder
+    std::string manifest; // m.csv
+    // M, O and D stand for the manifest, OUTPUT and the scratch folder; D/fifo
+    // and D/link are made as a FIFO and a symbolic link to OUTPUT.
+    std::vector<std::string> args;
     int status;
     std::string err; // with M and D as in args
 };
@@ -480,15 +513,25 @@ const Refusal REFUSALS[] = {
     {"dpi_for_pdf", HEAD + ROW, {"-d", "300", "M", "O"}, 2, "reclabel: -d: dots per inch are for -f png and zpl only\n"},
     {"dpi_not_a_number", HEAD + ROW, {"-f", "png", "-d", "3OO", "M", "O"}, 2,
      "reclabel: -d: expected a whole number of dots per inch\n"},
+    {"dpi_zero_for_pdf", HEAD + ROW, {"-d", "0", "M", "O"}, 2, "reclabel: -d: dots per inch are for -f png and zpl only\n"},
     {"dpi_png_range", HEAD + ROW, {"-f", "png", "-d", "1201", "M", "O"}, 2,
-     "reclabel: -d: expected 72 to 1200 dots per inch for png\n"},
+     "reclabel: -d: expected 77 to 1200 dots per inch for png\n"},
+    {"dpi_png_dot_wider_than_a_module", HEAD + ROW, {"-f", "png", "-d", "76", "-s", "500x500", "M", "O"}, 2,
+     "reclabel: -d: at 76 dots per inch a dot is wider than the widest Code 128 module (0.33 mm); expected 77 to "
+     "1200 for png\n"},
     {"dpi_zpl", HEAD + ROW, {"-f", "zpl", "-d", "600", "M", "O"}, 2,
      "reclabel: -d: expected 203 or 300 dots per inch for zpl\n"},
     {"column_twice", HEAD + ROW, {"-c", "ssid", "-c", "ssid", "M", "O"}, 2, "reclabel: -c: a column given twice\n"},
+    {"column_empty", HEAD + ROW, {"-c", "", "M", "O"}, 2,
+     "reclabel: -c: expected the name of a manifest column, not an empty one\n"},
+    {"unit_empty", "unit,serial,mac,wifi\n1,,00:50:c2:00:00:01,w\n", {"-u", "", "M", "O"}, 2,
+     "reclabel: -u: expected a unit number, serial or MAC address, not an empty one\n"},
     {"manifest_missing", "", {"D/none.csv", "O"}, 2, "reclabel: D/none.csv: No such file or directory\n"},
     {"output_folder_missing", HEAD + ROW, {"M", "D/no/l.pdf"}, 2, "reclabel: D/no/l.pdf: No such file or directory\n"},
     {"output_is_a_folder", HEAD + ROW, {"M", "D"}, 2, "reclabel: D: Is a directory\n"},
     {"output_is_the_manifest", HEAD + ROW, {"M", "M"}, 2, "reclabel: M: is the manifest\n"},
+    {"output_is_a_fifo", HEAD + ROW, {"M", "D/fifo"}, 2, "reclabel: D/fifo: not a regular file\n"},
+    {"output_is_a_symbolic_link", HEAD + ROW, {"M", "D/link"}, 2, "reclabel: D/link: not a regular file\n"},
 
     // The manifest: status 1, naming its line.
     {"empty", "", {"M", "O"}, 1, "reclabel: M:1: csv: no header row\n"},
@@ -518,15 +561,26 @@ const Refusal REFUSALS[] = {
     {"qr_too_large", HEAD + "1,SN-1,00:50:c2:00:00:01,net,p," + std::string(600, 'W') + "\n", {"M", "O"}, 1,
      "reclabel: M:2: wifi: a QR code of 85 modules needs 21.2 mm at 0.250 mm a module; the label has room for "
      "19.7 mm\n"},
+    {"qr_too_long",
+     HEAD + "1,SN-1,00:50:c2:00:00:01,net,p," + std::string(4000, 'W') + "\n2,SN-2,00:50:c2:00:00:02,net,p," +
+         std::string(20000, 'W') + "\n",
+     {"M", "O"}, 1, "reclabel: M:2: wifi: too long for a QR code\nreclabel: M:3: wifi: too long for a QR code\n"},
     {"serial_too_long", HEAD + "1," + std::string(40, 'S') + ",00:50:c2:00:00:01,net,pass,w\n", {"M", "O"}, 1,
      "reclabel: M:2: serial: a Code 128 of 495 modules needs 61.9 mm at 0.125 mm a module; the label has room for "
      "57.0 mm\n"},
+    {"mac_too_long_at_the_dpi", HEAD + ROW, {"-f", "png", "-d", "77", "M", "O"}, 1,
+     "reclabel: M:2: mac: a Code 128 of 242 modules needs 79.8 mm at 0.330 mm a module (1 dot at 77 dpi); the label "
+     "has room for 57.0 mm\n"},
     {"serial_not_ascii", HEAD + "1,Café-1,00:50:c2:00:00:01,net,pass,w\n", {"M", "O"}, 1,
      "reclabel: M:2: serial: holds a character that Code 128 cannot carry here (printable ASCII only)\n"},
     {"not_utf8", HEAD + "1,SN-1,00:50:c2:00:00:01,n\xff,pass,w\n", {"M", "O"}, 1,
      "reclabel: M:2: ssid: not UTF-8 text\n"},
     {"control_character", HEAD + "1,SN-1,00:50:c2:00:00:01,n\tt,pass,w\n", {"M", "O"}, 1,
      "reclabel: M:2: ssid: holds a control character\n"},
+    {"wifi_not_utf8", HEAD + "1,SN-1,00:50:c2:00:00:01,n,p,WIFI:T:WPA;S:n\xe9;P:p;;\n", {"-f", "zpl", "M", "O"}, 1,
+     "reclabel: M:2: wifi: not UTF-8 text\n"},
+    {"wifi_control_character", HEAD + "1,SN-1,00:50:c2:00:00:01,n,p,WIFI:T:WPA;S:n\x01;P:p\x7f;;\n", {"M", "O"}, 1,
+     "reclabel: M:2: wifi: holds a control character\n"},
     {"no_font_has_it", HEAD + "1,SN-1,00:50:c2:00:00:01,n\U0010FFFD,pass,w\n", {"M", "O"}, 1,
      "reclabel: M:2: ssid: no installed font has the character U+10FFFD\n"},
 };
@@ -544,9 +598,14 @@ TEST_P(ReclabelRefusal, OutputUntouched)
         arg = arg == "M" ? dir + "/m.csv" : arg == "O" ? dir + "/l.pdf" : arg;
         return arg == "D" || arg.starts_with("D/") ? dir + arg.substr(1) : arg;
     };
-    std::vector<std::string> args;
-    for (const std::string &arg : r.args)
+    std::vector<std::string> args, made{"l.pdf", "m.csv"};
+    for (const std::string &arg : r.args) {
         args.push_back(path(arg));
+        if (arg == "D/fifo" || arg == "D/link") {
+            ASSERT_EQ(arg == "D/fifo" ? mkfifo(args.back().c_str(), 0600) : symlink("l.pdf", args.back().c_str()), 0);
+            made.push_back(arg.substr(2));
+        }
+    }
     std::string err = r.err;
     for (std::string from : {"M", "D"})
         for (std::size_t at = 0; (at = err.find("reclabel: " + from, at)) != std::string::npos; at += 10)
@@ -559,18 +618,25 @@ TEST_P(ReclabelRefusal, OutputUntouched)
     std::vector<std::string> left;
     for (const auto &entry : std::filesystem::directory_iterator(dir))
         left.push_back(entry.path().filename().string());
-    EXPECT_EQ(Sorted(left), (std::vector<std::string>{"l.pdf", "m.csv"}));
+    EXPECT_EQ(Sorted(left), Sorted(made));
+    for (const std::string &name : made) // the FIFO and the link as they were
+        EXPECT_TRUE(name != "fifo" ? name != "link" || std::filesystem::is_symlink(dir + "/link")
+                                   : std::filesystem::is_fifo(dir + "/fifo")) << name;
 }
 
 INSTANTIATE_TEST_SUITE_P(Inputs, ReclabelRefusal, testing::ValuesIn(REFUSALS),
                          [](const testing::TestParamInfo<Refusal> &info) { return info.param.name; });
 
+// --version, and with its standard output closed.
 TEST(Reclabel, Version)
 {
     std::string dir = Scratch_dir();
     Program_result run = Run_program(RECLABEL, {"--version"}, dir);
     EXPECT_EQ(run.out, "reclabel 2.8\n");
     EXPECT_EQ(run.status, 0);
+    run = Run_program_to(RECLABEL, {"--version"}, dir, "");
+    EXPECT_EQ(run.err, "reclabel: stdout: Bad file descriptor\n");
+    EXPECT_EQ(run.status, 2);
 }
 
 } // namespace
