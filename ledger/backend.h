@@ -6,8 +6,9 @@
 #include "ledger.h"
 
 struct Ledger_ops {
-    // Takes where and sets up the backend's state; false with the error set.
-    bool (*open)(Ledger &ledger, const char *where);
+    // Takes where and sets up the backend's state, making the tables when
+    // create allows; false with the error set.
+    bool (*open)(Ledger &ledger, const char *where, bool create);
     // Frees the state; an open transaction is rolled back.
     void (*close)(Ledger &ledger);
     bool (*begin)(Ledger &ledger);
@@ -21,6 +22,10 @@ struct Ledger_ops {
                   long long *id);
     bool (*finish)(Ledger &ledger, long long id, const std::string &finished);
     bool (*read)(Ledger &ledger, long long id, Ledger_batch &batch, std::vector<Ledger_issued> &addresses);
+    bool (*beginClaim)(Ledger &ledger, Mac_address mac);
+    bool (*lookup)(Ledger &ledger, Mac_address mac, Ledger_record &record);
+    bool (*addClaim)(Ledger &ledger, Mac_address mac, const Ledger_claim &claim, long long *id);
+    bool (*checkClaim)(Ledger &ledger, long long id, const Ledger_claim &result);
 };
 
 struct Ledger {
@@ -32,3 +37,6 @@ struct Ledger {
 
 // The SQLite backend: a file path.
 extern const Ledger_ops LEDGER_SQLITE;
+
+// The PostgreSQL backend: a connection URI.
+extern const Ledger_ops LEDGER_POSTGRES;

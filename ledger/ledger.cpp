@@ -1,11 +1,12 @@
 #include "backend.h"
 
+#include <cstring>
 #include <new>
 
 namespace {
 
 // The null ledger: no address was ever issued, and nothing is recorded.
-bool Null_open(Ledger &, const char *)
+bool Null_open(Ledger &, const char *, bool)
 {
     return true;
 }
@@ -60,19 +61,49 @@ bool Null_read(Ledger &ledger, long long id, Ledger_batch &, std::vector<Ledger_
     return false;
 }
 
-constexpr Ledger_ops LEDGER_NULL{Null_open,    Null_close, Null_begin,  Null_end, Null_issuers,
-                                 Null_free,    Null_serials, Null_issue, Null_finish, Null_read};
+bool Null_beginClaim(Ledger &, Mac_address)
+{
+    return true;
+}
+
+bool Null_lookup(Ledger &, Mac_address, Ledger_record &record)
+{
+    record = Ledger_record{0, {}, {}, {}};
+    return true;
+}
+
+bool Null_addClaim(Ledger &ledger, Mac_address, const Ledger_claim &, long long *)
+{
+    ledger.error = "a claim needs a ledger";
+    return false;
+}
+
+bool Null_checkClaim(Ledger &ledger, long long, const Ledger_claim &)
+{
+    ledger.error = "a claim needs a ledger";
+    return false;
+}
+
+constexpr Ledger_ops LEDGER_NULL{Null_open,    Null_close,      Null_begin,  Null_end,      Null_issuers,
+                                 Null_free,    Null_serials,    Null_issue,  Null_finish,   Null_read,
+                                 Null_beginClaim, Null_lookup, Null_addClaim, Null_checkClaim};
+
+// A server's ledger is named by a connection URI; anything else is a file.
+bool Is_server(const char *where)
+{
+    return std::strncmp(where, "postgresql://", 13) == 0 || std::strncmp(where, "postgres://", 11) == 0;
+}
 
 } // namespace
 
-bool Ledger_open(const char *where, Ledger **ledger)
+bool Ledger_open(const char *where, Ledger **ledger, bool create)
 {
     *ledger = new (std::nothrow) Ledger{};
     if (*ledger == nullptr)
         return false;
-    (*ledger)->ops = where == nullptr ? &LEDGER_NULL : &LEDGER_SQLITE;
-    (*ledger)->name = where == nullptr ? "" : where;
-    return (*ledger)->ops->open(**ledger, where);
+    (*ledger)->ops = where == nullptr ? &LEDGER_NULL : Is_server(where) ? &LEDGER_POSTGRES : &LEDGER_SQLITE;
+    (*ledger)->name = where == nullptr ? "" : where; // a server's backend elides its password
+    return (*ledger)->ops->open(**ledger, where, create);
 }
 
 void Ledger_close(Ledger *ledger)
@@ -133,4 +164,24 @@ bool Ledger_finish(Ledger *ledger, long long id, const std::string &finished)
 bool Ledger_read(Ledger *ledger, long long id, Ledger_batch &batch, std::vector<Ledger_issued> &addresses)
 {
     return ledger->ops->read(*ledger, id, batch, addresses);
+}
+
+bool Ledger_beginClaim(Ledger *ledger, Mac_address mac)
+{
+    return ledger->ops->beginClaim(*ledger, mac);
+}
+
+bool Ledger_lookup(Ledger *ledger, Mac_address mac, Ledger_record &record)
+{
+    return ledger->ops->lookup(*ledger, mac, record);
+}
+
+bool Ledger_addClaim(Ledger *ledger, Mac_address mac, const Ledger_claim &claim, long long *id)
+{
+    return ledger->ops->addClaim(*ledger, mac, claim, id);
+}
+
+bool Ledger_checkClaim(Ledger *ledger, long long id, const Ledger_claim &result)
+{
+    return ledger->ops->checkClaim(*ledger, id, result);
 }

@@ -6,7 +6,7 @@
 //   ledger_schema(version)        one row: the layout of the tables, 2
 //   batch(id, started, template_sha256, outdir, units, finished, version, reissue)
 //   address(mac, batch, unit, serial, sha256)
-//   claim(id, mac, station, claimed, version, readback, checked, offset)
+//   claim(id, mac, station, claimed, version, readback, checked, differs_at)
 //
 // mac is the address as 12 lower-case hex digits and the primary key, so
 // that the database itself refuses an address issued twice; finished is
@@ -16,7 +16,10 @@
 // of the first layout (no ledger_schema) is brought to this one when it is
 // opened. A claim is a flashing station's: readback is NULL until the
 // station read the device back, then 'verified' or 'failed' (checked: when;
-// offset: the first byte that differed).
+// differs_at: the first byte that differed).
+//
+// The ledger is an SQLite file, or a database on a PostgreSQL server when
+// its name is a connection URI (postgresql:// or postgres://).
 #pragma once
 
 #include "digest.h"
@@ -68,11 +71,31 @@ struct Ledger_holder {
     Mac_address mac;
 };
 
-// Opens the ledger that where names, creating its tables on first use; with
-// where nullptr, the null ledger, which holds nothing and records nothing.
-// On failure *ledger may still hold a ledger whose error says why; it needs
+// A flashing station's claim of the image of an address.
+struct Ledger_claim {
+    long long id;         // as read back
+    std::string station;
+    std::string claimed;  // UTC, ISO 8601
+    std::string version;  // of the program that claimed it
+    std::string readback; // empty until read back, then "verified" or "failed"
+    std::string checked;  // when it was read back
+    long long differsAt;  // the first byte that differed; -1 when none did
+};
+
+// What the ledger holds of an address, for a station.
+struct Ledger_record {
+    long long batch;                  // 0 when the address was never issued
+    std::string sha256;               // of the image issued with it
+    std::string finished;             // empty while its batch is not
+    std::vector<Ledger_claim> claims; // oldest first
+};
+
+// Opens the ledger that where names, creating its tables on first use unless
+// create is false (then a ledger without them is refused); with where
+// nullptr, the null ledger, which holds nothing and records nothing. On
+// failure *ledger may still hold a ledger whose error says why; it needs
 // Ledger_close either way.
-bool Ledger_open(const char *where, Ledger **ledger);
+bool Ledger_open(const char *where, Ledger **ledger, bool create = true);
 
 // Ends the use of the ledger; an open transaction is rolled back.
 void Ledger_close(Ledger *ledger);
@@ -80,7 +103,7 @@ void Ledger_close(Ledger *ledger);
 // What the last failed operation said.
 const char *Ledger_error(const Ledger *ledger);
 
-// The ledger as messages name it.
+// The ledger as messages name it: a server's URI without its password.
 const char *Ledger_name(const Ledger *ledger);
 
 // Starts the transaction that checks and issues addresses; a second run
@@ -111,3 +134,17 @@ bool Ledger_finish(Ledger *ledger, long long id, const std::string &finished);
 // Reads batch id and every address it issued, in unit order; false with
 // the error "no batch N" when there is none.
 bool Ledger_read(Ledger *ledger, long long id, Ledger_batch &batch, std::vector<Ledger_issued> &addresses);
+
+// Starts the transaction of one claim or read-back of mac's image: stations
+// that take the same address at once wait here for each other (up to
+// LEDGER_WAIT_MS); Ledger_end ends it.
+bool Ledger_beginClaim(Ledger *ledger, Mac_address mac);
+
+// What the ledger holds of mac: its batch, image and claims.
+bool Ledger_lookup(Ledger *ledger, Mac_address mac, Ledger_record &record);
+
+// Records a claim of mac's image (station, claimed, version); *id is its number.
+bool Ledger_addClaim(Ledger *ledger, Mac_address mac, const Ledger_claim &claim, long long *id);
+
+// Records the read-back of claim id: readback, checked and differsAt of result.
+bool Ledger_checkClaim(Ledger *ledger, long long id, const Ledger_claim &result);

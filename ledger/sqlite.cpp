@@ -2,6 +2,7 @@
 // use. SQLite's file locking lets two runs on one file wait for each other.
 #include "backend.h"
 
+#include <cstring>
 #include <sqlite3.h>
 #include <string>
 
@@ -114,15 +115,20 @@ bool Read_layout(Ledger &ledger, int &layout)
     return ok || Fail(ledger);
 }
 
-// Makes the tables of a new ledger, or brings a ledger of the first layout
-// to this one, under the write lock so that two runs do it once.
-bool Layout(Ledger &ledger)
+// Makes the tables of a new ledger (when create allows), or brings a ledger
+// of the first layout to this one, under the write lock so that two runs do
+// it once.
+bool Layout(Ledger &ledger, bool create)
 {
     int layout = 0;
     if (!Read_layout(ledger, layout))
         return false;
     if (layout == LEDGER_SCHEMA_VERSION)
         return true;
+    if (layout == 0 && !create) {
+        ledger.error = "holds no ledger";
+        return false;
+    }
     if (!Exec(ledger, "BEGIN IMMEDIATE"))
         return false;
     bool ok = Read_layout(ledger, layout);
@@ -144,15 +150,19 @@ bool Layout(Ledger &ledger)
     return Exec(ledger, "COMMIT");
 }
 
-bool Open(Ledger &ledger, const char *where)
+bool Open(Ledger &ledger, const char *where, bool create)
 {
     sqlite3 *db = nullptr;
-    int rc = sqlite3_open_v2(where, &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    int rc = sqlite3_open_v2(where, &db, SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0), nullptr);
     ledger.state = db;
+    if (rc != SQLITE_OK && db != nullptr && sqlite3_system_errno(db) != 0) {
+        ledger.error = std::strerror(sqlite3_system_errno(db)); // as the other files' messages say it
+        return false;
+    }
     if (rc != SQLITE_OK)
         return Fail(ledger);
     sqlite3_busy_timeout(db, LEDGER_WAIT_MS);
-    return Layout(ledger);
+    return Layout(ledger, create);
 }
 
 void Close(Ledger &ledger)
@@ -319,6 +329,71 @@ bool Read(Ledger &ledger, long long id, Ledger_batch &batch, std::vector<Ledger_
     return ok;
 }
 
+// A claim takes the write lock at once too: of two stations that claim one
+// image, the second sees the first's claim.
+bool Begin_claim(Ledger &ledger, Mac_address)
+{
+    return Exec(ledger, "BEGIN IMMEDIATE");
+}
+
+bool Lookup(Ledger &ledger, Mac_address mac, Ledger_record &record)
+{
+    record = Ledger_record{0, {}, {}, {}};
+    sqlite3_stmt *query = nullptr;
+    bool ok = Prepare(ledger,
+                      "SELECT address.batch, address.sha256, batch.finished FROM address"
+                      " JOIN batch ON batch.id = address.batch WHERE mac = ?",
+                      &query) &&
+              Bind_mac(query, 1, mac);
+    int rc = ok ? sqlite3_step(query) : SQLITE_ERROR;
+    if (rc == SQLITE_ROW) {
+        record.batch = sqlite3_column_int64(query, 0);
+        record.sha256 = Column_text(query, 1);
+        record.finished = Column_text(query, 2);
+    }
+    sqlite3_finalize(query);
+    ok = (rc == SQLITE_ROW || rc == SQLITE_DONE) &&
+         Prepare(ledger,
+                 "SELECT id, station, claimed, version, readback, checked, differs_at FROM claim"
+                 " WHERE mac = ? ORDER BY id",
+                 &query) &&
+         Bind_mac(query, 1, mac);
+    while (ok && (rc = sqlite3_step(query)) == SQLITE_ROW)
+        record.claims.push_back({sqlite3_column_int64(query, 0), std::string(Column_text(query, 1)),
+                                 std::string(Column_text(query, 2)), std::string(Column_text(query, 3)),
+                                 std::string(Column_text(query, 4)), std::string(Column_text(query, 5)),
+                                 sqlite3_column_type(query, 6) == SQLITE_NULL ? -1 : sqlite3_column_int64(query, 6)});
+    ok = (ok && rc == SQLITE_DONE) || Fail(ledger);
+    sqlite3_finalize(query);
+    return ok;
+}
+
+bool Add_claim(Ledger &ledger, Mac_address mac, const Ledger_claim &claim, long long *id)
+{
+    sqlite3_stmt *insert = nullptr;
+    bool ok = Prepare(ledger, "INSERT INTO claim (mac, station, claimed, version) VALUES (?, ?, ?, ?)", &insert) &&
+              Bind_mac(insert, 1, mac) && Bind_text(insert, 2, claim.station) && Bind_text(insert, 3, claim.claimed) &&
+              Bind_text(insert, 4, claim.version) && Step_done(insert);
+    *id = sqlite3_last_insert_rowid(Db(ledger));
+    ok = ok || Fail(ledger);
+    sqlite3_finalize(insert);
+    return ok;
+}
+
+bool Check_claim(Ledger &ledger, long long id, const Ledger_claim &result)
+{
+    sqlite3_stmt *update = nullptr;
+    bool ok = Prepare(ledger, "UPDATE claim SET readback = ?, checked = ?, differs_at = ? WHERE id = ?", &update) &&
+              Bind_text(update, 1, result.readback) && Bind_text(update, 2, result.checked) &&
+              (result.differsAt < 0 ? sqlite3_bind_null(update, 3) : sqlite3_bind_int64(update, 3, result.differsAt)) ==
+                  SQLITE_OK &&
+              sqlite3_bind_int64(update, 4, id) == SQLITE_OK && Step_done(update);
+    ok = ok || Fail(ledger);
+    sqlite3_finalize(update);
+    return ok;
+}
+
 } // namespace
 
-const Ledger_ops LEDGER_SQLITE{Open, Close, Begin, End, Issuers, Free, Serials, Issue, Finish, Read};
+const Ledger_ops LEDGER_SQLITE{Open,   Close,  Begin,  End,  Issuers,    Free,   Serials,
+                               Issue,  Finish, Read,   Begin_claim, Lookup, Add_claim, Check_claim};

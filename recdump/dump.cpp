@@ -455,3 +455,35 @@ Dump_status Dump_file(std::FILE *fp, std::FILE *out, std::FILE *err, Dump_format
         Json_verdict(out, walk);
     return walk.clean ? DUMP_OK : DUMP_MALFORMED;
 }
+
+Dump_status Dump_verdict(std::FILE *fp, std::size_t *offset, std::span<char> text)
+{
+    // The reading that Dump_file chooses: with the block when it is valid and
+    // the records after it walk to the end or further than without it.
+    std::array<std::uint8_t, MAC_BLOCK_LEN> block{};
+    if (std::fseek(fp, 0, SEEK_SET) != 0)
+        return DUMP_READ_ERROR;
+    std::size_t got = std::fread(block.data(), 1, block.size(), fp);
+    if (std::ferror(fp))
+        return DUMP_READ_ERROR;
+    Walk chosen = Walk_records(fp, 0, nullptr);
+    if (!chosen.readError && !chosen.clean && Mac_block_valid(std::span(block).first(got))) {
+        Walk afterBlock = Walk_records(fp, MAC_BLOCK_LEN, nullptr);
+        if (afterBlock.readError || afterBlock.clean || afterBlock.offset > chosen.offset)
+            chosen = afterBlock;
+    }
+    if (chosen.readError)
+        return DUMP_READ_ERROR;
+    *offset = chosen.offset;
+    if (!text.empty())
+        text[0] = '\0';
+    if (chosen.clean)
+        return DUMP_OK;
+    // The words of the message, written by the code that prints them.
+    if (std::FILE *words = text.empty() ? nullptr : fmemopen(text.data(), text.size(), "w")) {
+        Print_fault(words, chosen.fault, chosen.record);
+        std::fclose(words);
+        text.back() = '\0';
+    }
+    return DUMP_MALFORMED;
+}

@@ -1,0 +1,235 @@
+// recbatch and recclaim on a server's ledger: the server down or stopped
+// under a run, runs at once, a run killed, passwords, and the roles that
+// docs/station.md gives.
+#include "ledger.h"
+#include "ledgers.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <regex>
+#include <set>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+
+extern char **environ;
+
+namespace {
+
+const std::string BLOCK = "0050c2000000-0050c2ffffff";
+
+// Starts a program with its standard error into errPath.
+pid_t Start(std::vector<std::string> args, const std::string &errPath)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<char *> argv;
+    for (std::string &arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+// The exit status of pid, or -1 when it did not exit.
+int Wait_for(pid_t pid)
+{
+    int status = 0;
+    return waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Polls sql on database until it gives rows; false after 60 seconds.
+bool Wait_until(const Pg_server &server, const std::string &database, const std::string &sql, const std::string &rows)
+{
+    auto start = std::chrono::steady_clock::now();
+    while (Pg_run(server, database, sql).out != rows)
+        if (std::chrono::steady_clock::now() - start > std::chrono::seconds(60))
+            return false;
+    return true;
+}
+
+int Pg_server_script(const std::string &action, const std::string &file)
+{
+    return std::system(("'" PG_SERVER_SCRIPT "' " + action + " '" + file + "' fsync=off >/dev/null").c_str());
+}
+
+// The lines of docs/station.md's indented block that begins with first.
+std::string Doc_block(const std::string &first)
+{
+    std::string doc = Read_file(STATION_DOC);
+    std::size_t at = doc.find("\n" + first);
+    EXPECT_NE(at, std::string::npos) << first;
+    std::string block;
+    for (++at; at < doc.size() && doc.compare(at, 4, "    ") == 0; at = doc.find('\n', at) + 1)
+        block += doc.substr(at + 4, doc.find('\n', at) - at - 4) + "\n";
+    return block;
+}
+
+TEST(LedgerServer, DownWhenARunStarts)
+{
+    std::string dir = Scratch_dir();
+    std::string uri = "postgresql://postgres@/ledger?host=" + dir + "/gone";
+    Program_result run = Run_program(RECBATCH, {"-S", "-l", uri, "-m", BLOCK, "-n", "2", EXAMPLE_SCRIPT, dir + "/out"}, dir);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "recbatch: " + uri + ": connection to server on socket \"" + dir +
+                           "/gone/.s.PGSQL.5432\" failed: No such file or directory\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 0) << "no OUTDIR, no hidden folder";
+}
+
+// A server of its own, stopped at once while a run waits for the issuing
+// lock that this test holds, then while the run holds it and waits for a
+// table that this test locked: the run fails, and the server, started
+// again, holds no address.
+TEST(LedgerServer, StoppedWhileARunWaitsOrHolds)
+{
+    std::string dir = Scratch_dir();
+    ASSERT_EQ(Pg_server_script("up", dir + "/server"), 0);
+    Pg_server server = Pg_find(dir + "/server");
+    std::string database = Pg_database(server);
+    std::string uri = Pg_uri(server, database);
+    for (bool holds : {false, true}) {
+        Ledger *holder = nullptr;
+        pid_t locker = 0;
+        if (holds)
+            locker = Start({server.bin + "/psql", "-X", "-d", uri, "-c",
+                            "BEGIN; LOCK TABLE batch IN SHARE MODE; SELECT pg_sleep(600)"},
+                           dir + "/locker.err");
+        else
+            ASSERT_TRUE(Ledger_open(uri.c_str(), &holder) && Ledger_begin(holder)) << Ledger_error(holder);
+        pid_t run = Start({RECBATCH, "-S", "-l", uri, "-m", BLOCK, "-n", "100", EXAMPLE_SCRIPT, dir + "/out"}, dir + "/err");
+        EXPECT_TRUE(Wait_until(server, database,
+                               "SELECT count(*) FROM pg_stat_activity"
+                               " WHERE application_name = 'recbatch' AND wait_event_type = 'Lock'",
+                               "1\n"));
+        ASSERT_EQ(Pg_server_script("kill", dir + "/server"), 0);
+        EXPECT_EQ(Wait_for(run), 2);
+        EXPECT_EQ(Read_file(dir + "/err").rfind("recbatch: " + uri + ": ", 0), 0u) << Read_file(dir + "/err");
+        EXPECT_FALSE(File_exists(dir + "/out"));
+        Ledger_close(holder);
+        if (locker != 0)
+            Wait_for(locker);
+        ASSERT_EQ(Pg_server_script("start", dir + "/server"), 0);
+        EXPECT_EQ(Pg_run(server, database, "SELECT count(*) FROM batch; SELECT count(*) FROM address").out, "0\n0\n");
+    }
+    EXPECT_EQ(Pg_server_script("down", dir + "/server"), 0);
+}
+
+// Eight runs at once on a new ledger: three on each of two ranges, and two
+// whose tables give one address both: every address once, and the second
+// of those two refused.
+TEST(LedgerServer, EightRunsAtOnce)
+{
+    std::string dir = Scratch_dir();
+    Test_ledger ledger = New_ledger(BACKEND_SERVER, dir);
+    ASSERT_FALSE(ledger.where.empty());
+    Write_file(dir + "/u7.csv", "mac\n0050c2aa0010\n0050c2aa0011\n");
+    Write_file(dir + "/u8.csv", "mac\n0050c2aa0011\n0050c2aa0012\n");
+    std::string command;
+    for (int run = 1; run <= 8; ++run) {
+        std::string units = run <= 3   ? "-m 0050c2100000-0050c21fffff -n 300"
+                            : run <= 6 ? "-m 0050c2200000-0050c22fffff -n 300"
+                                       : "-u '" + dir + "/u" + std::to_string(run) + ".csv'";
+        std::string name = dir + "/" + std::to_string(run);
+        command += "('" RECBATCH "' -S -l '" + ledger.where + "' " + units + " '" EXAMPLE_SCRIPT "' '" + name +
+                   "' 2>'" + name + ".err'; echo $? >'" + name + ".status') & ";
+    }
+    ASSERT_EQ(std::system((command + "wait").c_str()), 0);
+    std::set<std::string> images;
+    std::size_t issued = 0;
+    for (int run = 1; run <= 8; ++run) {
+        std::string name = dir + "/" + std::to_string(run);
+        if (run <= 6) {
+            EXPECT_EQ(Read_file(name + ".status"), "0\n") << Read_file(name + ".err");
+        }
+        if (!File_exists(name))
+            continue;
+        for (const auto &entry : std::filesystem::directory_iterator(name))
+            if (entry.path().extension() == ".bin") {
+                images.insert(entry.path().filename());
+                ++issued;
+            }
+    }
+    std::string seven = Read_file(dir + "/7.status") + Read_file(dir + "/8.status");
+    EXPECT_TRUE(seven == "0\n1\n" || seven == "1\n0\n") << seven;
+    std::string refused = Read_file(dir + (seven == "1\n0\n" ? "/7.err" : "/8.err"));
+    std::regex expected("recbatch: " + dir + "/u[78].csv:[23]: mac: 00:50:c2:aa:00:11 was issued by batch [0-9]+\n");
+    EXPECT_TRUE(std::regex_match(refused, expected)) << refused;
+    EXPECT_EQ(images.size(), 6u * 300u + 2u);
+    EXPECT_EQ(issued, images.size());
+    EXPECT_EQ(Ledger_rows(ledger, "SELECT count(*) FROM address"), std::to_string(images.size()) + "\n");
+}
+
+// A run killed once it committed leaves no OUTDIR, and its addresses stay
+// issued: the next run takes the one after them.
+TEST(LedgerServer, ARunKilledAfterItsCommit)
+{
+    std::string dir = Scratch_dir();
+    Test_ledger ledger = New_ledger(BACKEND_SERVER, dir);
+    ASSERT_FALSE(ledger.where.empty());
+    pid_t run = Start({RECBATCH, "-S", "-l", ledger.where, "-m", BLOCK, "-n", "30000", EXAMPLE_SCRIPT, dir + "/out"},
+                      dir + "/err");
+    EXPECT_TRUE(Wait_until(ledger.server, ledger.database, "SELECT count(*) FROM batch", "1\n"));
+    kill(run, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(waitpid(run, &status, 0), run);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before it was killed";
+    EXPECT_FALSE(File_exists(dir + "/out"));
+    EXPECT_EQ(Ledger_rows(ledger, "SELECT count(*) FROM address; SELECT finished FROM batch"), "30000\nNULL\n");
+    Program_result again =
+        Run_program(RECBATCH, {"-S", "-l", ledger.where, "-m", BLOCK, "-n", "1", EXAMPLE_SCRIPT, dir + "/again"}, dir);
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_TRUE(File_exists(dir + "/again/0050c2007530.bin"));
+}
+
+// The roles of docs/station.md: recbatch makes the ledger and issues; a station claims
+// with its password, and can neither issue nor add an address. A wrong
+// password is named without showing it.
+TEST(LedgerServer, TheDocumentedRoles)
+{
+    std::string dir = Scratch_dir();
+    Pg_server server = Pg_test_server();
+    ASSERT_FALSE(server.dir.empty());
+    Program_result made = Pg_run(server, "postgres", Doc_block("    CREATE ROLE recbatch"));
+    ASSERT_EQ(made.status, 0) << made.err;
+    ASSERT_EQ(Pg_run(server, "postgres", "ALTER ROLE station PASSWORD 'right'").status, 0);
+    std::string batchUri = Pg_uri(server, "ledger", "recbatch");
+    Program_result run = Run_program(RECBATCH, {"-S", "-l", batchUri, "-m", BLOCK, "-n", "2", EXAMPLE_SCRIPT, dir + "/out"}, dir);
+    ASSERT_EQ(run.status, 0) << run.err;
+    Program_result granted = Pg_run(server, "ledger", Doc_block("    GRANT "), "recbatch");
+    ASSERT_EQ(granted.status, 0) << granted.err;
+
+    std::string station = "postgresql://station:right@/ledger?host=" + server.dir;
+    std::string image = dir + "/out/0050c2000000.bin";
+    run = Run_program(RECCLAIM, {"-l", station, "-s", "line1-st1", image}, dir);
+    EXPECT_EQ(run.status, 0) << run.err;
+    run = Run_program(RECCLAIM, {"-l", station, "-s", "line1-st1", "-c", image, image}, dir);
+    EXPECT_EQ(run.status, 0) << run.err;
+    run = Run_program(RECCLAIM, {"-l", "postgresql://station:wrong@/ledger?host=" + server.dir, "-s", "st", image}, dir);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "recclaim: postgresql://station:***@/ledger?host=" + server.dir + ": connection to server on socket \"" +
+                           server.dir + "/.s.PGSQL.5432\" failed: password authentication failed for user \"station\"\n");
+
+    setenv("PGPASSWORD", "right", 1);
+    std::string noPassword = Pg_uri(server, "ledger", "station");
+    run = Run_program(RECBATCH, {"-S", "-l", noPassword, "-m", BLOCK, "-n", "1", EXAMPLE_SCRIPT, dir + "/stolen"}, dir);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "recbatch: " + noPassword + ": permission denied for table batch\n");
+    EXPECT_FALSE(File_exists(dir + "/stolen"));
+    Program_result inserted = Pg_run(server, noPassword, "INSERT INTO address VALUES ('0050c2000009', 1, 9, NULL, NULL)");
+    unsetenv("PGPASSWORD");
+    EXPECT_NE(inserted.status, 0);
+    EXPECT_NE(inserted.err.find("permission denied for table address"), std::string::npos) << inserted.err;
+    EXPECT_EQ(Pg_run(server, "ledger", "SELECT mac, station, readback FROM claim; SELECT count(*) FROM address").out,
+              "0050c2000000|line1-st1|verified\n2\n");
+}
+
+} // namespace

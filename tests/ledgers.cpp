@@ -1,0 +1,89 @@
+#include "ledgers.h"
+
+#include <atomic>
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+Pg_server Pg_find(const std::string &file)
+{
+    std::string text = Read_file(file);
+    std::size_t end = text.find('\n');
+    if (end == std::string::npos || text.find('\n', end + 1) == std::string::npos) {
+        ADD_FAILURE() << "no test server in " << file << ": run the tests with ctest, which starts it";
+        return {};
+    }
+    return {text.substr(0, end), text.substr(end + 1, text.find('\n', end + 1) - end - 1)};
+}
+
+Program_result Pg_run(const Pg_server &server, const std::string &database, const std::string &sql,
+                      const std::string &role)
+{
+    static const std::string dir = Scratch_dir();
+    // From a file, each statement is its own transaction, as typed at psql's prompt.
+    Write_file(dir + "/sql", sql);
+    std::vector<std::string> args{"-X", "-q", "-A", "-t", "-P", "null=NULL", "-v", "ON_ERROR_STOP=1", "-f", dir + "/sql"};
+    if (database.find("://") != std::string::npos)
+        args.insert(args.begin(), {"-d", database});
+    else
+        args.insert(args.begin(), {"-h", server.dir, "-U", role, "-d", database});
+    return Run_program(server.bin + "/psql", args, dir);
+}
+
+Pg_server Pg_test_server()
+{
+    return Pg_find(PG_SERVER_FILE);
+}
+
+std::string Pg_database(const Pg_server &server, const std::string &owner)
+{
+    static std::atomic<int> made{0};
+    std::string name = "t" + std::to_string(getpid()) + "_" + std::to_string(made++);
+    Program_result made_it = Pg_run(server, "postgres", "CREATE DATABASE " + name + " OWNER " + owner);
+    EXPECT_EQ(made_it.status, 0) << made_it.err;
+    return name;
+}
+
+std::string Pg_uri(const Pg_server &server, const std::string &database, const std::string &role)
+{
+    return "postgresql://" + role + "@/" + database + "?host=" + server.dir;
+}
+
+Test_ledger New_ledger(Backend backend, const std::string &dir)
+{
+    if (backend == BACKEND_SQLITE)
+        return {backend, dir + "/ledger.db", {}, {}};
+    Pg_server server = Pg_test_server();
+    if (server.dir.empty())
+        return {backend, "", {}, {}};
+    std::string database = Pg_database(server);
+    return {backend, Pg_uri(server, database), server, database};
+}
+
+std::string Ledger_rows(const Test_ledger &ledger, const std::string &sql)
+{
+    if (ledger.backend == BACKEND_SERVER)
+        return Pg_run(ledger.server, ledger.database, sql).out;
+    sqlite3 *db = nullptr;
+    std::string out;
+    if (sqlite3_open_v2(ledger.where.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+        sqlite3_busy_timeout(db, 10000);
+        sqlite3_exec(
+            db, sql.c_str(),
+            [](void *text, int n, char **values, char **) {
+                auto *s = static_cast<std::string *>(text);
+                for (int i = 0; i < n; ++i)
+                    *s += (i > 0 ? "|" : "") + std::string(values[i] != nullptr ? values[i] : "NULL");
+                *s += "\n";
+                return 0;
+            },
+            &out, nullptr);
+    }
+    sqlite3_close(db);
+    return out;
+}
+
+const char *Backend_name(Backend backend)
+{
+    return backend == BACKEND_SQLITE ? "sqlite" : "server";
+}
