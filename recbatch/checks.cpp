@@ -54,6 +54,27 @@ std::string Rule_words(const Convert_result &result)
     return words;
 }
 
+// recbatch's own rules, so that what it makes works on a real network: an
+// SSID of 1 to 32 bytes, a pass phrase of 8 to 63 printable ASCII
+// characters. Empty when the value keeps them.
+std::string Network_words(const Convert_value &value)
+{
+    auto bytes = [&](std::size_t least, std::size_t most) {
+        if (value.text.size() >= least && value.text.size() <= most)
+            return std::string();
+        return std::to_string(value.text.size()) + " bytes, expected " + std::to_string(least) + " to " +
+               std::to_string(most);
+    };
+    if (value.type == ZOL_FACT_DFLT_SSID_ID)
+        return bytes(1, 32);
+    if (value.type != ZOL_FACT_DFLT_PASSPHRASE_ID)
+        return {};
+    std::string why = bytes(8, 63);
+    if (why.empty() && std::any_of(value.text.begin(), value.text.end(), [](char c) { return c < 0x20 || c > 0x7e; }))
+        why = "holds a byte outside printable ASCII (0x20 to 0x7e)";
+    return why;
+}
+
 bool Generated(const Batch &batch, unsigned type)
 {
     return std::find(batch.generate.begin(), batch.generate.end(), type) != batch.generate.end();
@@ -197,8 +218,8 @@ bool Batch_check(Batch &batch)
             Unit_fault(batch, u, "script",
                        std::to_string(values.count) + " settings, expected at most " + std::to_string(SCRIPT_TYPES_MAX));
 
-        // What no script can carry, then the converter's rules, each value
-        // named once. A host name without its line
+        // What no script can carry, then recbatch's own rules, then the
+        // converter's, each value named once. A host name without its line
         // end is the template's: a unit's own takes its line end from it.
         std::array<bool, UNIT_VALUES_MAX> refused{};
         auto refuse = [&](std::size_t k, const std::string &why) {
@@ -238,6 +259,10 @@ bool Batch_check(Batch &batch)
         for (std::size_t k = 0; k < values.count; ++k) {
             if (refused[k])
                 continue;
+            if (std::string why = Network_words(values.items[k].value); !why.empty()) {
+                refuse(k, why);
+                continue;
+            }
             Convert_result result = Convert_setting(image, k, values.items[k].value);
             if (Convert_refused(result) && result.rule != RULE_TOO_MANY) // counted above
                 refuse(k, Rule_words(result));

@@ -1,6 +1,7 @@
 // Every check of the units before anything is issued, made outside the
-// ledger's lock: each unit's values by the rules of a script line and by
-// the converter's own code;
+// ledger's lock: each unit's values by the rules of a script line, by
+// recbatch's own rules of a network (an SSID of 1 to 32 bytes, a pass phrase
+// of 8 to 63 printable ASCII characters) and by the converter's own code;
 // addresses, secrets and serials that two units share; secrets that hold a
 // public identifier. Each unit's image is converted with the address it has
 // or is foreseen to have, and its SHA-256 kept.

@@ -262,22 +262,42 @@ const Refusal REFUSALS[] = {
      "recbatch: U:2: ssid: holds a blank\n"
      "recbatch: U:3: manufacturer: holds a line end\n"
      "recbatch: U:3: channel: \"0x0B\", expected a whole number from 0 to 165\n"
-     "recbatch: U:3: passphrase: 7 characters, expected 8 to 63\n"
+     "recbatch: U:3: passphrase: 7 bytes, expected 8 to 63\n"
      "recbatch: U:5: mac: \"zz\", expected 12 hex digits\n"
      "recbatch: U:5: ssid: holds a 0x00 byte\n"
      "recbatch: U:5: channel: \"166\", expected a whole number from 0 to 165\n"},
+    // recbatch's own rules, for a network that devices can join, counted
+    // in bytes, on the table's values and the template's alike.
+    {"network_rules",
+     "mac,ssid,passphrase\n"
+     "0050c2aa0001,123456789012345678901234567890123,pass-phrase-1\n"
+     "0050c2aa0002,12345678901234567890123456789012,pass-phr\xc3\xa4se\n"
+     "0050c2aa0003,n\xc3\xa4t,pass\x7fphrase\n"
+     "0050c2aa0004,net,\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\n"
+     "0050c2aa0005,net," + std::string(63, 'p') + "\n"
+     "0050c2aa0006,net," + std::string(64, 'p') + "\n",
+     {"-S", "-u", "U", "T", "O"}, 1,
+     "recbatch: U:2: ssid: 33 bytes, expected 1 to 32\n"
+     "recbatch: U:3: passphrase: holds a byte outside printable ASCII (0x20 to 0x7e)\n"
+     "recbatch: U:4: passphrase: holds a byte outside printable ASCII (0x20 to 0x7e)\n"
+     "recbatch: U:5: passphrase: holds a byte outside printable ASCII (0x20 to 0x7e)\n"
+     "recbatch: U:7: passphrase: 64 bytes, expected 8 to 63\n"},
+    {"network_rules_of_the_template", "mac\n0050c2aa0001\n0050c2aa0002\n", {"-S", "-u", "U", "T", "O"}, 1,
+     "recbatch: T: ssid: 33 bytes, expected 1 to 32\n"
+     "recbatch: T: passphrase: holds a byte outside printable ASCII (0x20 to 0x7e)\n",
+     "2 " + std::string(33, 's') + "\n7 pass\x01phrase\n"},
     {"too_many_settings", "mac,ssid\n0050c2aa0001,net\n", {"-S", "-u", "U", "T", "O"}, 1,
      "recbatch: U:2: script: 16 settings, expected at most 15\n",
      "1 0050c2000000\n3 1\n3 2\n3 3\n3 4\n3 5\n3 6\n3 7\n3 8\n3 9\n3 10\n3 11\n3 12\n3 13\n3 14\n"},
     // A cell longer than its setting allows, in every setting column.
     {"cells_too_long", LONG_CELLS, {"-u", "U", "T", "O"}, 1,
      "recbatch: U:2: mac: \"" + D40 + "\", expected 12 hex digits\n"
-     "recbatch: U:2: ssid: 30000 characters, expected 0 to 255\n"
+     "recbatch: U:2: ssid: 30000 bytes, expected 1 to 32\n"
      "recbatch: U:2: channel: \"" + D40 + "\", expected a whole number from 0 to 165\n"
      "recbatch: U:2: security: \"" + D40 + "\", expected a whole number from 0 to 128\n"
      "recbatch: U:2: wep-index: \"" + D40 + "\", expected a whole number from 1 to 4\n"
      "recbatch: U:2: wep-key: 30000 characters, expected 10 or 26 hex digits\n"
-     "recbatch: U:2: passphrase: 30000 characters, expected 8 to 63\n"
+     "recbatch: U:2: passphrase: 30000 bytes, expected 8 to 63\n"
      "recbatch: U:2: user-name: 30000 characters, expected 0 to 255\n"
      "recbatch: U:2: password: 30000 characters, expected 0 to 255\n"
      "recbatch: U:2: manufacturer: 30000 characters, expected 0 to 254\n"
