@@ -444,12 +444,14 @@ INSTANTIATE_TEST_SUITE_P(Inputs, RecbatchRun, testing::ValuesIn(ACCEPTED),
 
 // -V on batch 1's folder, left unfinished as by a run stopped after its
 // rename, once it is changed: whole, it is marked finished; else each
-// fault is a line, and it stays unfinished.
+// fault is a line, and it stays unfinished. A ledger that is not there is
+// not made.
 struct Audit {
     const char *name;
     void (*change)(const std::string &folder);
     int status;
     std::string err;
+    std::string ledger = "L";
 };
 
 void PrintTo(const Audit &a, std::ostream *os)
@@ -498,6 +500,7 @@ const Audit AUDITS[] = {
              std::filesystem::remove(f + "/" + mac + ".bin");
      },
      1, "recbatch: D/first: no image of an address that the ledger issued\n"},
+    {"no_ledger", [](const std::string &) {}, 2, "recbatch: D/none.db: No such file or directory\n", "D/none.db"},
 };
 
 class RecbatchAudit : public testing::TestWithParam<Audit> {};
@@ -511,10 +514,11 @@ TEST_P(RecbatchAudit, FinishesAWholeBatchOnly)
     EXPECT_EQ(sqlite3_exec(db, "UPDATE batch SET finished = NULL", nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(db);
     r.change(scene.dir + "/first");
-    Program_result run = Run_program(RECBATCH, scene.Args({"-l", "L", "-V", "D/first"}), scene.dir);
+    Program_result run = Run_program(RECBATCH, scene.Args({"-l", r.ledger, "-V", "D/first"}), scene.dir);
     EXPECT_EQ(run.err, scene.Expand(r.err));
     EXPECT_EQ(run.status, r.status);
     EXPECT_EQ(run.out, "");
+    EXPECT_EQ(File_exists(scene.Args({r.ledger})[0]), r.status != 2);
     EXPECT_EQ(Query(scene.ledger, "SELECT finished IS NOT NULL FROM batch"), r.status == 0 ? "1\n" : "0\n");
 }
 
