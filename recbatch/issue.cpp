@@ -7,12 +7,15 @@
 
 namespace {
 
-// At most this many units are settled anew inside the transaction: when
-// other runs took more of the foreseen addresses, the transaction is given
-// up, they are settled outside it, and it is tried again, up to ATTEMPTS
-// times in all; the last attempt settles them inside, however many.
+// At most this many units are settled anew inside a transaction that holds
+// the lock: when other runs took more of the foreseen addresses, the
+// transaction is given up, they are settled outside it, and it is tried
+// again, up to ATTEMPTS times in all; the last attempt settles them inside,
+// however many. A transaction that does not hold the lock is tried again
+// when another run issued one of its addresses first, up to TRIES times.
 constexpr std::size_t SETTLED_INSIDE = 4096;
 constexpr int ATTEMPTS = 4;
+constexpr int TRIES = 16;
 
 // The units that take an address from the range: the lowest free ones, in
 // unit order, passing over those that the table gives. moved counts the
@@ -72,10 +75,10 @@ bool Check_given(Batch &batch, Ledger *ledger)
     return true;
 }
 
-// A serial of the table that the ledger recorded for an earlier batch is
-// refused unless the batch reissues serials; those repeated within the
-// table were refused by the checks.
-bool Check_serials(Batch &batch, Ledger *ledger)
+// A serial of the table that the ledger recorded for another batch than
+// this one (except, once recorded) is refused unless the batch reissues
+// serials; those repeated within the table were refused by the checks.
+bool Check_serials(Batch &batch, Ledger *ledger, long long except)
 {
     if (batch.reissue)
         return true;
@@ -89,7 +92,7 @@ bool Check_serials(Batch &batch, Ledger *ledger)
         }
     }
     std::vector<Ledger_holder> holders;
-    if (!Ledger_serials(ledger, serials, holders))
+    if (!Ledger_serials(ledger, serials, holders, except))
         return false;
     for (std::size_t i = 0; i < serials.size(); ++i)
         if (holders[i].batch > 0)
@@ -135,22 +138,37 @@ bool Batch_foresee(Batch &batch, Ledger *ledger, std::size_t need)
 Issue_result Batch_issue(Batch &batch, Ledger *ledger, std::size_t need, const std::string &outdir, long long *id)
 {
     for (int attempt = 1;; ++attempt) {
+        bool held = false;
         std::size_t moved = 0;
-        if (!Ledger_begin(ledger) || !Check_given(batch, ledger) || !Take_range(batch, ledger, need, moved) ||
-            !Check_serials(batch, ledger))
+        if (!Ledger_start(ledger, &held) || !Check_given(batch, ledger) || !Take_range(batch, ledger, need, moved) ||
+            (held && !Check_serials(batch, ledger, 0)))
             return ISSUE_LEDGER_FAILED;
         if (!batch.faults.empty())
             return ISSUE_REFUSED;
-        bool inside = moved <= SETTLED_INSIDE || attempt == ATTEMPTS;
-        if (!inside && !Ledger_end(ledger, false))
+        bool outside = held && moved > SETTLED_INSIDE && attempt < ATTEMPTS;
+        if (outside && !Ledger_end(ledger, false))
             return ISSUE_LEDGER_FAILED;
         for (std::size_t u = 0; u < batch.units.size() && moved > 0; ++u)
             if (!batch.units[u].settled && !Unit_settle(batch, u))
                 return ISSUE_RANDOM_FAILED;
         if (!batch.faults.empty())
             return ISSUE_REFUSED;
-        if (inside)
-            break;
+        if (outside)
+            continue;
+        if (!Record(batch, ledger, outdir, id)) {
+            if (!Ledger_taken(ledger))
+                return ISSUE_LEDGER_FAILED;
+            if (attempt == TRIES)
+                return ISSUE_BUSY;
+            if (!Ledger_end(ledger, false))
+                return ISSUE_LEDGER_FAILED;
+            continue;
+        }
+        // Without the lock so far: the last checks and the commit hold it.
+        if (!held && (!Ledger_hold(ledger) || !Check_serials(batch, ledger, *id)))
+            return ISSUE_LEDGER_FAILED;
+        if (!batch.faults.empty())
+            return ISSUE_REFUSED;
+        return Ledger_end(ledger, true) ? ISSUED : ISSUE_LEDGER_FAILED;
     }
-    return Record(batch, ledger, outdir, id) && Ledger_end(ledger, true) ? ISSUED : ISSUE_LEDGER_FAILED;
 }

@@ -248,6 +248,10 @@ int main(int argc, char *argv[])
     case ISSUED: break;
     case ISSUE_REFUSED: return Abandon(Refuse(batch, ledger));
     case ISSUE_RANDOM_FAILED: return Abandon(Random_fail(ledger));
+    case ISSUE_BUSY:
+        Say(2, Ledger_name(ledger), "other runs issued the free addresses first, try after try; run it again");
+        Ledger_close(ledger);
+        return Abandon(2);
     default: return Abandon(Ledger_fail(ledger));
     }
 
