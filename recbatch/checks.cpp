@@ -115,37 +115,27 @@ void Keep_sha256(Unit &unit, const Image &image)
 }
 
 // A value that two units share: each later unit's is refused, naming the
-// first unit that has it. keys holds a key and a unit each (the key, an
-// address or a hash of the text); same tells whether two units' values are
-// the same.
-template <class Same>
+// first unit that has it. keys holds a key and a unit each (an address, or
+// a hash of a secret's text); same tells whether two units' values are the
+// same; words begins the message of a unit.
+template <class Same, class Words>
 void Shared_faults(Batch &batch, std::vector<std::pair<std::uint64_t, std::size_t>> &keys, const char *name, Same same,
-                   const std::string &(*words)(const Batch &, std::size_t, std::string &))
+                   Words words)
 {
     std::sort(keys.begin(), keys.end());
-    std::string text;
-    for (std::size_t i = 1; i < keys.size(); ++i)
-        for (std::size_t j = i; j-- > 0 && keys[j].first == keys[i].first;)
+    std::size_t run = 0; // where the keys equal to keys[i] start, in unit order
+    for (std::size_t i = 1; i < keys.size(); ++i) {
+        if (keys[i].first != keys[run].first) {
+            run = i;
+            continue;
+        }
+        for (std::size_t j = run; j < i; ++j)
             if (same(keys[j].second, keys[i].second)) {
-                // The first of the equal values, as keys[j] may be a later one.
-                std::size_t first = keys[j].second;
-                for (std::size_t e = j; e-- > 0 && keys[e].first == keys[i].first;)
-                    if (same(keys[e].second, keys[i].second))
-                        first = keys[e].second;
-                Unit_fault(batch, keys[i].second, name, words(batch, keys[i].second, text) + Unit_ref(batch, first));
+                Unit_fault(batch, keys[i].second, name, words(keys[i].second) + Unit_ref(batch, keys[j].second));
                 break;
             }
+    }
     keys = {};
-}
-
-const std::string &Address_words(const Batch &batch, std::size_t u, std::string &text)
-{
-    return text = Mac_text(batch.units[u].mac) + " is also that of ";
-}
-
-const std::string &Same_words(const Batch &, std::size_t, std::string &text)
-{
-    return text = "the same as that of ";
 }
 
 // Addresses that the table gives twice, and the units' own secrets and the
@@ -156,7 +146,9 @@ void Batch_shared(Batch &batch)
     for (std::size_t u = 0; u < batch.units.size(); ++u)
         if (batch.units[u].hasMac && !batch.units[u].fromRange)
             keys.push_back({batch.units[u].mac.bits, u});
-    Shared_faults(batch, keys, "mac", [](std::size_t, std::size_t) { return true; }, Address_words);
+    Shared_faults(
+        batch, keys, "mac", [](std::size_t, std::size_t) { return true; },
+        [&](std::size_t u) { return Mac_text(batch.units[u].mac) + " is also that of "; });
 
     std::string_view a;
     std::string_view b;
@@ -167,7 +159,7 @@ void Batch_shared(Batch &batch)
         auto same = [&](std::size_t x, std::size_t y) {
             return Unit_own(batch, x, type, a) && Unit_own(batch, y, type, b) && a == b;
         };
-        Shared_faults(batch, keys, Name_of(type), same, Same_words);
+        Shared_faults(batch, keys, Name_of(type), same, [](std::size_t) { return std::string("the same as that of "); });
     }
 
     // Serials: each later unit names the first that has it (-R allows it
