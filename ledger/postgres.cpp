@@ -30,6 +30,7 @@
 #include <libpq-fe.h>
 #include <new>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -76,7 +77,7 @@ constexpr const char *SCHEMA = "CREATE TABLE IF NOT EXISTS batch ("
 
 struct Server {
     PGconn *conn;
-    std::string password; // as the URI gives it, kept out of every message
+    std::vector<std::string> passwords; // as the URI gives them, kept out of every message
 };
 
 PGconn *Conn(Ledger &ledger)
@@ -104,10 +105,10 @@ std::string Percent_decoded(std::string_view text)
 }
 
 // The URI with the password of its user part and of its password=
-// parameter replaced by ELIDED; the first of them, as given, in password.
-// The parts are found as the library finds them: the user part ends at the
+// parameters replaced by ELIDED; each of them, as given, in passwords. The
+// parts are found as the library finds them: the user part ends at the
 // first '@' before any '/', its password after its first ':'.
-std::string Elided(std::string_view uri, std::string &password)
+std::string Elided(std::string_view uri, std::vector<std::string> &passwords)
 {
     std::string out;
     std::size_t scheme = uri.find("://") + 3;
@@ -115,7 +116,7 @@ std::string Elided(std::string_view uri, std::string &password)
     if (at != std::string_view::npos && uri[at] == '@') {
         std::size_t colon = uri.find(':', scheme);
         if (colon < at) {
-            password = uri.substr(colon + 1, at - colon - 1);
+            passwords.emplace_back(uri.substr(colon + 1, at - colon - 1));
             out.append(uri.substr(0, colon + 1)).append(ELIDED);
             uri.remove_prefix(at);
         }
@@ -125,24 +126,21 @@ std::string Elided(std::string_view uri, std::string &password)
     if (query == std::string_view::npos)
         return out;
     uri.remove_prefix(query + 1);
-    for (bool first = true; !uri.empty() || first; first = false) {
+    for (;;) {
         std::size_t end = uri.find('&');
         std::string_view pair = uri.substr(0, end);
         std::size_t equals = pair.find('=');
-        if (!first)
-            out.push_back('&');
         if (equals != std::string_view::npos && Percent_decoded(pair.substr(0, equals)) == "password") {
-            if (password.empty())
-                password = pair.substr(equals + 1);
+            passwords.emplace_back(pair.substr(equals + 1));
             out.append(pair.substr(0, equals + 1)).append(ELIDED);
         } else {
             out.append(pair);
         }
-        uri.remove_prefix(end == std::string_view::npos ? uri.size() : end + 1);
         if (end == std::string_view::npos)
-            break;
+            return out;
+        out.push_back('&');
+        uri.remove_prefix(end + 1);
     }
-    return out;
 }
 
 // ---- talking to the server
@@ -167,8 +165,10 @@ bool Fail(Ledger &ledger, PGresult *result = nullptr)
     for (const char *level : {"FATAL:  ", "ERROR:  "})
         if (std::size_t at = text.find(level); at != std::string::npos)
             text.erase(at, std::char_traits<char>::length(level));
-    Elide(text, server->password);
-    Elide(text, Percent_decoded(server->password));
+    for (const std::string &password : server->passwords) {
+        Elide(text, password);
+        Elide(text, Percent_decoded(password));
+    }
     ledger.error = text.empty() ? "the server did not answer" : text;
     // An address that another run issued first (unique_violation), or that
     // two runs issue at once in different orders (deadlock_detected).
@@ -337,7 +337,7 @@ bool Open(Ledger &ledger, const char *where, bool create)
         ledger.error = "out of memory";
         return false;
     }
-    ledger.name = Elided(where, server->password);
+    ledger.name = Elided(where, server->passwords);
     // The program's name shows in the server's list of sessions.
     const char *keys[] = {"dbname", "fallback_application_name", nullptr};
     const char *values[] = {where, program_invocation_short_name, nullptr};

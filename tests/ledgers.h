@@ -18,8 +18,8 @@ Pg_server Pg_find(const std::string &file);
 // The server that CTest started for the tests.
 Pg_server Pg_test_server();
 
-// A new database on server, owned by owner; its name.
-std::string Pg_database(const Pg_server &server, const std::string &owner = "postgres");
+// A new database on server; its name.
+std::string Pg_database(const Pg_server &server);
 
 // The URI of database on server for role.
 std::string Pg_uri(const Pg_server &server, const std::string &database, const std::string &role = "postgres");

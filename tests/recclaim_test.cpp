@@ -70,6 +70,7 @@ const Scenario SCENARIOS[] = {
      ""},
     {"usage_and_files",
      {{{}, 2, USAGE},
+      {{"-x", "-l", "L", "-s", "st1", "I"}, 2, USAGE},
       {{"-l", "L", "I"}, 2, USAGE},
       {{"-l", "L", "-s", "st1", "I", "J"}, 2, USAGE},
       {{"-l", "L", "-s", "st 1", "I"}, 2, "recclaim: -s: expected 1 to 64 printable characters without blanks\n"},
