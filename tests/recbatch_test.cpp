@@ -718,6 +718,49 @@ TEST(RecbatchLedger, TwoRunsAtOnceIssueDisjointAddresses)
               "800|0050c2000000|0050c200031f\n");
 }
 
+// Addresses foreseen before the ledger's lock that another run issues while
+// this one waits for it: the units take the next free ones, their images
+// converted anew, each written with the SHA-256 that the ledger records.
+TEST(RecbatchLedger, AnAddressIssuedWhileARunWaitsIsSettledAnew)
+{
+    std::string dir = Scratch_dir();
+    std::string ledger = dir + "/l.db";
+    ASSERT_EQ(Run_program(RECBATCH, {"-S", "-l", ledger, "-m", BLOCK, "-n", "1", EXAMPLE_SCRIPT, dir + "/first"}, dir).status,
+              0);
+    sqlite3 *holder = nullptr;
+    ASSERT_EQ(sqlite3_open(ledger.c_str(), &holder), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    std::vector<std::string> args{RECBATCH, "-S", "-l", ledger, "-m", BLOCK, "-n", "3", "-g", "passphrase",
+                                  EXAMPLE_SCRIPT, dir + "/out"};
+    std::vector<char *> argv;
+    for (std::string &arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, RECBATCH, nullptr, nullptr, argv.data(), environ), 0);
+    auto start = std::chrono::steady_clock::now();
+    while (Hidden_left(dir) != 1 && std::chrono::steady_clock::now() - start < std::chrono::seconds(60))
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500)); // foreseen, and waiting for the lock
+    EXPECT_EQ(sqlite3_exec(holder,
+                           "INSERT INTO batch (started, template_sha256, outdir, units) VALUES ('t', 'x', '/o', 1);"
+                           "INSERT INTO address (mac, batch, unit) VALUES ('0050c2000001', 2, 1); COMMIT",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(holder);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    Table manifest = Read_csv(dir + "/out/manifest.csv");
+    EXPECT_EQ(Macs_of(manifest), "00:50:c2:00:00:02 00:50:c2:00:00:03 00:50:c2:00:00:04 ");
+    for (std::size_t row = 1; row < manifest.size(); ++row) {
+        std::string bytes = Read_file(dir + "/out/" + Cell(manifest, row, "file"));
+        std::string sha256 = Digest_hex(Sha256(reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size()));
+        EXPECT_EQ(Query(ledger, "SELECT sha256 FROM address WHERE mac = '" + Cell(manifest, row, "file").substr(0, 12) + "'"),
+                  sha256 + "\n");
+    }
+}
+
 // Where a run is stopped, and what it leaves: stopped once its addresses
 // are issued, no OUTDIR (nor, on SIGTERM, its hidden folder), and its
 // addresses are never issued again; stopped while another run holds the
