@@ -13,11 +13,13 @@ struct Ledger_ops {
     void (*close)(Ledger &ledger);
     bool (*begin)(Ledger &ledger);
     bool (*end)(Ledger &ledger, bool commit);
+    bool (*start)(Ledger &ledger, bool *held);
+    bool (*hold)(Ledger &ledger);
     bool (*issuers)(Ledger &ledger, const std::vector<Mac_address> &macs, std::vector<long long> &batches);
     bool (*free)(Ledger &ledger, Mac_range range, std::size_t need, const std::unordered_set<std::uint64_t> &taken,
                  std::vector<Mac_address> &out);
     bool (*serials)(Ledger &ledger, const std::vector<std::string_view> &serials,
-                    std::vector<Ledger_holder> &holders);
+                    std::vector<Ledger_holder> &holders, long long except);
     bool (*issue)(Ledger &ledger, const Ledger_batch &batch, const std::vector<Ledger_address> &addresses,
                   long long *id);
     bool (*finish)(Ledger &ledger, long long id, const std::string &finished);
@@ -33,6 +35,7 @@ struct Ledger {
     void *state;       // the backend's own
     std::string name;  // as messages print it
     std::string error; // what the last failed operation said
+    bool taken;        // the last failed issue met an address issued meanwhile
 };
 
 // The SQLite backend: a file path.

@@ -38,7 +38,19 @@ bool Null_free(Ledger &ledger, Mac_range, std::size_t, const std::unordered_set<
     return false;
 }
 
-bool Null_serials(Ledger &, const std::vector<std::string_view> &serials, std::vector<Ledger_holder> &holders)
+bool Null_start(Ledger &, bool *held)
+{
+    *held = true;
+    return true;
+}
+
+bool Null_hold(Ledger &)
+{
+    return true;
+}
+
+bool Null_serials(Ledger &, const std::vector<std::string_view> &serials, std::vector<Ledger_holder> &holders,
+                  long long)
 {
     holders.assign(serials.size(), Ledger_holder{0, {0}});
     return true;
@@ -84,7 +96,7 @@ bool Null_checkClaim(Ledger &ledger, long long, const Ledger_claim &)
     return false;
 }
 
-constexpr Ledger_ops LEDGER_NULL{Null_open,    Null_close,      Null_begin,  Null_end,      Null_issuers,
+constexpr Ledger_ops LEDGER_NULL{Null_open,    Null_close,      Null_begin,  Null_end,      Null_start,  Null_hold,  Null_issuers,
                                  Null_free,    Null_serials,    Null_issue,  Null_finish,   Null_read,
                                  Null_beginClaim, Null_lookup, Null_addClaim, Null_checkClaim};
 
@@ -145,14 +157,31 @@ bool Ledger_free(Ledger *ledger, Mac_range range, std::size_t need, const std::u
     return ledger->ops->free(*ledger, range, need, taken, out);
 }
 
-bool Ledger_serials(Ledger *ledger, const std::vector<std::string_view> &serials, std::vector<Ledger_holder> &holders)
+bool Ledger_start(Ledger *ledger, bool *held)
 {
-    return ledger->ops->serials(*ledger, serials, holders);
+    return ledger->ops->start(*ledger, held);
+}
+
+bool Ledger_hold(Ledger *ledger)
+{
+    return ledger->ops->hold(*ledger);
+}
+
+bool Ledger_taken(const Ledger *ledger)
+{
+    return ledger != nullptr && ledger->taken;
+}
+
+bool Ledger_serials(Ledger *ledger, const std::vector<std::string_view> &serials, std::vector<Ledger_holder> &holders,
+                    long long except)
+{
+    return ledger->ops->serials(*ledger, serials, holders, except);
 }
 
 bool Ledger_issue(Ledger *ledger, const Ledger_batch &batch, const std::vector<Ledger_address> &addresses,
                   long long *id)
 {
+    ledger->taken = false;
     return ledger->ops->issue(*ledger, batch, addresses, id);
 }
 

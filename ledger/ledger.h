@@ -106,10 +106,24 @@ const char *Ledger_error(const Ledger *ledger);
 // The ledger as messages name it: a server's URI without its password.
 const char *Ledger_name(const Ledger *ledger);
 
-// Starts the transaction that checks and issues addresses; a second run
-// waits here (up to LEDGER_WAIT_MS) until the first has ended.
+// Starts the transaction that checks and issues addresses, holding the
+// issuing lock: a second run waits here (up to LEDGER_WAIT_MS) until the
+// first has ended.
 bool Ledger_begin(Ledger *ledger);
 bool Ledger_end(Ledger *ledger, bool commit);
+
+// Starts the same transaction, taking the issuing lock only where the
+// backend must (a file: *held is true, as with Ledger_begin). On a server
+// (*held false) other runs go on meanwhile: the checks read what they
+// committed, an address that one of them issues first makes Ledger_issue
+// fail with Ledger_taken true, and Ledger_hold takes the lock for the last
+// checks and the commit, so that other lines wait only for those.
+bool Ledger_start(Ledger *ledger, bool *held);
+bool Ledger_hold(Ledger *ledger);
+
+// Whether the last failed Ledger_issue found an address that another run
+// had issued (its transaction is then to be rolled back and tried again).
+bool Ledger_taken(const Ledger *ledger);
 
 // For each of macs, the batch that issued it, or 0 when none did.
 bool Ledger_issuers(Ledger *ledger, const std::vector<Mac_address> &macs, std::vector<long long> &batches);
@@ -119,9 +133,10 @@ bool Ledger_issuers(Ledger *ledger, const std::vector<Mac_address> &macs, std::v
 bool Ledger_free(Ledger *ledger, Mac_range range, std::size_t need, const std::unordered_set<std::uint64_t> &taken,
                  std::vector<Mac_address> &out);
 
-// For each of serials, the earliest batch and address that recorded it.
+// For each of serials, the earliest batch and address that recorded it,
+// other than batch except (0 for none).
 bool Ledger_serials(Ledger *ledger, const std::vector<std::string_view> &serials,
-                    std::vector<Ledger_holder> &holders);
+                    std::vector<Ledger_holder> &holders, long long except = 0);
 
 // Records the batch and every address it issues, with its unit's serial and
 // image SHA-256; *id is its number (0 on the null ledger).

@@ -4,9 +4,12 @@
 //
 // Locks, all held until the transaction ends, so that a run that dies lets
 // go with its connection:
-// - issuing takes one advisory lock of the database (ISSUE_LOCK): the checks
-//   and the issue of one run see every address issued before, and none is
-//   issued meanwhile; making the tables takes it too;
+// - issuing takes one advisory lock of the database (ISSUE_LOCK): with
+//   Ledger_begin, the checks and the issue of one run see every address
+//   issued before, and none is issued meanwhile; with Ledger_start, only the
+//   last checks and the commit hold it, and the unique address refuses one
+//   that another run issued while this one copied its own; making the
+//   tables takes it too;
 // - a claim or read-back takes an advisory lock of its address alone
 //   (CLAIM_LOCK and the address), so that stations wait only for those that
 //   take the same image. A row lock would serve as well, but needs the right
@@ -167,6 +170,10 @@ bool Fail(Ledger &ledger, PGresult *result = nullptr)
         Elide(text, Percent_decoded(password));
     }
     ledger.error = text.empty() ? "the server did not answer" : text;
+    // An address that another run issued first (unique_violation), or that
+    // two runs issue at once in different orders (deadlock_detected).
+    const char *state = result != nullptr ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+    ledger.taken = state != nullptr && (std::string_view(state) == "23505" || std::string_view(state) == "40P01");
     PQclear(result);
     return false;
 }
@@ -355,6 +362,19 @@ bool Begin(Ledger &ledger)
     return Exec(ledger, "BEGIN; SELECT pg_advisory_xact_lock(" + std::to_string(ISSUE_LOCK) + ")");
 }
 
+// Without the issuing lock: runs on other lines go on meanwhile, and the
+// unique address refuses one that another run issued first.
+bool Start(Ledger &ledger, bool *held)
+{
+    *held = false;
+    return Exec(ledger, "BEGIN");
+}
+
+bool Hold(Ledger &ledger)
+{
+    return Exec(ledger, "SELECT pg_advisory_xact_lock(" + std::to_string(ISSUE_LOCK) + ")");
+}
+
 bool End(Ledger &ledger, bool commit)
 {
     PGresult *result = Run(ledger, commit ? "COMMIT" : "ROLLBACK", {}, PGRES_COMMAND_OK);
@@ -416,17 +436,19 @@ bool Free(Ledger &ledger, Mac_range range, std::size_t need, const std::unordere
     return ok;
 }
 
-bool Serials(Ledger &ledger, const std::vector<std::string_view> &serials, std::vector<Ledger_holder> &holders)
+bool Serials(Ledger &ledger, const std::vector<std::string_view> &serials, std::vector<Ledger_holder> &holders,
+             long long except)
 {
     holders.assign(serials.size(), Ledger_holder{0, {0}});
     if (serials.empty())
         return true;
     std::string array = Array_of(serials);
+    std::string other = std::to_string(except);
     PGresult *result = Run(ledger,
                            "SELECT DISTINCT ON (u.i) u.i, a.batch, a.mac"
                            " FROM unnest($1::text[]) WITH ORDINALITY AS u(serial, i)"
-                           " JOIN address a ON a.serial = u.serial ORDER BY u.i, a.batch, a.unit",
-                           {array.c_str()});
+                           " JOIN address a ON a.serial = u.serial WHERE a.batch <> $2 ORDER BY u.i, a.batch, a.unit",
+                           {array.c_str(), other.c_str()});
     if (result == nullptr)
         return false;
     for (int row = 0; row < PQntuples(result); ++row) {
@@ -611,5 +633,5 @@ bool Check_claim(Ledger &ledger, long long id, const Ledger_claim &result)
 
 } // namespace
 
-const Ledger_ops LEDGER_POSTGRES{Open,  Close,  Begin, End,         Issuers, Free,      Serials,
+const Ledger_ops LEDGER_POSTGRES{Open,  Close,  Begin, End,  Start, Hold,       Issuers, Free,      Serials,
                                  Issue, Finish, Read,  Begin_claim, Lookup,  Add_claim, Check_claim};

@@ -183,6 +183,19 @@ bool End(Ledger &ledger, bool commit)
     return Exec(ledger, commit ? "COMMIT" : "ROLLBACK");
 }
 
+// A file is written under its write lock alone: the transaction holds it
+// from the start.
+bool Start(Ledger &ledger, bool *held)
+{
+    *held = true;
+    return Begin(ledger);
+}
+
+bool Hold(Ledger &)
+{
+    return true;
+}
+
 bool Issuers(Ledger &ledger, const std::vector<Mac_address> &macs, std::vector<long long> &batches)
 {
     sqlite3_stmt *query = nullptr;
@@ -226,10 +239,13 @@ bool Free(Ledger &ledger, Mac_range range, std::size_t need, const std::unordere
     return ok;
 }
 
-bool Serials(Ledger &ledger, const std::vector<std::string_view> &serials, std::vector<Ledger_holder> &holders)
+bool Serials(Ledger &ledger, const std::vector<std::string_view> &serials, std::vector<Ledger_holder> &holders,
+             long long except)
 {
     sqlite3_stmt *query = nullptr;
-    bool ok = Prepare(ledger, "SELECT batch, mac FROM address WHERE serial = ? ORDER BY batch, unit LIMIT 1", &query);
+    bool ok = Prepare(ledger, "SELECT batch, mac FROM address WHERE serial = ? AND batch <> ? ORDER BY batch, unit LIMIT 1",
+                      &query) &&
+              sqlite3_bind_int64(query, 2, except) == SQLITE_OK;
     holders.clear();
     for (std::size_t i = 0; ok && i < serials.size(); ++i) {
         Ledger_holder holder{0, {0}};
@@ -395,5 +411,5 @@ bool Check_claim(Ledger &ledger, long long id, const Ledger_claim &result)
 
 } // namespace
 
-const Ledger_ops LEDGER_SQLITE{Open,   Close,  Begin,  End,  Issuers,    Free,   Serials,
+const Ledger_ops LEDGER_SQLITE{Open,   Close,  Begin,  End,  Start, Hold, Issuers,    Free,   Serials,
                                Issue,  Finish, Read,   Begin_claim, Lookup, Add_claim, Check_claim};

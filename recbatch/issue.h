@@ -1,30 +1,42 @@
-// What happens inside the ledger's transaction, where what it holds cannot
-// change: each unit's address (its table cell, else the -m range's, else in a
-// batch of one the template's), the checks against the ledger, the secrets
-// drawn for each unit once its address is known, and the record of the
-// batch that is issued.
+// The ledger's part: the addresses of the -m range foreseen before its
+// transaction, and the transaction, which holds the ledger's issuing lock
+// for the address step alone: the checks against the ledger, the free
+// addresses of the range, the units whose foreseen address another run
+// took meanwhile settled anew, and the record of the batch that is issued.
+// On a server the lock is taken only for the last checks and the commit:
+// the unique address refuses one that another run issued first, and the
+// transaction is tried again.
 #pragma once
 
 #include "batch.h"
 #include "ledger.h"
 
 #include <string>
-#include <vector>
 
-// Gives every unit without an address its address and refuses, as faults,
-// an address that the ledger issued before, a range without room for every
-// unit, and a serial repeated within the table or recorded in the ledger
-// (unless -R). need is the number of units that take one from the range;
-// false when the ledger fails, its error saying why.
-bool Batch_assign(Batch &batch, Ledger *ledger, std::size_t need);
+// Gives each unit that needs one (need of them) the address of the range
+// that it will have if no other run issues one first: the lowest free ones,
+// read without taking the lock. A range without room for every unit is a
+// fault. False when the ledger fails, its error saying why.
+bool Batch_foresee(Batch &batch, Ledger *ledger, std::size_t need);
 
-// Draws every unit's secrets for -g, each holding neither the unit's address
-// nor its serial; false with errno set when the kernel gives no random bytes.
-bool Batch_generate(Batch &batch);
+enum Issue_result {
+    ISSUED,              // committed: the batch's addresses are never issued again
+    ISSUE_REFUSED,       // the ledger's checks found faults; nothing was issued
+    ISSUE_LEDGER_FAILED, // the ledger's error says why
+    ISSUE_RANDOM_FAILED, // no random bytes for a secret drawn again; errno says why
+    ISSUE_BUSY,          // other runs issued the foreseen addresses first, try after try
+};
 
-// What the ledger records of the batch and of each unit.
-Ledger_batch Batch_record(const Batch &batch, const std::string &outdir, const Digest &templateSha256);
-std::vector<Ledger_address> Batch_issued(const Batch &batch);
+// In one transaction of the ledger: refuses, as faults, an address that the
+// ledger issued before, a range without room, and a serial that the ledger
+// recorded (unless -R); settles the range's units at the addresses that
+// are free now; records the batch (OUTDIR as outdir) and its addresses, and
+// commits. When other runs took many of the foreseen addresses, the
+// transaction is given up and those units are settled outside it first;
+// when another run issued one of them first, it is tried again.
+// *id is the batch's number. An uncommitted transaction is left for
+// Ledger_close to roll back.
+Issue_result Batch_issue(Batch &batch, Ledger *ledger, std::size_t need, const std::string &outdir, long long *id);
 
 // The time now as the ledger records it: UTC, ISO 8601.
 std::string Now_utc();

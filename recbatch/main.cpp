@@ -3,9 +3,11 @@
 // audits a batch folder against the ledger.
 #include "audit.h"
 #include "batch.h"
+#include "checks.h"
 #include "issue.h"
 #include "ledger.h"
 #include "streams.h"
+#include "table.h"
 #include "write.h"
 
 #include <algorithm>
@@ -51,9 +53,19 @@ int Ledger_fail(Ledger *ledger)
     return 2;
 }
 
-// The faults of the inputs, a line each, in table order.
-int Refuse(Batch &batch)
+// The kernel gave no random bytes for a secret.
+int Random_fail(Ledger *ledger)
 {
+    int error = errno; // before the ledger is closed
+    Ledger_close(ledger);
+    return Fail("getrandom", error);
+}
+
+// The faults of the inputs, a line each, in table order; the ledger, if
+// open, is closed first, its transaction rolled back.
+int Refuse(Batch &batch, Ledger *ledger = nullptr)
+{
+    Ledger_close(ledger);
     std::stable_sort(batch.faults.begin(), batch.faults.end(),
                      [](const Fault &a, const Fault &b) { return a.order < b.order; });
     for (const Fault &fault : batch.faults)
@@ -170,11 +182,12 @@ int Load_units(Batch &batch, std::size_t count)
     return table == TABLE_BAD ? Refuse(batch) : -1;
 }
 
-// -V: the folder against the ledger; 0 when it is whole, 1 when not.
+// -V: the folder against the ledger, which must exist; 0 when it is whole,
+// 1 when not.
 int Audit(const char *ledgerPath, const char *outdir)
 {
     Ledger *ledger = nullptr;
-    if (!Ledger_open(ledgerPath, &ledger))
+    if (!Ledger_open(ledgerPath, &ledger, false))
         return Ledger_fail(ledger);
     std::vector<std::string> faults;
     std::string path;
@@ -216,36 +229,40 @@ int main(int argc, char *argv[])
         return Abandon(readError ? Fail(batch.templatePath, errno) : Refuse(batch));
     if (int status = Load_units(batch, count); status >= 0)
         return Abandon(status);
-    std::size_t need = Batch_tableAddresses(batch);
+    std::size_t need = Batch_givenAddresses(batch);
 
-    // Every check, inside the ledger's transaction: what it holds cannot
-    // change before this batch's addresses are issued.
+    // Outside the ledger's lock: the range's addresses foreseen, secrets
+    // drawn, every unit converted and checked, its image's SHA-256 kept.
     Ledger *ledger = nullptr;
-    if (!Ledger_open(batch.ledgerPath, &ledger) || !Ledger_begin(ledger) || !Batch_assign(batch, ledger, need))
+    if (!Ledger_open(batch.ledgerPath, &ledger) || !Batch_foresee(batch, ledger, need))
         return Abandon(Ledger_fail(ledger));
-    if (!Batch_generate(batch)) {
-        int error = errno; // before the ledger is closed
-        Ledger_close(ledger);
-        return Abandon(Fail("getrandom", error));
-    }
-    Batch_check(batch);
-    if (!batch.faults.empty()) {
-        Ledger_close(ledger);
-        return Abandon(Refuse(batch));
-    }
+    if (!Batch_check(batch))
+        return Abandon(Random_fail(ledger));
+    if (!batch.faults.empty())
+        return Abandon(Refuse(batch, ledger));
+
+    // The lock, for the address step alone: what the ledger holds cannot
+    // change before this batch's addresses are issued.
     long long id = 0;
-    if (!Ledger_issue(ledger, Batch_record(batch, outdir, batch.templateSha256), Batch_issued(batch), &id) ||
-        !Ledger_end(ledger, true))
-        return Abandon(Ledger_fail(ledger));
+    switch (Batch_issue(batch, ledger, need, outdir, &id)) {
+    case ISSUED: break;
+    case ISSUE_REFUSED: return Abandon(Refuse(batch, ledger));
+    case ISSUE_RANDOM_FAILED: return Abandon(Random_fail(ledger));
+    case ISSUE_BUSY:
+        Say(2, Ledger_name(ledger), "other runs issued the free addresses first, try after try; run it again");
+        Ledger_close(ledger);
+        return Abandon(2);
+    default: return Abandon(Ledger_fail(ledger));
+    }
 
     // Issued: these addresses are never issued again, whatever follows. A
     // run stopped once OUTDIR is complete leaves its batch to -V to finish.
     std::string path;
-    int error = 0;
-    Write_result written = Batch_write(batch, isatty(STDERR_FILENO) == 1, path, error);
+    std::string why;
+    Write_result written = Batch_write(batch, isatty(STDERR_FILENO) == 1, path, why);
     if (written == WRITE_FAILED) {
         Ledger_close(ledger);
-        return Fail(path.c_str(), error);
+        return Say(2, path.c_str(), why.c_str());
     }
     if (written == WRITE_STOPPED || Write_stopped()) {
         Ledger_close(ledger);

@@ -23,53 +23,47 @@ bool Kernel_bytes(std::uint8_t *bytes, std::size_t len)
     return true;
 }
 
-// Random bytes, drawn from the kernel a pool at a time rather than with a
-// call per secret; a byte is handed out once.
-bool Random_bytes(std::uint8_t *bytes, std::size_t len)
+bool Random_bytes(Random_pool &pool, std::uint8_t *bytes, std::size_t len)
 {
-    static std::array<std::uint8_t, 4096> pool;
-    static std::size_t left = 0;
     for (; len > 0; --len) {
-        if (left == 0) {
-            if (!Kernel_bytes(pool.data(), pool.size()))
+        if (pool.left == 0) {
+            if (!Kernel_bytes(pool.bytes.data(), pool.bytes.size()))
                 return false;
-            left = pool.size();
+            pool.left = pool.bytes.size();
         }
-        *bytes++ = pool[--left];
-        pool[left] = 0;
+        *bytes++ = pool.bytes[--pool.left];
+        pool.bytes[pool.left] = 0;
     }
     return true;
 }
 
 } // namespace
 
-bool Secret_text(std::string &out)
+bool Secret_text(Random_pool &pool, std::span<char> out)
 {
     // A byte below the largest multiple of the alphabet's size picks a
     // character without bias; the bytes above it are drawn again.
     constexpr unsigned size = SECRET_ALPHABET.size();
     constexpr unsigned fair = 256 / size * size;
-    std::array<std::uint8_t, 32> pool{};
-    out.clear();
-    while (out.size() < SECRET_TEXT_LEN) {
-        if (!Random_bytes(pool.data(), pool.size()))
+    std::size_t made = 0;
+    while (made < out.size()) {
+        std::uint8_t byte = 0;
+        if (!Random_bytes(pool, &byte, 1))
             return false;
-        for (std::uint8_t byte : pool)
-            if (byte < fair && out.size() < SECRET_TEXT_LEN)
-                out.push_back(SECRET_ALPHABET[byte % size]);
+        if (byte < fair)
+            out[made++] = SECRET_ALPHABET[byte % size];
     }
     return true;
 }
 
-bool Secret_key(std::string &out)
+bool Secret_key(Random_pool &pool, std::span<char> out)
 {
-    std::array<std::uint8_t, SECRET_KEY_BYTES> key{};
-    if (!Random_bytes(key.data(), key.size()))
-        return false;
-    out.clear();
-    for (std::uint8_t byte : key) {
-        out.push_back("0123456789abcdef"[byte >> 4]);
-        out.push_back("0123456789abcdef"[byte & 0x0f]);
+    for (std::size_t at = 0; at + 1 < out.size(); at += 2) {
+        std::uint8_t byte = 0;
+        if (!Random_bytes(pool, &byte, 1))
+            return false;
+        out[at] = "0123456789abcdef"[byte >> 4];
+        out[at + 1] = "0123456789abcdef"[byte & 0x0f];
     }
     return true;
 }
@@ -97,14 +91,15 @@ const char *Secret_derived(std::string_view secret, bool hasMac, Mac_address mac
     return nullptr;
 }
 
-bool Secret_draw(bool key, bool hasMac, Mac_address mac, std::string_view serial, std::string &out)
+bool Secret_draw(Random_pool &pool, bool key, bool hasMac, Mac_address mac, std::string_view serial,
+                 std::span<char> out)
 {
     // A draw holds neither with a chance of at least 1 in 6 (26 hex digits
     // of a WEP key against a serial of one hex digit), far more for a longer
     // serial: the loop ends after a few draws at most.
     do
-        if (!(key ? Secret_key(out) : Secret_text(out)))
+        if (!(key ? Secret_key(pool, out) : Secret_text(pool, out)))
             return false;
-    while (Secret_derived(out, hasMac, mac, serial) != nullptr);
+    while (Secret_derived({out.data(), out.size()}, hasMac, mac, serial) != nullptr);
     return true;
 }

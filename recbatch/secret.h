@@ -4,8 +4,10 @@
 
 #include "mac.h"
 
+#include <array>
 #include <cstddef>
-#include <string>
+#include <cstdint>
+#include <span>
 #include <string_view>
 
 // Letters and digits without the look-alikes 0 O 1 l I: 57 characters, so
@@ -14,12 +16,19 @@ inline constexpr std::string_view SECRET_ALPHABET = "23456789ABCDEFGHJKLMNPQRSTU
 inline constexpr std::size_t SECRET_TEXT_LEN = 16;
 inline constexpr std::size_t SECRET_KEY_BYTES = 13; // a long WEP key, 26 hex digits
 
-// A pass phrase or password of SECRET_TEXT_LEN characters of the alphabet,
-// each drawn without bias; false when the kernel gives no random bytes.
-bool Secret_text(std::string &out);
+// Random bytes from the kernel, drawn a pool at a time rather than with a
+// call per secret; each byte is handed out once.
+struct Random_pool {
+    std::array<std::uint8_t, 4096> bytes;
+    std::size_t left; // bytes[0, left) are not handed out yet
+};
 
-// A WEP key of SECRET_KEY_BYTES random bytes, as lower-case hex digits.
-bool Secret_key(std::string &out);
+// A pass phrase or password of out.size() characters of the alphabet, each
+// drawn without bias; false when the kernel gives no random bytes.
+bool Secret_text(Random_pool &pool, std::span<char> out);
+
+// A WEP key of out.size() / 2 random bytes, as lower-case hex digits.
+bool Secret_key(Random_pool &pool, std::span<char> out);
 
 // Why a secret can be guessed from the unit's label, or nullptr: it holds
 // the unit's address (its last six hex digits, and so its twelve, in either
@@ -28,4 +37,5 @@ const char *Secret_derived(std::string_view secret, bool hasMac, Mac_address mac
 
 // A fresh WEP key (key) or text that Secret_derived finds nothing in: it is
 // drawn again until it holds neither the unit's address nor its serial.
-bool Secret_draw(bool key, bool hasMac, Mac_address mac, std::string_view serial, std::string &out);
+bool Secret_draw(Random_pool &pool, bool key, bool hasMac, Mac_address mac, std::string_view serial,
+                 std::span<char> out);

@@ -1,6 +1,7 @@
 #include "write.h"
 
-#include "mac.h"
+#include "manifest.h"
+#include "values.h"
 
 #include <array>
 #include <cerrno>
@@ -182,7 +183,7 @@ void Write_endByStop()
     std::_Exit(2); // not reached: the signal ends the run
 }
 
-Write_result Batch_write(const Batch &batch, bool progress, std::string &path, int &error)
+Write_result Batch_write(const Batch &batch, bool progress, std::string &path, std::string &why)
 {
     std::string parent;
     std::string name;
@@ -190,8 +191,8 @@ Write_result Batch_write(const Batch &batch, bool progress, std::string &path, i
     std::string hidden = hiddenPath.data();
     writing = 1;
     int dir = open(hidden.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    auto fail = [&](const std::string &what) {
-        error = errno;
+    auto fail = [&](const std::string &what, const char *words = nullptr) {
+        why = words != nullptr ? words : std::strerror(errno != 0 ? errno : EIO);
         path = what;
         if (dir >= 0)
             close(dir);
@@ -205,12 +206,18 @@ Write_result Batch_write(const Batch &batch, bool progress, std::string &path, i
     auto start = std::chrono::steady_clock::now();
     auto shown = start;
     bool any = false;
+    Unit_values values{};
+    Image image{};
     for (std::size_t u = 0; u < batch.units.size(); ++u) {
         if (stopSignal != 0)
             return fail(hidden);
-        const Unit &unit = batch.units[u];
-        std::string file = std::string(Mac_hex(unit.mac).data()) + ".bin";
-        if (!Write_file(dir, file.c_str(), batch.images.data() + unit.imageAt, unit.imageLen, 0644))
+        Batch_values(batch, u, values);
+        std::string file = std::string(values.macText.data()) + ".bin";
+        bool converted = Unit_image(values, image);
+        std::span<const std::uint8_t> bytes = Image_bytes(image);
+        if (!converted || Sha256(bytes.data(), bytes.size()) != batch.units[u].sha256)
+            return fail(hidden + "/" + file, "not the image issued for its address (its SHA-256 differs)");
+        if (!Write_file(dir, file.c_str(), bytes.data(), bytes.size(), 0644))
             return fail(hidden + "/" + file);
         if (progress && (u & 255) == 0)
             Show_progress(u, batch.units.size(), start, shown, any);

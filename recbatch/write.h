@@ -1,6 +1,8 @@
-// Writing a checked batch so that nothing is half-written: every file goes
+// Writing an issued batch so that nothing is half-written: every file goes
 // into a hidden folder beside OUTDIR, made before any address is issued,
-// which is synced once and renamed to OUTDIR only when it is complete.
+// which is synced once and renamed to OUTDIR only when it is complete. Each
+// image is converted again as it is written, and written only when its
+// bytes have the SHA-256 that the ledger recorded for its address.
 #pragma once
 
 #include "batch.h"
@@ -9,7 +11,7 @@
 
 enum Write_result {
     WRITE_DONE,    // OUTDIR is complete
-    WRITE_FAILED,  // a system call failed on path, with error; the hidden folder is removed
+    WRITE_FAILED,  // writing failed on path, for why; the hidden folder is removed
     WRITE_STOPPED, // SIGINT or SIGTERM came; the hidden folder is removed
 };
 
@@ -32,7 +34,7 @@ void Write_remove();
 // Writes each unit's image as <mac>.bin and the manifest (mode 0600) into
 // the hidden folder and renames it to OUTDIR. With progress, a line on
 // standard error tells how far it got.
-Write_result Batch_write(const Batch &batch, bool progress, std::string &path, int &error);
+Write_result Batch_write(const Batch &batch, bool progress, std::string &path, std::string &why);
 
 // Whether SIGINT or SIGTERM asked the run to stop.
 bool Write_stopped();

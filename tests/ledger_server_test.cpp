@@ -1,6 +1,6 @@
 // recbatch and recclaim on a server's ledger: the server down or stopped
 // under a run, runs at once, a run killed, passwords, and the roles that
-// the README gives.
+// docs/station.md gives.
 #include "ledger.h"
 #include "ledgers.h"
 
@@ -62,15 +62,15 @@ int Pg_server_script(const std::string &action, const std::string &file)
     return std::system(("'" PG_SERVER_SCRIPT "' " + action + " '" + file + "' fsync=off >/dev/null").c_str());
 }
 
-// The lines of the README's indented block that begins with first.
-std::string Readme_block(const std::string &first)
+// The lines of docs/station.md's indented block that begins with first.
+std::string Doc_block(const std::string &first)
 {
-    std::string readme = Read_file(README_FILE);
-    std::size_t at = readme.find("\n" + first);
+    std::string doc = Read_file(STATION_DOC);
+    std::size_t at = doc.find("\n" + first);
     EXPECT_NE(at, std::string::npos) << first;
     std::string block;
-    for (++at; at < readme.size() && readme.compare(at, 4, "    ") == 0; at = readme.find('\n', at) + 1)
-        block += readme.substr(at + 4, readme.find('\n', at) - at - 4) + "\n";
+    for (++at; at < doc.size() && doc.compare(at, 4, "    ") == 0; at = doc.find('\n', at) + 1)
+        block += doc.substr(at + 4, doc.find('\n', at) - at - 4) + "\n";
     return block;
 }
 
@@ -190,21 +190,21 @@ TEST(LedgerServer, ARunKilledAfterItsCommit)
     EXPECT_TRUE(File_exists(dir + "/again/0050c2007530.bin"));
 }
 
-// The README's roles: recbatch makes the ledger and issues; a station claims
+// The roles of docs/station.md: recbatch makes the ledger and issues; a station claims
 // with its password, and can neither issue nor add an address. A wrong
 // password is named without showing it.
-TEST(LedgerServer, TheReadmesRoles)
+TEST(LedgerServer, TheDocumentedRoles)
 {
     std::string dir = Scratch_dir();
     Pg_server server = Pg_test_server();
     ASSERT_FALSE(server.dir.empty());
-    Program_result made = Pg_run(server, "postgres", Readme_block("    CREATE ROLE recbatch"));
+    Program_result made = Pg_run(server, "postgres", Doc_block("    CREATE ROLE recbatch"));
     ASSERT_EQ(made.status, 0) << made.err;
     ASSERT_EQ(Pg_run(server, "postgres", "ALTER ROLE station PASSWORD 'right'").status, 0);
     std::string batchUri = Pg_uri(server, "ledger", "recbatch");
     Program_result run = Run_program(RECBATCH, {"-S", "-l", batchUri, "-m", BLOCK, "-n", "2", EXAMPLE_SCRIPT, dir + "/out"}, dir);
     ASSERT_EQ(run.status, 0) << run.err;
-    Program_result granted = Pg_run(server, "ledger", Readme_block("    GRANT "), "recbatch");
+    Program_result granted = Pg_run(server, "ledger", Doc_block("    GRANT "), "recbatch");
     ASSERT_EQ(granted.status, 0) << granted.err;
 
     std::string station = "postgresql://station:right@/ledger?host=" + server.dir;

@@ -120,6 +120,40 @@ TEST_P(LedgerTest, AnUnendedIssueLeavesNothing)
     EXPECT_EQ(Ledger_rows(test, "SELECT count(*) FROM batch; SELECT count(*) FROM address"), "0\n0\n");
 }
 
+// A transaction started without the issuing lock, as a server's is: an
+// address that another run issued meanwhile is refused as taken, and once
+// held, the serials of other batches than its own are found. A file's
+// transaction holds the lock from its start.
+TEST_P(LedgerTest, AnAddressIssuedMeanwhile)
+{
+    bool held = false;
+    long long id = 0;
+    ASSERT_TRUE(Ledger_start(ledger, &held)) << Ledger_error(ledger);
+    EXPECT_EQ(held, GetParam() == BACKEND_SQLITE);
+    if (!held) {
+        Ledger *other = nullptr;
+        ASSERT_TRUE(Ledger_open(test.where.c_str(), &other)) << Ledger_error(other);
+        EXPECT_EQ(Issue(other, {{Mac(1), 1, "SN-1", Digest_of(1)}}), 1);
+        Ledger_close(other);
+        EXPECT_FALSE(Ledger_issue(ledger, Batch(1), {{Mac(1), 1, "", Digest_of(2)}}, &id));
+        EXPECT_TRUE(Ledger_taken(ledger));
+        ASSERT_TRUE(Ledger_end(ledger, false) && Ledger_start(ledger, &held)) << Ledger_error(ledger);
+    } else {
+        ASSERT_TRUE(Ledger_issue(ledger, Batch(1), {{Mac(1), 1, "SN-1", Digest_of(1)}}, &id) &&
+                    Ledger_end(ledger, true) && Ledger_start(ledger, &held));
+    }
+    ASSERT_TRUE(Ledger_issue(ledger, Batch(2), {{Mac(2), 1, "SN-1", Digest_of(3)}, {Mac(3), 2, "SN-2", Digest_of(4)}},
+                             &id) &&
+                Ledger_hold(ledger))
+        << Ledger_error(ledger);
+    std::vector<Ledger_holder> holders;
+    ASSERT_TRUE(Ledger_serials(ledger, {"SN-1", "SN-2"}, holders, id)) << Ledger_error(ledger);
+    EXPECT_EQ(holders[0].batch, 1);
+    EXPECT_EQ(holders[0].mac, Mac(1));
+    EXPECT_EQ(holders[1].batch, 0);
+    EXPECT_TRUE(Ledger_end(ledger, true));
+}
+
 // A second run, or a second station on one address, waits for the first
 // to end rather than failing, then sees what it recorded.
 TEST_P(LedgerTest, ASecondHolderWaitsForTheFirst)

@@ -262,22 +262,42 @@ const Refusal REFUSALS[] = {
      "recbatch: U:2: ssid: holds a blank\n"
      "recbatch: U:3: manufacturer: holds a line end\n"
      "recbatch: U:3: channel: \"0x0B\", expected a whole number from 0 to 165\n"
-     "recbatch: U:3: passphrase: 7 characters, expected 8 to 63\n"
+     "recbatch: U:3: passphrase: 7 bytes, expected 8 to 63\n"
      "recbatch: U:5: mac: \"zz\", expected 12 hex digits\n"
      "recbatch: U:5: ssid: holds a 0x00 byte\n"
      "recbatch: U:5: channel: \"166\", expected a whole number from 0 to 165\n"},
+    // recbatch's own rules, for a network that devices can join, counted
+    // in bytes, on the table's values and the template's alike.
+    {"network_rules",
+     "mac,ssid,passphrase\n"
+     "0050c2aa0001,123456789012345678901234567890123,pass-phrase-1\n"
+     "0050c2aa0002,12345678901234567890123456789012,pass-phr\xc3\xa4se\n"
+     "0050c2aa0003,n\xc3\xa4t,pass\x7fphrase\n"
+     "0050c2aa0004,net,\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\n"
+     "0050c2aa0005,net," + std::string(63, 'p') + "\n"
+     "0050c2aa0006,net," + std::string(64, 'p') + "\n",
+     {"-S", "-u", "U", "T", "O"}, 1,
+     "recbatch: U:2: ssid: 33 bytes, expected 1 to 32\n"
+     "recbatch: U:3: passphrase: holds a byte outside printable ASCII (0x20 to 0x7e)\n"
+     "recbatch: U:4: passphrase: holds a byte outside printable ASCII (0x20 to 0x7e)\n"
+     "recbatch: U:5: passphrase: holds a byte outside printable ASCII (0x20 to 0x7e)\n"
+     "recbatch: U:7: passphrase: 64 bytes, expected 8 to 63\n"},
+    {"network_rules_of_the_template", "mac\n0050c2aa0001\n0050c2aa0002\n", {"-S", "-u", "U", "T", "O"}, 1,
+     "recbatch: T: ssid: 33 bytes, expected 1 to 32\n"
+     "recbatch: T: passphrase: holds a byte outside printable ASCII (0x20 to 0x7e)\n",
+     "2 " + std::string(33, 's') + "\n7 pass\x01phrase\n"},
     {"too_many_settings", "mac,ssid\n0050c2aa0001,net\n", {"-S", "-u", "U", "T", "O"}, 1,
      "recbatch: U:2: script: 16 settings, expected at most 15\n",
      "1 0050c2000000\n3 1\n3 2\n3 3\n3 4\n3 5\n3 6\n3 7\n3 8\n3 9\n3 10\n3 11\n3 12\n3 13\n3 14\n"},
     // A cell longer than its setting allows, in every setting column.
     {"cells_too_long", LONG_CELLS, {"-u", "U", "T", "O"}, 1,
      "recbatch: U:2: mac: \"" + D40 + "\", expected 12 hex digits\n"
-     "recbatch: U:2: ssid: 30000 characters, expected 0 to 255\n"
+     "recbatch: U:2: ssid: 30000 bytes, expected 1 to 32\n"
      "recbatch: U:2: channel: \"" + D40 + "\", expected a whole number from 0 to 165\n"
      "recbatch: U:2: security: \"" + D40 + "\", expected a whole number from 0 to 128\n"
      "recbatch: U:2: wep-index: \"" + D40 + "\", expected a whole number from 1 to 4\n"
      "recbatch: U:2: wep-key: 30000 characters, expected 10 or 26 hex digits\n"
-     "recbatch: U:2: passphrase: 30000 characters, expected 8 to 63\n"
+     "recbatch: U:2: passphrase: 30000 bytes, expected 8 to 63\n"
      "recbatch: U:2: user-name: 30000 characters, expected 0 to 255\n"
      "recbatch: U:2: password: 30000 characters, expected 0 to 255\n"
      "recbatch: U:2: manufacturer: 30000 characters, expected 0 to 254\n"
@@ -424,12 +444,14 @@ INSTANTIATE_TEST_SUITE_P(Inputs, RecbatchRun, testing::ValuesIn(ACCEPTED),
 
 // -V on batch 1's folder, left unfinished as by a run stopped after its
 // rename, once it is changed: whole, it is marked finished; else each
-// fault is a line, and it stays unfinished.
+// fault is a line, and it stays unfinished. A ledger that is not there is
+// not made.
 struct Audit {
     const char *name;
     void (*change)(const std::string &folder);
     int status;
     std::string err;
+    std::string ledger = "L";
 };
 
 void PrintTo(const Audit &a, std::ostream *os)
@@ -478,6 +500,7 @@ const Audit AUDITS[] = {
              std::filesystem::remove(f + "/" + mac + ".bin");
      },
      1, "recbatch: D/first: no image of an address that the ledger issued\n"},
+    {"no_ledger", [](const std::string &) {}, 2, "recbatch: D/none.db: No such file or directory\n", "D/none.db"},
 };
 
 class RecbatchAudit : public testing::TestWithParam<Audit> {};
@@ -491,10 +514,11 @@ TEST_P(RecbatchAudit, FinishesAWholeBatchOnly)
     EXPECT_EQ(sqlite3_exec(db, "UPDATE batch SET finished = NULL", nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(db);
     r.change(scene.dir + "/first");
-    Program_result run = Run_program(RECBATCH, scene.Args({"-l", "L", "-V", "D/first"}), scene.dir);
+    Program_result run = Run_program(RECBATCH, scene.Args({"-l", r.ledger, "-V", "D/first"}), scene.dir);
     EXPECT_EQ(run.err, scene.Expand(r.err));
     EXPECT_EQ(run.status, r.status);
     EXPECT_EQ(run.out, "");
+    EXPECT_EQ(File_exists(scene.Args({r.ledger})[0]), r.status != 2);
     EXPECT_EQ(Query(scene.ledger, "SELECT finished IS NOT NULL FROM batch"), r.status == 0 ? "1\n" : "0\n");
 }
 
@@ -692,6 +716,49 @@ TEST(RecbatchLedger, TwoRunsAtOnceIssueDisjointAddresses)
     EXPECT_EQ(macs.size(), 800u);
     EXPECT_EQ(Query(dir + "/l.db", "SELECT count(*), min(mac), max(mac) FROM address"),
               "800|0050c2000000|0050c200031f\n");
+}
+
+// Addresses foreseen before the ledger's lock that another run issues while
+// this one waits for it: the units take the next free ones, their images
+// converted anew, each written with the SHA-256 that the ledger records.
+TEST(RecbatchLedger, AnAddressIssuedWhileARunWaitsIsSettledAnew)
+{
+    std::string dir = Scratch_dir();
+    std::string ledger = dir + "/l.db";
+    ASSERT_EQ(Run_program(RECBATCH, {"-S", "-l", ledger, "-m", BLOCK, "-n", "1", EXAMPLE_SCRIPT, dir + "/first"}, dir).status,
+              0);
+    sqlite3 *holder = nullptr;
+    ASSERT_EQ(sqlite3_open(ledger.c_str(), &holder), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    std::vector<std::string> args{RECBATCH, "-S", "-l", ledger, "-m", BLOCK, "-n", "3", "-g", "passphrase",
+                                  EXAMPLE_SCRIPT, dir + "/out"};
+    std::vector<char *> argv;
+    for (std::string &arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, RECBATCH, nullptr, nullptr, argv.data(), environ), 0);
+    auto start = std::chrono::steady_clock::now();
+    while (Hidden_left(dir) != 1 && std::chrono::steady_clock::now() - start < std::chrono::seconds(60))
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500)); // foreseen, and waiting for the lock
+    EXPECT_EQ(sqlite3_exec(holder,
+                           "INSERT INTO batch (started, template_sha256, outdir, units) VALUES ('t', 'x', '/o', 1);"
+                           "INSERT INTO address (mac, batch, unit) VALUES ('0050c2000001', 2, 1); COMMIT",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(holder);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    Table manifest = Read_csv(dir + "/out/manifest.csv");
+    EXPECT_EQ(Macs_of(manifest), "00:50:c2:00:00:02 00:50:c2:00:00:03 00:50:c2:00:00:04 ");
+    for (std::size_t row = 1; row < manifest.size(); ++row) {
+        std::string bytes = Read_file(dir + "/out/" + Cell(manifest, row, "file"));
+        std::string sha256 = Digest_hex(Sha256(reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size()));
+        EXPECT_EQ(Query(ledger, "SELECT sha256 FROM address WHERE mac = '" + Cell(manifest, row, "file").substr(0, 12) + "'"),
+                  sha256 + "\n");
+    }
 }
 
 // Where a run is stopped, and what it leaves: stopped once its addresses
