@@ -80,7 +80,7 @@ const char *Mac_parseRange(std::string_view text, Mac_range &range)
     std::size_t dash = text.find('-');
     if (dash == std::string_view::npos || !Mac_parseTyped(text.substr(0, dash), range.first) ||
         !Mac_parseTyped(text.substr(dash + 1), range.last))
-        return "expected FIRST-LAST, 12 hex digits each";
+        return "expected FIRST-LAST, each 12 hex digits or the colon form";
     if (range.first > range.last)
         return "FIRST is above LAST";
     if (range.first.bits >> 24 != range.last.bits >> 24)

@@ -91,22 +91,30 @@ bool Step_done(sqlite3_stmt *stmt)
     return done;
 }
 
-// The layout of the file: 0 for an empty one, 1 for the first layout.
+// A database that holds tables, none of them a ledger's.
+constexpr int LAYOUT_FOREIGN = -2;
+
+// The layout of the file: 0 for an empty one, 1 for the first layout,
+// LAYOUT_FOREIGN for another program's database.
 bool Read_layout(Ledger &ledger, int &layout)
 {
     sqlite3_stmt *query = nullptr;
-    bool ok = Prepare(ledger, "SELECT name FROM sqlite_master WHERE name IN ('batch', 'ledger_schema')", &query);
-    layout = 0;
+    bool ok = Prepare(ledger, "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite%'", &query);
+    bool batch = false;
+    bool schema = false;
+    bool other = false;
     int rc = SQLITE_ROW;
-    while (ok && (rc = sqlite3_step(query)) == SQLITE_ROW)
-        if (std::string_view(reinterpret_cast<const char *>(sqlite3_column_text(query, 0))) == "batch" && layout == 0)
-            layout = 1;
-        else
-            layout = -1; // ledger_schema says
+    while (ok && (rc = sqlite3_step(query)) == SQLITE_ROW) {
+        std::string_view name = Column_text(query, 0);
+        batch = batch || name == "batch";
+        schema = schema || name == "ledger_schema";
+        other = other || (name != "batch" && name != "address" && name != "claim" && name != "ledger_schema");
+    }
     sqlite3_finalize(query);
     if (!ok || rc != SQLITE_DONE)
         return Fail(ledger);
-    if (layout >= 0)
+    layout = schema ? -1 : batch ? 1 : other ? LAYOUT_FOREIGN : 0;
+    if (layout != -1)
         return true;
     ok = Prepare(ledger, "SELECT version FROM ledger_schema", &query) && sqlite3_step(query) == SQLITE_ROW;
     if (ok)
@@ -127,6 +135,10 @@ bool Layout(Ledger &ledger, bool create)
         return true;
     if (layout == 0 && !create) {
         ledger.error = "holds no ledger";
+        return false;
+    }
+    if (layout == LAYOUT_FOREIGN) {
+        ledger.error = "holds tables of another kind, not a ledger";
         return false;
     }
     if (!Exec(ledger, "BEGIN IMMEDIATE"))

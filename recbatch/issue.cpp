@@ -131,8 +131,10 @@ std::string Now_utc()
 
 bool Batch_foresee(Batch &batch, Ledger *ledger, std::size_t need)
 {
+    // The ledger's own checks too, read without the lock, so that a table
+    // is refused with every fault at once; the transaction checks again.
     std::size_t moved = 0;
-    return Take_range(batch, ledger, need, moved);
+    return Check_given(batch, ledger) && Check_serials(batch, ledger, 0) && Take_range(batch, ledger, need, moved);
 }
 
 Issue_result Batch_issue(Batch &batch, Ledger *ledger, std::size_t need, const std::string &outdir, long long *id)

@@ -16,7 +16,9 @@
 // Gives each unit that needs one (need of them) the address of the range
 // that it will have if no other run issues one first: the lowest free ones,
 // read without taking the lock. A range without room for every unit is a
-// fault. False when the ledger fails, its error saying why.
+// fault, as are an address and a serial that the ledger already holds (read
+// without the lock too; the transaction checks them again). False when the
+// ledger fails, its error saying why.
 bool Batch_foresee(Batch &batch, Ledger *ledger, std::size_t need);
 
 enum Issue_result {

@@ -209,7 +209,7 @@ std::size_t Batch_givenAddresses(Batch &batch)
             if (text.find('\0') != std::string_view::npos)
                 why = "holds a 0x00 byte";
             else if (!Mac_parseTyped(text, unit.mac))
-                why.append("\"").append(text.substr(0, 40)).append("\", expected 12 hex digits");
+                why.append("\"").append(text.substr(0, 40)).append("\", expected 12 hex digits or the colon form");
             else if (const char *misfit = Mac_misfit(unit.mac))
                 why = misfit;
             unit.macRefused = !why.empty();

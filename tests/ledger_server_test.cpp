@@ -105,6 +105,14 @@ TEST(LedgerServer, StoppedWhileARunWaitsOrHolds)
                            dir + "/locker.err");
         else
             ASSERT_TRUE(Ledger_open(uri.c_str(), &holder) && Ledger_begin(holder)) << Ledger_error(holder);
+        // The table is locked before the run starts, or the run could issue
+        // first and be caught only at its last step.
+        if (holds) {
+            ASSERT_TRUE(Wait_until(server, database,
+                                   "SELECT count(*) FROM pg_locks"
+                                   " WHERE relation = 'batch'::regclass AND mode = 'ShareLock' AND granted",
+                                   "1\n"));
+        }
         pid_t run = Start({RECBATCH, "-S", "-l", uri, "-m", BLOCK, "-n", "100", EXAMPLE_SCRIPT, dir + "/out"}, dir + "/err");
         EXPECT_TRUE(Wait_until(server, database,
                                "SELECT count(*) FROM pg_stat_activity"

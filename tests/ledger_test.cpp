@@ -199,6 +199,13 @@ TEST_P(LedgerTest, LayoutsOfEarlierAndOtherLedgers)
     EXPECT_FALSE(Ledger_open(old.where.c_str(), &ledger, false));
     EXPECT_STREQ(Ledger_error(ledger), "holds no ledger");
     Ledger_close(ledger);
+    if (old.backend == BACKEND_SQLITE) { // nor is another program's database
+        Ledger_rows(old, "CREATE TABLE t (x INTEGER);");
+        EXPECT_FALSE(Ledger_open(old.where.c_str(), &ledger));
+        EXPECT_STREQ(Ledger_error(ledger), "holds tables of another kind, not a ledger");
+        Ledger_close(ledger);
+        Ledger_rows(old, "DROP TABLE t;");
+    }
     Ledger_rows(old, "CREATE TABLE batch (id INTEGER PRIMARY KEY, started TEXT NOT NULL, template_sha256 TEXT NOT NULL,"
                      " outdir TEXT NOT NULL, units INTEGER NOT NULL, finished TEXT);"
                      "CREATE TABLE address (mac TEXT PRIMARY KEY, batch INTEGER NOT NULL REFERENCES batch(id),"

@@ -193,7 +193,7 @@ const Refusal REFUSALS[] = {
      "recbatch: -n: expected a whole number from 1 to 16777216\n"},
     {"block_without_ledger", "", {"-n", "2", "-m", BLOCK, "T", "O"}, 2, "recbatch: -m: needs a ledger (-l)\n"},
     {"block_not_two_addresses", "", {"-l", "L", "-n", "2", "-m", "0050c2-0050c3", "T", "O"}, 2,
-     "recbatch: -m: expected FIRST-LAST, 12 hex digits each\n"},
+     "recbatch: -m: expected FIRST-LAST, each 12 hex digits or the colon form\n"},
     {"block_backwards", "", {"-l", "L", "-n", "2", "-m", "0050c2000010-0050c2000001", "T", "O"}, 2,
      "recbatch: -m: FIRST is above LAST\n"},
     {"block_across_two", "", {"-l", "L", "-n", "2", "-m", "0050c2000000-0050c3000000", "T", "O"}, 2,
@@ -248,8 +248,8 @@ const Refusal REFUSALS[] = {
     {"cells_with_0x00", "mac,serial,note\n0050c2aa0001,S\0 1,x\n0050c2aa0002,S2,n\0te\n"s, {"-S", "-u", "U", "T", "O"}, 1,
      "recbatch: U:2: serial: holds a 0x00 byte\nrecbatch: U:3: note: holds a 0x00 byte\n"},
     {"faults_in_table_order_only_real", "mac,serial\nzz,S1\n0050c2aa0002\nyy,S3\n", {"-S", "-u", "U", "T", "O"}, 1,
-     "recbatch: U:2: mac: \"zz\", expected 12 hex digits\nrecbatch: U:3: row: 1 fields, expected 2\n"
-     "recbatch: U:4: mac: \"yy\", expected 12 hex digits\n"},
+     "recbatch: U:2: mac: \"zz\", expected 12 hex digits or the colon form\nrecbatch: U:3: row: 1 fields, expected 2\n"
+     "recbatch: U:4: mac: \"yy\", expected 12 hex digits or the colon form\n"},
 
     // Values no script can carry, or that the converter refuses; every
     // fault of every row is named, in table order.
@@ -263,7 +263,7 @@ const Refusal REFUSALS[] = {
      "recbatch: U:3: manufacturer: holds a line end\n"
      "recbatch: U:3: channel: \"0x0B\", expected a whole number from 0 to 165\n"
      "recbatch: U:3: passphrase: 7 bytes, expected 8 to 63\n"
-     "recbatch: U:5: mac: \"zz\", expected 12 hex digits\n"
+     "recbatch: U:5: mac: \"zz\", expected 12 hex digits or the colon form\n"
      "recbatch: U:5: ssid: holds a 0x00 byte\n"
      "recbatch: U:5: channel: \"166\", expected a whole number from 0 to 165\n"},
     // recbatch's own rules, for a network that devices can join, counted
@@ -291,7 +291,7 @@ const Refusal REFUSALS[] = {
      "1 0050c2000000\n3 1\n3 2\n3 3\n3 4\n3 5\n3 6\n3 7\n3 8\n3 9\n3 10\n3 11\n3 12\n3 13\n3 14\n"},
     // A cell longer than its setting allows, in every setting column.
     {"cells_too_long", LONG_CELLS, {"-u", "U", "T", "O"}, 1,
-     "recbatch: U:2: mac: \"" + D40 + "\", expected 12 hex digits\n"
+     "recbatch: U:2: mac: \"" + D40 + "\", expected 12 hex digits or the colon form\n"
      "recbatch: U:2: ssid: 30000 bytes, expected 1 to 32\n"
      "recbatch: U:2: channel: \"" + D40 + "\", expected a whole number from 0 to 165\n"
      "recbatch: U:2: security: \"" + D40 + "\", expected a whole number from 0 to 128\n"
@@ -311,8 +311,11 @@ const Refusal REFUSALS[] = {
     // Addresses.
     {"address_twice", "mac,serial\n0050c2aa0001,S1\n0050C2AA0001,S2\n", {"-S", "-u", "U", "T", "O"}, 1,
      "recbatch: U:3: mac: 00:50:c2:aa:00:01 is also that of line 2\n"},
-    {"address_in_the_ledger", "mac\n0050c2000001\n", {"-l", "L", "-u", "U", "T", "O"}, 1,
-     "recbatch: U:2: mac: 00:50:c2:00:00:01 was issued by batch 1\n"},
+    // The ledger's faults are named with the table's other faults.
+    {"address_in_the_ledger", "mac,serial\n0050c2000001,SN9\nzz,SN1002\n", {"-S", "-l", "L", "-u", "U", "T", "O"}, 1,
+     "recbatch: U:2: mac: 00:50:c2:00:00:01 was issued by batch 1\n"
+     "recbatch: U:3: mac: \"zz\", expected 12 hex digits or the colon form\n"
+     "recbatch: U:3: serial: SN1002 was recorded by batch 1 for 00:50:c2:00:00:01\n"},
     {"template_address_in_the_ledger", "", {"-l", "L", "-n", "1", "T", "O"}, 1,
      "recbatch: T: mac: 00:50:c2:00:00:01 was issued by batch 1\n", "1 0050c2000001\n2 net\n"},
     {"address_cells_as_m_takes_them", "mac\n00:50:c2:aa:00:01\n\n000000000000\n01:50:c2:aa:00:03\n0050c2aa0001\n\n",
