@@ -402,31 +402,39 @@ Walk Walk_entries(std::FILE *fp, const std::array<std::uint8_t, MAC_BLOCK_LEN> &
     return Walk_records(fp, MAC_BLOCK_LEN, &sink);
 }
 
+// Reads the first bytes into block and chooses the reading of the file:
+// the block counts when it is valid and the records after it walk to the
+// end; when neither reading does, the one that gets further is reported,
+// so that the fault named is the one that broke the file. False on a read
+// error.
+bool Choose_reading(std::FILE *fp, std::array<std::uint8_t, MAC_BLOCK_LEN> &block, Walk &chosen, bool &withBlock)
+{
+    if (std::fseek(fp, 0, SEEK_SET) != 0)
+        return false;
+    std::size_t got = std::fread(block.data(), 1, block.size(), fp);
+    if (std::ferror(fp))
+        return false;
+    chosen = Walk_records(fp, 0, nullptr);
+    withBlock = false;
+    if (Mac_block_valid(std::span(block).first(got))) {
+        Walk afterBlock = Walk_records(fp, MAC_BLOCK_LEN, nullptr);
+        if (afterBlock.readError)
+            return false;
+        withBlock = afterBlock.clean || (!chosen.clean && afterBlock.offset > chosen.offset);
+        if (withBlock)
+            chosen = afterBlock;
+    }
+    return !chosen.readError;
+}
+
 } // namespace
 
 Dump_status Dump_file(std::FILE *fp, std::FILE *out, std::FILE *err, Dump_format format)
 {
     std::array<std::uint8_t, MAC_BLOCK_LEN> block{};
-    if (std::fseek(fp, 0, SEEK_SET) != 0)
-        return DUMP_READ_ERROR;
-    std::size_t got = std::fread(block.data(), 1, block.size(), fp);
-    if (std::ferror(fp))
-        return DUMP_READ_ERROR;
-
-    // The block counts when it is valid and the records after it walk to the
-    // end; when neither reading does, the one that gets further is reported,
-    // so that the fault named is the one that broke the file.
-    Walk chosen = Walk_records(fp, 0, nullptr);
+    Walk chosen{};
     bool withBlock = false;
-    if (Mac_block_valid(std::span(block).first(got))) {
-        Walk afterBlock = Walk_records(fp, MAC_BLOCK_LEN, nullptr);
-        if (afterBlock.readError)
-            return DUMP_READ_ERROR;
-        withBlock = afterBlock.clean || (!chosen.clean && afterBlock.offset > chosen.offset);
-        if (withBlock)
-            chosen = afterBlock;
-    }
-    if (chosen.readError)
+    if (!Choose_reading(fp, block, chosen, withBlock))
         return DUMP_READ_ERROR;
 
     Sink sink{format, out, err, chosen.clean ? chosen.offset : std::numeric_limits<std::size_t>::max(), 0, {}};
@@ -458,21 +466,10 @@ Dump_status Dump_file(std::FILE *fp, std::FILE *out, std::FILE *err, Dump_format
 
 Dump_status Dump_verdict(std::FILE *fp, std::size_t *offset, std::span<char> text)
 {
-    // The reading that Dump_file chooses: with the block when it is valid and
-    // the records after it walk to the end or further than without it.
     std::array<std::uint8_t, MAC_BLOCK_LEN> block{};
-    if (std::fseek(fp, 0, SEEK_SET) != 0)
-        return DUMP_READ_ERROR;
-    std::size_t got = std::fread(block.data(), 1, block.size(), fp);
-    if (std::ferror(fp))
-        return DUMP_READ_ERROR;
-    Walk chosen = Walk_records(fp, 0, nullptr);
-    if (!chosen.readError && !chosen.clean && Mac_block_valid(std::span(block).first(got))) {
-        Walk afterBlock = Walk_records(fp, MAC_BLOCK_LEN, nullptr);
-        if (afterBlock.readError || afterBlock.clean || afterBlock.offset > chosen.offset)
-            chosen = afterBlock;
-    }
-    if (chosen.readError)
+    Walk chosen{};
+    bool withBlock = false;
+    if (!Choose_reading(fp, block, chosen, withBlock))
         return DUMP_READ_ERROR;
     *offset = chosen.offset;
     if (!text.empty())
