@@ -1,6 +1,6 @@
 // recbatch and recclaim on a server's ledger: the server down or stopped
 // under a run, runs at once, a run killed, passwords, and the roles that
-// docs/station.md gives.
+// the README gives.
 #include "ledger.h"
 #include "ledgers.h"
 
@@ -62,10 +62,10 @@ int Pg_server_script(const std::string &action, const std::string &file)
     return std::system(("'" PG_SERVER_SCRIPT "' " + action + " '" + file + "' fsync=off >/dev/null").c_str());
 }
 
-// The lines of docs/station.md's indented block that begins with first.
+// The lines of the README's indented block that begins with first.
 std::string Doc_block(const std::string &first)
 {
-    std::string doc = Read_file(STATION_DOC);
+    std::string doc = Read_file(README_FILE);
     std::size_t at = doc.find("\n" + first);
     EXPECT_NE(at, std::string::npos) << first;
     std::string block;
@@ -198,7 +198,7 @@ TEST(LedgerServer, ARunKilledAfterItsCommit)
     EXPECT_TRUE(File_exists(dir + "/again/0050c2007530.bin"));
 }
 
-// The roles of docs/station.md: recbatch makes the ledger and issues; a station claims
+// The README's roles: recbatch makes the ledger and issues; a station claims
 // with its password, and can neither issue nor add an address. A wrong
 // password is named without showing it.
 TEST(LedgerServer, TheDocumentedRoles)
