@@ -127,7 +127,9 @@ void Csv_writeRow(std::FILE *out, const std::vector<std::string_view> &fields)
         std::string_view field = fields[i];
         if (i > 0)
             std::fputc(',', out);
-        if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
+        // A row of one empty field is quoted, or it would read as a blank line.
+        bool alone = fields.size() == 1 && field.empty();
+        if (!alone && field.find_first_of(",\"\r\n") == std::string_view::npos) {
             std::fwrite(field.data(), 1, field.size(), out);
             continue;
         }
