@@ -4,6 +4,7 @@
 #include "csv.h"
 #include "digest.h"
 #include "harness.h"
+#include "ledgers.h"
 #include "secret.h"
 
 #include <algorithm>
@@ -62,26 +63,7 @@ std::string Cell(const Table &manifest, std::size_t row, const std::string &name
 // Rows of one query, each row's columns joined by '|'.
 std::string Query(const std::string &ledger, const std::string &sql)
 {
-    sqlite3 *db = nullptr;
-    std::string out;
-    if (sqlite3_open_v2(ledger.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-        sqlite3_busy_timeout(db, 5000);
-        sqlite3_exec(
-            db, sql.c_str(),
-            [](void *text, int n, char **values, char **) {
-                auto *s = static_cast<std::string *>(text);
-                for (int i = 0; i < n; ++i) {
-                    if (i > 0)
-                        *s += '|';
-                    *s += values[i] != nullptr ? values[i] : "NULL";
-                }
-                *s += "\n";
-                return 0;
-            },
-            &out, nullptr);
-    }
-    sqlite3_close(db);
-    return out;
+    return Ledger_rows({BACKEND_SQLITE, ledger, {}, {}}, sql);
 }
 
 std::string Macs_of(const Table &manifest)
