@@ -1,5 +1,6 @@
 // halvik: tells by its exit status whether a file begins with a valid MAC block.
 #include "check.h"
+#include "cli.h"
 
 #include <cstdio>
 
@@ -21,6 +22,9 @@ int File_error()
 
 int main(int argc, char *argv[])
 {
+    Cli_start("halvik", "usage: halvik FILE\n");
+    if (int status = 0; Cli_answered(argc, argv, status))
+        return status;
     if (argc < 2)
         return usage();
     std::FILE *fp = std::fopen(argv[1], "rb");

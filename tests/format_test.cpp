@@ -1,4 +1,6 @@
+#include "number.h"
 #include "record.h"
+#include "text.h"
 
 #include <array>
 #include <gtest/gtest.h>
@@ -61,6 +63,79 @@ TEST(MacBlock, ValidOnlyWithTagAndChecksum)
     };
     for (const Case &c : cases)
         EXPECT_EQ(Mac_block_valid(c.bytes), c.valid) << testing::PrintToString(c.bytes);
+}
+
+TEST(Number, WholeWordsInRange)
+{
+    struct Case {
+        std::string text;
+        std::int64_t min, max;
+        const char *why; // nullptr: read as value
+        std::int64_t value;
+    };
+    const Case cases[] = {
+        {"0", 0, 10, nullptr, 0},
+        {"10", 0, 10, nullptr, 10},
+        {"11", 0, 10, "too large", 0},
+        {"0", 1, 10, "too small", 0},
+        {"007", 0, 10, nullptr, 7},
+        {"-5", -10, 10, nullptr, -5},
+        {"-5", 0, 10, "invalid", 0}, // no sign where none can be
+        {"-11", -10, 10, "too small", 0},
+        {"", 0, 10, "invalid", 0},
+        {"-", -10, 10, "invalid", 0},
+        {"+5", 0, 10, "invalid", 0},
+        {" 5", 0, 10, "invalid", 0},
+        {"5 ", 0, 10, "invalid", 0},
+        {"5x", 0, 10, "invalid", 0},
+        {"0x10", 0, 100, "invalid", 0},
+        {"2147483647", INT32_MIN, INT32_MAX, nullptr, INT32_MAX},
+        {"-2147483648", INT32_MIN, INT32_MAX, nullptr, INT32_MIN},
+        {"2147483648", INT32_MIN, INT32_MAX, "too large", 0},
+        {"99999999999999999999999", 0, 10, "too large", 0}, // past 64 bits
+        {"9223372036854775807", 0, INT64_MAX, nullptr, INT64_MAX},
+        {"-9223372036854775808", INT64_MIN, 0, nullptr, INT64_MIN},
+        {"99999999999999999999x", 0, 10, "invalid", 0}, // not a number, however long
+    };
+    for (const Case &c : cases) {
+        std::int64_t value = -1;
+        const char *why = Number_parse(c.text, c.min, c.max, value);
+        EXPECT_STREQ(why, c.why) << c.text;
+        EXPECT_EQ(value, c.value) << c.text;
+    }
+}
+
+TEST(Text, EscapesWhatMovesATerminal)
+{
+    struct Case {
+        std::string text;
+        std::string escaped;
+        bool utf8;
+    };
+    const Case cases[] = {
+        {"SN-1001", "SN-1001", true},
+        {"a\nb\rc\td", "a\\nb\\rc\\td", true},
+        {"\x1b[31m", "\\x1b[31m", true},
+        {std::string("\x00\x7f", 2), "\\x00\\x7f", true},
+        {"\xc2\x85\xc2\x9b", "\\u0085\\u009b", true},              // C1 characters
+        {"\xe2\x80\xae" "abc\xe2\x81\xa6", "\\u202eabc\\u2066", true}, // bidi controls
+        {"\xe2\x80\xa9", "\xe2\x80\xa9", true},                     // other marks stay
+        {"caf\xc3\xa9 \xe4\xb8\xad", "caf\xc3\xa9 \xe4\xb8\xad", true},
+        {"\x9b" "2J", "\\x9b2J", false},                            // a lone C1 byte
+        {"\xc0\xaf", "\\xc0\\xaf", false},                          // overlong
+        {"\xed\xa0\x80", "\\xed\\xa0\\x80", false},                 // surrogate
+        {"\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80", false},        // past U+10FFFF
+        {"\xe2\x80", "\\xe2\\x80", false},                          // cut short
+    };
+    for (const Case &c : cases) {
+        char out[64];
+        EXPECT_EQ(Text_escape(c.text, out, sizeof out), c.escaped.size()) << c.escaped;
+        EXPECT_EQ(std::string(out), c.escaped);
+        EXPECT_EQ(Text_isUtf8(c.text), c.utf8) << c.escaped;
+    }
+    char small[5];
+    EXPECT_EQ(Text_escape("ab\ncd", small, sizeof small), 4u); // cut at a whole escape
+    EXPECT_STREQ(small, "ab\\n");
 }
 
 } // namespace

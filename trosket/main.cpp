@@ -1,9 +1,9 @@
 // trosket: converts a factory-default script into a record file.
+#include "cli.h"
 #include "console.h"
 #include "convert.h"
 #include "image.h"
 #include "script.h"
-#include "streams.h"
 
 #include <csignal>
 #include <cstdio>
@@ -72,8 +72,10 @@ int main(int argc, char *argv[])
     // With no console to report to, the run still writes its file, then
     // fails: a console whose reader has gone is a failed write, not a signal
     // that ends the run before the file is written.
-    bool consoleClosed = (Streams_hold() & STREAM_OUT_CLOSED) != 0;
+    bool consoleClosed = (Cli_start("trosket", "usage: trosket SCRIPT OUTPUT\n") & STREAM_OUT_CLOSED) != 0;
     std::signal(SIGPIPE, SIG_IGN);
+    if (int status = 0; Cli_answered(argc, argv, status))
+        return status;
     if (argc < 3)
         return usage();
     std::printf("\nVelmar Conversion Utility ver: %d.%d \n", VERSION_MAJOR, VERSION_MINOR);
