@@ -1,5 +1,6 @@
 #include "backend.h"
 
+#include <cerrno>
 #include <cstring>
 #include <new>
 
@@ -108,14 +109,34 @@ bool Is_server(const char *where)
 
 } // namespace
 
-bool Ledger_open(const char *where, Ledger **ledger, bool create)
+namespace {
+
+// The backend's words for what failed, as the fault of the ledger.
+bool Failed(const Ledger *ledger, Fault &fault)
 {
-    *ledger = new (std::nothrow) Ledger{};
-    if (*ledger == nullptr)
-        return false;
-    (*ledger)->ops = where == nullptr ? &LEDGER_NULL : Is_server(where) ? &LEDGER_POSTGRES : &LEDGER_SQLITE;
-    (*ledger)->name = where == nullptr ? "" : where; // a server's backend elides its password
-    return (*ledger)->ops->open(**ledger, where, create);
+    return Fault_fail(fault, ledger->name.c_str(), "%s", ledger->error.c_str());
+}
+
+bool Done(const Ledger *ledger, bool done, Fault &fault)
+{
+    return done || Failed(ledger, fault);
+}
+
+} // namespace
+
+bool Ledger_open(const char *where, Ledger_ptr &owner, Fault &fault, bool create)
+{
+    owner.reset();
+    Ledger *ledger = new (std::nothrow) Ledger{};
+    if (ledger == nullptr)
+        return Fault_system(fault, where, ENOMEM);
+    ledger->ops = where == nullptr ? &LEDGER_NULL : Is_server(where) ? &LEDGER_POSTGRES : &LEDGER_SQLITE;
+    ledger->name = where == nullptr ? "" : where; // a server's backend elides its password
+    bool opened = ledger->ops->open(*ledger, where, create);
+    if (!opened)
+        Failed(ledger, fault);
+    owner.reset(ledger);
+    return opened;
 }
 
 void Ledger_close(Ledger *ledger)
@@ -126,45 +147,41 @@ void Ledger_close(Ledger *ledger)
     delete ledger;
 }
 
-const char *Ledger_error(const Ledger *ledger)
-{
-    return ledger == nullptr ? "out of memory" : ledger->error.c_str();
-}
-
 const char *Ledger_name(const Ledger *ledger)
 {
     return ledger == nullptr ? "" : ledger->name.c_str();
 }
 
-bool Ledger_begin(Ledger *ledger)
+bool Ledger_begin(Ledger *ledger, Fault &fault)
 {
-    return ledger->ops->begin(*ledger);
+    return Done(ledger, ledger->ops->begin(*ledger), fault);
 }
 
-bool Ledger_end(Ledger *ledger, bool commit)
+bool Ledger_end(Ledger *ledger, bool commit, Fault &fault)
 {
-    return ledger->ops->end(*ledger, commit);
+    return Done(ledger, ledger->ops->end(*ledger, commit), fault);
 }
 
-bool Ledger_issuers(Ledger *ledger, const std::vector<Mac_address> &macs, std::vector<long long> &batches)
+bool Ledger_issuers(Ledger *ledger, const std::vector<Mac_address> &macs, std::vector<long long> &batches,
+                    Fault &fault)
 {
-    return ledger->ops->issuers(*ledger, macs, batches);
+    return Done(ledger, ledger->ops->issuers(*ledger, macs, batches), fault);
 }
 
 bool Ledger_free(Ledger *ledger, Mac_range range, std::size_t need, const std::unordered_set<std::uint64_t> &taken,
-                 std::vector<Mac_address> &out)
+                 std::vector<Mac_address> &out, Fault &fault)
 {
-    return ledger->ops->free(*ledger, range, need, taken, out);
+    return Done(ledger, ledger->ops->free(*ledger, range, need, taken, out), fault);
 }
 
-bool Ledger_start(Ledger *ledger, bool *held)
+bool Ledger_start(Ledger *ledger, bool *held, Fault &fault)
 {
-    return ledger->ops->start(*ledger, held);
+    return Done(ledger, ledger->ops->start(*ledger, held), fault);
 }
 
-bool Ledger_hold(Ledger *ledger)
+bool Ledger_hold(Ledger *ledger, Fault &fault)
 {
-    return ledger->ops->hold(*ledger);
+    return Done(ledger, ledger->ops->hold(*ledger), fault);
 }
 
 bool Ledger_taken(const Ledger *ledger)
@@ -173,44 +190,45 @@ bool Ledger_taken(const Ledger *ledger)
 }
 
 bool Ledger_serials(Ledger *ledger, const std::vector<std::string_view> &serials, std::vector<Ledger_holder> &holders,
-                    long long except)
+                    long long except, Fault &fault)
 {
-    return ledger->ops->serials(*ledger, serials, holders, except);
+    return Done(ledger, ledger->ops->serials(*ledger, serials, holders, except), fault);
 }
 
 bool Ledger_issue(Ledger *ledger, const Ledger_batch &batch, const std::vector<Ledger_address> &addresses,
-                  long long *id)
+                  long long *id, Fault &fault)
 {
     ledger->taken = false;
-    return ledger->ops->issue(*ledger, batch, addresses, id);
+    return Done(ledger, ledger->ops->issue(*ledger, batch, addresses, id), fault);
 }
 
-bool Ledger_finish(Ledger *ledger, long long id, const std::string &finished)
+bool Ledger_finish(Ledger *ledger, long long id, const std::string &finished, Fault &fault)
 {
-    return ledger->ops->finish(*ledger, id, finished);
+    return Done(ledger, ledger->ops->finish(*ledger, id, finished), fault);
 }
 
-bool Ledger_read(Ledger *ledger, long long id, Ledger_batch &batch, std::vector<Ledger_issued> &addresses)
+bool Ledger_read(Ledger *ledger, long long id, Ledger_batch &batch, std::vector<Ledger_issued> &addresses,
+                 Fault &fault)
 {
-    return ledger->ops->read(*ledger, id, batch, addresses);
+    return Done(ledger, ledger->ops->read(*ledger, id, batch, addresses), fault);
 }
 
-bool Ledger_beginClaim(Ledger *ledger, Mac_address mac)
+bool Ledger_beginClaim(Ledger *ledger, Mac_address mac, Fault &fault)
 {
-    return ledger->ops->beginClaim(*ledger, mac);
+    return Done(ledger, ledger->ops->beginClaim(*ledger, mac), fault);
 }
 
-bool Ledger_lookup(Ledger *ledger, Mac_address mac, Ledger_record &record)
+bool Ledger_lookup(Ledger *ledger, Mac_address mac, Ledger_record &record, Fault &fault)
 {
-    return ledger->ops->lookup(*ledger, mac, record);
+    return Done(ledger, ledger->ops->lookup(*ledger, mac, record), fault);
 }
 
-bool Ledger_addClaim(Ledger *ledger, Mac_address mac, const Ledger_claim &claim, long long *id)
+bool Ledger_addClaim(Ledger *ledger, Mac_address mac, const Ledger_claim &claim, long long *id, Fault &fault)
 {
-    return ledger->ops->addClaim(*ledger, mac, claim, id);
+    return Done(ledger, ledger->ops->addClaim(*ledger, mac, claim, id), fault);
 }
 
-bool Ledger_checkClaim(Ledger *ledger, long long id, const Ledger_claim &result)
+bool Ledger_checkClaim(Ledger *ledger, long long id, const Ledger_claim &result, Fault &fault)
 {
-    return ledger->ops->checkClaim(*ledger, id, result);
+    return Done(ledger, ledger->ops->checkClaim(*ledger, id, result), fault);
 }

@@ -23,9 +23,11 @@
 #pragma once
 
 #include "digest.h"
+#include "fault.h"
 #include "mac.h"
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -90,18 +92,19 @@ struct Ledger_record {
     std::vector<Ledger_claim> claims; // oldest first
 };
 
-// Opens the ledger that where names, creating its tables on first use unless
-// create is false (then a ledger without them is refused); with where
-// nullptr, the null ledger, which holds nothing and records nothing. On
-// failure *ledger may still hold a ledger whose error says why; it needs
-// Ledger_close either way.
-bool Ledger_open(const char *where, Ledger **ledger, bool create = true);
+// Every operation below returns true when it worked, and false with fault
+// saying why (status 2, named by the ledger as messages print it).
 
 // Ends the use of the ledger; an open transaction is rolled back.
 void Ledger_close(Ledger *ledger);
 
-// What the last failed operation said.
-const char *Ledger_error(const Ledger *ledger);
+// The owner of an open ledger, which closes it on every path.
+using Ledger_ptr = std::unique_ptr<Ledger, decltype(&Ledger_close)>;
+
+// Opens the ledger that where names into owner, creating its tables on first
+// use unless create is false (then a ledger without them is refused); with
+// where nullptr, the null ledger, which holds nothing and records nothing.
+bool Ledger_open(const char *where, Ledger_ptr &owner, Fault &fault, bool create = true);
 
 // The ledger as messages name it: a server's URI without its password.
 const char *Ledger_name(const Ledger *ledger);
@@ -109,8 +112,8 @@ const char *Ledger_name(const Ledger *ledger);
 // Starts the transaction that checks and issues addresses, holding the
 // issuing lock: a second run waits here (up to LEDGER_WAIT_MS) until the
 // first has ended.
-bool Ledger_begin(Ledger *ledger);
-bool Ledger_end(Ledger *ledger, bool commit);
+bool Ledger_begin(Ledger *ledger, Fault &fault);
+bool Ledger_end(Ledger *ledger, bool commit, Fault &fault);
 
 // Starts the same transaction, taking the issuing lock only where the
 // backend must (a file: *held is true, as with Ledger_begin). On a server
@@ -118,48 +121,50 @@ bool Ledger_end(Ledger *ledger, bool commit);
 // committed, an address that one of them issues first makes Ledger_issue
 // fail with Ledger_taken true, and Ledger_hold takes the lock for the last
 // checks and the commit, so that other lines wait only for those.
-bool Ledger_start(Ledger *ledger, bool *held);
-bool Ledger_hold(Ledger *ledger);
+bool Ledger_start(Ledger *ledger, bool *held, Fault &fault);
+bool Ledger_hold(Ledger *ledger, Fault &fault);
 
 // Whether the last failed Ledger_issue found an address that another run
 // had issued (its transaction is then to be rolled back and tried again).
 bool Ledger_taken(const Ledger *ledger);
 
 // For each of macs, the batch that issued it, or 0 when none did.
-bool Ledger_issuers(Ledger *ledger, const std::vector<Mac_address> &macs, std::vector<long long> &batches);
+bool Ledger_issuers(Ledger *ledger, const std::vector<Mac_address> &macs, std::vector<long long> &batches,
+                    Fault &fault);
 
 // The lowest need addresses of range that were never issued and are not in
 // taken, ascending; fewer when the range has no more.
 bool Ledger_free(Ledger *ledger, Mac_range range, std::size_t need, const std::unordered_set<std::uint64_t> &taken,
-                 std::vector<Mac_address> &out);
+                 std::vector<Mac_address> &out, Fault &fault);
 
 // For each of serials, the earliest batch and address that recorded it,
 // other than batch except (0 for none).
 bool Ledger_serials(Ledger *ledger, const std::vector<std::string_view> &serials,
-                    std::vector<Ledger_holder> &holders, long long except = 0);
+                    std::vector<Ledger_holder> &holders, long long except, Fault &fault);
 
 // Records the batch and every address it issues, with its unit's serial and
 // image SHA-256; *id is its number (0 on the null ledger).
 bool Ledger_issue(Ledger *ledger, const Ledger_batch &batch, const std::vector<Ledger_address> &addresses,
-                  long long *id);
+                  long long *id, Fault &fault);
 
 // Marks the batch finished: its OUTDIR, with every image, is complete.
-bool Ledger_finish(Ledger *ledger, long long id, const std::string &finished);
+bool Ledger_finish(Ledger *ledger, long long id, const std::string &finished, Fault &fault);
 
 // Reads batch id and every address it issued, in unit order; false with
-// the error "no batch N" when there is none.
-bool Ledger_read(Ledger *ledger, long long id, Ledger_batch &batch, std::vector<Ledger_issued> &addresses);
+// "no batch N" when there is none.
+bool Ledger_read(Ledger *ledger, long long id, Ledger_batch &batch, std::vector<Ledger_issued> &addresses,
+                 Fault &fault);
 
 // Starts the transaction of one claim or read-back of mac's image: stations
 // that take the same address at once wait here for each other (up to
 // LEDGER_WAIT_MS); Ledger_end ends it.
-bool Ledger_beginClaim(Ledger *ledger, Mac_address mac);
+bool Ledger_beginClaim(Ledger *ledger, Mac_address mac, Fault &fault);
 
 // What the ledger holds of mac: its batch, image and claims.
-bool Ledger_lookup(Ledger *ledger, Mac_address mac, Ledger_record &record);
+bool Ledger_lookup(Ledger *ledger, Mac_address mac, Ledger_record &record, Fault &fault);
 
 // Records a claim of mac's image (station, claimed, version); *id is its number.
-bool Ledger_addClaim(Ledger *ledger, Mac_address mac, const Ledger_claim &claim, long long *id);
+bool Ledger_addClaim(Ledger *ledger, Mac_address mac, const Ledger_claim &claim, long long *id, Fault &fault);
 
 // Records the read-back of claim id: readback, checked and differsAt of result.
-bool Ledger_checkClaim(Ledger *ledger, long long id, const Ledger_claim &result);
+bool Ledger_checkClaim(Ledger *ledger, long long id, const Ledger_claim &result, Fault &fault);

@@ -43,10 +43,10 @@ bool Failed(Audit &audit, const std::string &path, int error)
     return false;
 }
 
-bool Ledger_failed(Audit &audit, Ledger *ledger)
+bool Ledger_failed(Audit &audit, const Fault &fault)
 {
-    audit.path = Ledger_name(ledger);
-    audit.why = Ledger_error(ledger);
+    audit.path = fault.where;
+    audit.why = fault.why;
     return false;
 }
 
@@ -90,8 +90,9 @@ bool Batch_of(Audit &audit, Ledger *ledger, const Folder &folder, long long &id)
     for (const auto &[bits, name] : folder.images)
         macs.push_back({bits});
     std::vector<long long> batches;
-    if (!Ledger_issuers(ledger, macs, batches))
-        return Ledger_failed(audit, ledger);
+    Fault fault{};
+    if (!Ledger_issuers(ledger, macs, batches, fault))
+        return Ledger_failed(audit, fault);
     std::map<long long, std::size_t> images;
     for (long long batch : batches)
         if (batch > 0)
@@ -183,8 +184,9 @@ Audit_result Batch_audit(Ledger *ledger, const char *outdir, std::vector<std::st
     }
     Ledger_batch batch{};
     std::vector<Ledger_issued> issued;
-    if (!Ledger_read(ledger, id, batch, issued)) {
-        Ledger_failed(audit, ledger);
+    Fault fault{};
+    if (!Ledger_read(ledger, id, batch, issued, fault)) {
+        Ledger_failed(audit, fault);
         return AUDIT_FAILED;
     }
 
@@ -218,8 +220,8 @@ Audit_result Batch_audit(Ledger *ledger, const char *outdir, std::vector<std::st
 
     if (!faults.empty())
         return AUDIT_NOT_WHOLE;
-    if (batch.finished.empty() && !Ledger_finish(ledger, id, Now_utc())) {
-        Ledger_failed(audit, ledger);
+    if (batch.finished.empty() && !Ledger_finish(ledger, id, Now_utc(), fault)) {
+        Ledger_failed(audit, fault);
         return AUDIT_FAILED;
     }
     return AUDIT_WHOLE;

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "digest.h"
+#include "fault.h"
 #include "mac.h"
 #include "script.h"
 #include "secret.h"
@@ -30,7 +31,7 @@ struct Column {
 };
 
 // A refusal, a line for standard error; they are reported in table order.
-struct Fault {
+struct Input_fault {
     std::size_t order; // 0 for the template and the command line, else its table line (without a table, its unit)
     std::string text;
 };
@@ -68,7 +69,8 @@ struct Batch {
     std::vector<Unit> units;
     std::string secrets;       // every unit's -g secrets, back to back, Secret_length each
     Random_pool random;        // the kernel's random bytes, not yet used
-    std::vector<Fault> faults;
+    std::vector<Input_fault> faults;
+    Fault ledgerFault; // why the ledger failed
 };
 
 // The length of a generated secret of setting type.

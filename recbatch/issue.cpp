@@ -30,7 +30,7 @@ bool Take_range(Batch &batch, Ledger *ledger, std::size_t need, std::size_t &mov
         if (unit.hasMac && !unit.fromRange)
             taken.insert(unit.mac.bits);
     std::vector<Mac_address> free;
-    if (!Ledger_free(ledger, batch.range, need, taken, free))
+    if (!Ledger_free(ledger, batch.range, need, taken, free, batch.ledgerFault))
         return false;
     if (free.size() < need)
         Batch_fault(batch, "-m", "mac",
@@ -61,7 +61,7 @@ bool Check_given(Batch &batch, Ledger *ledger)
             units.push_back(u);
         }
     std::vector<long long> issuers;
-    if (!Ledger_issuers(ledger, macs, issuers))
+    if (!Ledger_issuers(ledger, macs, issuers, batch.ledgerFault))
         return false;
     for (std::size_t m = 0; m < macs.size(); ++m) {
         if (issuers[m] == 0)
@@ -92,7 +92,7 @@ bool Check_serials(Batch &batch, Ledger *ledger, long long except)
         }
     }
     std::vector<Ledger_holder> holders;
-    if (!Ledger_serials(ledger, serials, holders, except))
+    if (!Ledger_serials(ledger, serials, holders, except, batch.ledgerFault))
         return false;
     for (std::size_t i = 0; i < serials.size(); ++i)
         if (holders[i].batch > 0)
@@ -103,7 +103,7 @@ bool Check_serials(Batch &batch, Ledger *ledger, long long except)
 }
 
 // Records the batch and each unit's address, serial and image SHA-256.
-bool Record(const Batch &batch, Ledger *ledger, const std::string &outdir, long long *id)
+bool Record(const Batch &batch, Ledger *ledger, const std::string &outdir, long long *id, Fault &fault)
 {
     Ledger_batch record{};
     record.started = Now_utc();
@@ -116,7 +116,7 @@ bool Record(const Batch &batch, Ledger *ledger, const std::string &outdir, long 
     issued.reserve(batch.units.size());
     for (std::size_t u = 0; u < batch.units.size(); ++u)
         issued.push_back({batch.units[u].mac, u + 1, Serial_of(batch, u), batch.units[u].sha256});
-    return Ledger_issue(ledger, record, issued, id);
+    return Ledger_issue(ledger, record, issued, id, fault);
 }
 
 } // namespace
@@ -142,13 +142,13 @@ Issue_result Batch_issue(Batch &batch, Ledger *ledger, std::size_t need, const s
     for (int attempt = 1;; ++attempt) {
         bool held = false;
         std::size_t moved = 0;
-        if (!Ledger_start(ledger, &held) || !Check_given(batch, ledger) || !Take_range(batch, ledger, need, moved) ||
+        if (!Ledger_start(ledger, &held, batch.ledgerFault) || !Check_given(batch, ledger) || !Take_range(batch, ledger, need, moved) ||
             (held && !Check_serials(batch, ledger, 0)))
             return ISSUE_LEDGER_FAILED;
         if (!batch.faults.empty())
             return ISSUE_REFUSED;
         bool outside = held && moved > SETTLED_INSIDE && attempt < ATTEMPTS;
-        if (outside && !Ledger_end(ledger, false))
+        if (outside && !Ledger_end(ledger, false, batch.ledgerFault))
             return ISSUE_LEDGER_FAILED;
         for (std::size_t u = 0; u < batch.units.size() && moved > 0; ++u)
             if (!batch.units[u].settled && !Unit_settle(batch, u))
@@ -157,20 +157,20 @@ Issue_result Batch_issue(Batch &batch, Ledger *ledger, std::size_t need, const s
             return ISSUE_REFUSED;
         if (outside)
             continue;
-        if (!Record(batch, ledger, outdir, id)) {
+        if (!Record(batch, ledger, outdir, id, batch.ledgerFault)) {
             if (!Ledger_taken(ledger))
                 return ISSUE_LEDGER_FAILED;
             if (attempt == TRIES)
                 return ISSUE_BUSY;
-            if (!Ledger_end(ledger, false))
+            if (!Ledger_end(ledger, false, batch.ledgerFault))
                 return ISSUE_LEDGER_FAILED;
             continue;
         }
         // Without the lock so far: the last checks and the commit hold it.
-        if (!held && (!Ledger_hold(ledger) || !Check_serials(batch, ledger, *id)))
+        if (!held && (!Ledger_hold(ledger, batch.ledgerFault) || !Check_serials(batch, ledger, *id)))
             return ISSUE_LEDGER_FAILED;
         if (!batch.faults.empty())
             return ISSUE_REFUSED;
-        return Ledger_end(ledger, true) ? ISSUED : ISSUE_LEDGER_FAILED;
+        return Ledger_end(ledger, true, batch.ledgerFault) ? ISSUED : ISSUE_LEDGER_FAILED;
     }
 }

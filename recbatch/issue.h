@@ -18,13 +18,13 @@
 // read without taking the lock. A range without room for every unit is a
 // fault, as are an address and a serial that the ledger already holds (read
 // without the lock too; the transaction checks them again). False when the
-// ledger fails, its error saying why.
+// ledger fails, batch.ledgerFault saying why.
 bool Batch_foresee(Batch &batch, Ledger *ledger, std::size_t need);
 
 enum Issue_result {
     ISSUED,              // committed: the batch's addresses are never issued again
     ISSUE_REFUSED,       // the ledger's checks found faults; nothing was issued
-    ISSUE_LEDGER_FAILED, // the ledger's error says why
+    ISSUE_LEDGER_FAILED, // batch.ledgerFault says why
     ISSUE_RANDOM_FAILED, // no random bytes for a secret drawn again; errno says why
     ISSUE_BUSY,          // other runs issued the foreseen addresses first, try after try
 };

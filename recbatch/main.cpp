@@ -46,29 +46,23 @@ int Fail(const char *path, int error)
     return Say(2, path, std::strerror(error != 0 ? error : EIO));
 }
 
-int Ledger_fail(Ledger *ledger)
+int Ledger_fail(const Fault &fault)
 {
-    Say(2, Ledger_name(ledger), Ledger_error(ledger));
-    Ledger_close(ledger); // a transaction still open is rolled back
-    return 2;
+    return Say(2, fault.where, fault.why);
 }
 
 // The kernel gave no random bytes for a secret.
-int Random_fail(Ledger *ledger)
+int Random_fail()
 {
-    int error = errno; // before the ledger is closed
-    Ledger_close(ledger);
-    return Fail("getrandom", error);
+    return Fail("getrandom", errno);
 }
 
-// The faults of the inputs, a line each, in table order; the ledger, if
-// open, is closed first, its transaction rolled back.
-int Refuse(Batch &batch, Ledger *ledger = nullptr)
+// The faults of the inputs, a line each, in table order.
+int Refuse(Batch &batch)
 {
-    Ledger_close(ledger);
     std::stable_sort(batch.faults.begin(), batch.faults.end(),
-                     [](const Fault &a, const Fault &b) { return a.order < b.order; });
-    for (const Fault &fault : batch.faults)
+                     [](const Input_fault &a, const Input_fault &b) { return a.order < b.order; });
+    for (const Input_fault &fault : batch.faults)
         std::fprintf(stderr, "%s\n", fault.text.c_str());
     return 1;
 }
@@ -186,14 +180,15 @@ int Load_units(Batch &batch, std::size_t count)
 // 1 when not.
 int Audit(const char *ledgerPath, const char *outdir)
 {
-    Ledger *ledger = nullptr;
-    if (!Ledger_open(ledgerPath, &ledger, false))
-        return Ledger_fail(ledger);
+    Ledger_ptr ledger{nullptr, Ledger_close};
+    Fault fault{};
+    if (!Ledger_open(ledgerPath, ledger, fault, false))
+        return Ledger_fail(fault);
     std::vector<std::string> faults;
     std::string path;
     std::string why;
-    Audit_result result = Batch_audit(ledger, outdir, faults, path, why);
-    Ledger_close(ledger);
+    Audit_result result = Batch_audit(ledger.get(), outdir, faults, path, why);
+    ledger.reset();
     if (result == AUDIT_FAILED)
         return Say(2, path.c_str(), why.c_str());
     for (const std::string &fault : faults)
@@ -233,26 +228,25 @@ int main(int argc, char *argv[])
 
     // Outside the ledger's lock: the range's addresses foreseen, secrets
     // drawn, every unit converted and checked, its image's SHA-256 kept.
-    Ledger *ledger = nullptr;
-    if (!Ledger_open(batch.ledgerPath, &ledger) || !Batch_foresee(batch, ledger, need))
-        return Abandon(Ledger_fail(ledger));
+    Ledger_ptr ledger{nullptr, Ledger_close};
+    if (!Ledger_open(batch.ledgerPath, ledger, batch.ledgerFault) || !Batch_foresee(batch, ledger.get(), need))
+        return Abandon(Ledger_fail(batch.ledgerFault));
     if (!Batch_check(batch))
-        return Abandon(Random_fail(ledger));
+        return Abandon(Random_fail());
     if (!batch.faults.empty())
-        return Abandon(Refuse(batch, ledger));
+        return Abandon(Refuse(batch));
 
     // The lock, for the address step alone: what the ledger holds cannot
     // change before this batch's addresses are issued.
     long long id = 0;
-    switch (Batch_issue(batch, ledger, need, outdir, &id)) {
+    switch (Batch_issue(batch, ledger.get(), need, outdir, &id)) {
     case ISSUED: break;
-    case ISSUE_REFUSED: return Abandon(Refuse(batch, ledger));
-    case ISSUE_RANDOM_FAILED: return Abandon(Random_fail(ledger));
+    case ISSUE_REFUSED: return Abandon(Refuse(batch));
+    case ISSUE_RANDOM_FAILED: return Abandon(Random_fail());
     case ISSUE_BUSY:
-        Say(2, Ledger_name(ledger), "other runs issued the free addresses first, try after try; run it again");
-        Ledger_close(ledger);
+        Say(2, Ledger_name(ledger.get()), "other runs issued the free addresses first, try after try; run it again");
         return Abandon(2);
-    default: return Abandon(Ledger_fail(ledger));
+    default: return Abandon(Ledger_fail(batch.ledgerFault));
     }
 
     // Issued: these addresses are never issued again, whatever follows. A
@@ -260,16 +254,13 @@ int main(int argc, char *argv[])
     std::string path;
     std::string why;
     Write_result written = Batch_write(batch, isatty(STDERR_FILENO) == 1, path, why);
-    if (written == WRITE_FAILED) {
-        Ledger_close(ledger);
+    if (written == WRITE_FAILED)
         return Say(2, path.c_str(), why.c_str());
-    }
     if (written == WRITE_STOPPED || Write_stopped()) {
-        Ledger_close(ledger);
+        ledger.reset();
         Write_endByStop();
     }
-    if (!Ledger_finish(ledger, id, Now_utc()))
-        return Ledger_fail(ledger);
-    Ledger_close(ledger);
+    if (!Ledger_finish(ledger.get(), id, Now_utc(), batch.ledgerFault))
+        return Ledger_fail(batch.ledgerFault);
     return 0;
 }

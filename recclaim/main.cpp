@@ -52,10 +52,9 @@ int Fail(const char *path, int error)
     return 2;
 }
 
-int Ledger_fail(Ledger *ledger)
+int Ledger_fail(const Fault &fault)
 {
-    std::fprintf(stderr, "recclaim: %s: %s\n", Ledger_name(ledger), Ledger_error(ledger));
-    Ledger_close(ledger);
+    std::fprintf(stderr, "recclaim: %s: %s\n", fault.where, fault.why);
     return 2;
 }
 
@@ -215,15 +214,14 @@ int main(int argc, char *argv[])
         return Fail(options.readback, errno);
 
     // One transaction: no other station claims this address meanwhile.
-    Ledger *ledger = nullptr;
+    Ledger_ptr ledger{nullptr, Ledger_close}; // closing it rolls back what is not committed
     Ledger_record record{};
-    if (!Ledger_open(options.ledger, &ledger, false) || !Ledger_beginClaim(ledger, image.mac) ||
-        !Ledger_lookup(ledger, image.mac, record))
-        return Ledger_fail(ledger);
-    if (std::string why = Refusal(options, image, record); !why.empty()) {
-        Ledger_close(ledger); // rolls the transaction back
+    Fault fault{};
+    if (!Ledger_open(options.ledger, ledger, fault, false) || !Ledger_beginClaim(ledger.get(), image.mac, fault) ||
+        !Ledger_lookup(ledger.get(), image.mac, record, fault))
+        return Ledger_fail(fault);
+    if (std::string why = Refusal(options, image, record); !why.empty())
         return Refuse(options.image, why);
-    }
     Ledger_claim claim{0, options.station, Now_utc(), ZOL_VERSION, "", "", -1};
     long long id = 0;
     if (options.readback != nullptr) {
@@ -231,11 +229,11 @@ int main(int argc, char *argv[])
         claim.readback = claim.differsAt < 0 ? "verified" : "failed";
         claim.checked = claim.claimed;
     }
-    if (!(options.readback != nullptr ? Ledger_checkClaim(ledger, record.claims.back().id, claim)
-                                      : Ledger_addClaim(ledger, image.mac, claim, &id)) ||
-        !Ledger_end(ledger, true))
-        return Ledger_fail(ledger);
-    Ledger_close(ledger);
+    if (!(options.readback != nullptr ? Ledger_checkClaim(ledger.get(), record.claims.back().id, claim, fault)
+                                      : Ledger_addClaim(ledger.get(), image.mac, claim, &id, fault)) ||
+        !Ledger_end(ledger.get(), true, fault))
+        return Ledger_fail(fault);
+    ledger.reset();
     if (claim.differsAt >= 0)
         return Refuse(options.image, "read back differs at offset " + std::to_string(claim.differsAt));
     return 0;

@@ -1,7 +1,7 @@
 // recbatch and recclaim on a server's ledger: the server down or stopped
 // under a run, runs at once, a run killed, passwords, and the roles that
 // the README gives.
-#include "ledger.h"
+#include "open_ledger.h"
 #include "ledgers.h"
 
 #include <chrono>
@@ -98,13 +98,14 @@ TEST(LedgerServer, StoppedWhileARunWaitsOrHolds)
     std::string uri = Pg_uri(server, database);
     for (bool holds : {false, true}) {
         Ledger *holder = nullptr;
+        Fault fault{};
         pid_t locker = 0;
         if (holds)
             locker = Start({server.bin + "/psql", "-X", "-d", uri, "-c",
                             "BEGIN; LOCK TABLE batch IN SHARE MODE; SELECT pg_sleep(600)"},
                            dir + "/locker.err");
         else
-            ASSERT_TRUE(Ledger_open(uri.c_str(), &holder) && Ledger_begin(holder)) << Ledger_error(holder);
+            ASSERT_TRUE(Open_ledger(uri.c_str(), &holder, fault) && Ledger_begin(holder, fault)) << fault.why;
         // The table is locked before the run starts, or the run could issue
         // first and be caught only at its last step.
         if (holds) {

@@ -1,6 +1,6 @@
 // The ledger's operations in process, each case run against both backends:
 // an SQLite file and a database on the test server.
-#include "ledger.h"
+#include "open_ledger.h"
 #include "ledgers.h"
 
 #include <chrono>
@@ -32,9 +32,10 @@ Ledger_batch Batch(std::size_t units)
 long long Issue(Ledger *ledger, const std::vector<Ledger_address> &addresses)
 {
     long long id = 0;
-    bool ok = Ledger_begin(ledger) && Ledger_issue(ledger, Batch(addresses.size()), addresses, &id) &&
-              Ledger_end(ledger, true);
-    EXPECT_TRUE(ok) << Ledger_error(ledger);
+    Fault fault{};
+    bool ok = Ledger_begin(ledger, fault) && Ledger_issue(ledger, Batch(addresses.size()), addresses, &id, fault) &&
+              Ledger_end(ledger, true, fault);
+    EXPECT_TRUE(ok) << fault.why;
     return ok ? id : 0;
 }
 
@@ -53,12 +54,13 @@ protected:
         dir = Scratch_dir();
         test = New_ledger(GetParam(), dir);
         ASSERT_FALSE(test.where.empty());
-        ASSERT_TRUE(Ledger_open(test.where.c_str(), &ledger)) << Ledger_error(ledger);
+        ASSERT_TRUE(Open_ledger(test.where.c_str(), &ledger, fault)) << fault.why;
     }
     void TearDown() override { Ledger_close(ledger); }
     std::string dir;
     Test_ledger test;
     Ledger *ledger = nullptr;
+    Fault fault{};
 };
 
 // Serials with the bytes that a COPY row or an array literal must escape.
@@ -71,15 +73,15 @@ TEST_P(LedgerTest, IssuesChecksAndReadsBack)
     ASSERT_EQ(Issue(ledger, {{Mac(2), 1, "SN-1", Digest_of(5)}}), 2);
 
     std::vector<long long> batches;
-    ASSERT_TRUE(Ledger_issuers(ledger, {Mac(3), Mac(9), Mac(2)}, batches));
+    ASSERT_TRUE(Ledger_issuers(ledger, {Mac(3), Mac(9), Mac(2)}, batches, fault));
     EXPECT_EQ(batches, (std::vector<long long>{1, 0, 2}));
     for (std::size_t need : {3, 5}) { // the free addresses, fewer than asked for when the range ends
         std::vector<Mac_address> free;
-        ASSERT_TRUE(Ledger_free(ledger, {Mac(0), Mac(8)}, need, {Mac(6).bits}, free)) << Ledger_error(ledger);
+        ASSERT_TRUE(Ledger_free(ledger, {Mac(0), Mac(8)}, need, {Mac(6).bits}, free, fault)) << fault.why;
         EXPECT_EQ(Hex_of(free), "0050c2000000 0050c2000007 0050c2000008 ");
     }
     std::vector<Ledger_holder> holders;
-    ASSERT_TRUE(Ledger_serials(ledger, {odd, "SN-1", "SN-9", "SN-4"}, holders)) << Ledger_error(ledger);
+    ASSERT_TRUE(Ledger_serials(ledger, {odd, "SN-1", "SN-9", "SN-4"}, holders, 0, fault)) << fault.why;
     ASSERT_EQ(holders.size(), 4u);
     EXPECT_EQ(holders[0].batch, 1);
     EXPECT_EQ(holders[0].mac, Mac(3));
@@ -88,10 +90,10 @@ TEST_P(LedgerTest, IssuesChecksAndReadsBack)
     EXPECT_EQ(holders[2].batch, 0);
     EXPECT_EQ(holders[3].mac, Mac(4));
 
-    ASSERT_TRUE(Ledger_finish(ledger, 1, "2026-01-01T00:01:00Z"));
+    ASSERT_TRUE(Ledger_finish(ledger, 1, "2026-01-01T00:01:00Z", fault));
     Ledger_batch batch{};
     std::vector<Ledger_issued> issued;
-    ASSERT_TRUE(Ledger_read(ledger, 1, batch, issued)) << Ledger_error(ledger);
+    ASSERT_TRUE(Ledger_read(ledger, 1, batch, issued, fault)) << fault.why;
     EXPECT_EQ(batch.id, 1);
     EXPECT_EQ(batch.started + batch.templateSha256 + batch.outdir + batch.version + batch.finished,
               "2026-01-01T00:00:00Z" + std::string(64, 'e') + "/factory/out2.82026-01-01T00:01:00Z");
@@ -104,19 +106,19 @@ TEST_P(LedgerTest, IssuesChecksAndReadsBack)
     EXPECT_EQ(issued[1].serial, odd);
     EXPECT_EQ(issued[2].serial, "");
     EXPECT_EQ(issued[3].sha256, Digest_hex(Digest_of(4)));
-    EXPECT_FALSE(Ledger_read(ledger, 3, batch, issued));
-    EXPECT_STREQ(Ledger_error(ledger), "no batch 3");
+    EXPECT_FALSE(Ledger_read(ledger, 3, batch, issued, fault));
+    EXPECT_STREQ(fault.why, "no batch 3");
 }
 
 // Rolled back, or closed with the transaction open: nothing is recorded.
 TEST_P(LedgerTest, AnUnendedIssueLeavesNothing)
 {
     long long id = 0;
-    ASSERT_TRUE(Ledger_begin(ledger) && Ledger_issue(ledger, Batch(1), {{Mac(1), 1, "", Digest_of(1)}}, &id) &&
-                Ledger_end(ledger, false));
-    ASSERT_TRUE(Ledger_begin(ledger) && Ledger_issue(ledger, Batch(1), {{Mac(2), 1, "", Digest_of(1)}}, &id));
+    ASSERT_TRUE(Ledger_begin(ledger, fault) && Ledger_issue(ledger, Batch(1), {{Mac(1), 1, "", Digest_of(1)}}, &id, fault) &&
+                Ledger_end(ledger, false, fault));
+    ASSERT_TRUE(Ledger_begin(ledger, fault) && Ledger_issue(ledger, Batch(1), {{Mac(2), 1, "", Digest_of(1)}}, &id, fault));
     Ledger_close(ledger);
-    ASSERT_TRUE(Ledger_open(test.where.c_str(), &ledger)) << Ledger_error(ledger);
+    ASSERT_TRUE(Open_ledger(test.where.c_str(), &ledger, fault)) << fault.why;
     EXPECT_EQ(Ledger_rows(test, "SELECT count(*) FROM batch; SELECT count(*) FROM address"), "0\n0\n");
 }
 
@@ -128,30 +130,30 @@ TEST_P(LedgerTest, AnAddressIssuedMeanwhile)
 {
     bool held = false;
     long long id = 0;
-    ASSERT_TRUE(Ledger_start(ledger, &held)) << Ledger_error(ledger);
+    ASSERT_TRUE(Ledger_start(ledger, &held, fault)) << fault.why;
     EXPECT_EQ(held, GetParam() == BACKEND_SQLITE);
     if (!held) {
         Ledger *other = nullptr;
-        ASSERT_TRUE(Ledger_open(test.where.c_str(), &other)) << Ledger_error(other);
+        ASSERT_TRUE(Open_ledger(test.where.c_str(), &other, fault)) << fault.why;
         EXPECT_EQ(Issue(other, {{Mac(1), 1, "SN-1", Digest_of(1)}}), 1);
         Ledger_close(other);
-        EXPECT_FALSE(Ledger_issue(ledger, Batch(1), {{Mac(1), 1, "", Digest_of(2)}}, &id));
+        EXPECT_FALSE(Ledger_issue(ledger, Batch(1), {{Mac(1), 1, "", Digest_of(2)}}, &id, fault));
         EXPECT_TRUE(Ledger_taken(ledger));
-        ASSERT_TRUE(Ledger_end(ledger, false) && Ledger_start(ledger, &held)) << Ledger_error(ledger);
+        ASSERT_TRUE(Ledger_end(ledger, false, fault) && Ledger_start(ledger, &held, fault)) << fault.why;
     } else {
-        ASSERT_TRUE(Ledger_issue(ledger, Batch(1), {{Mac(1), 1, "SN-1", Digest_of(1)}}, &id) &&
-                    Ledger_end(ledger, true) && Ledger_start(ledger, &held));
+        ASSERT_TRUE(Ledger_issue(ledger, Batch(1), {{Mac(1), 1, "SN-1", Digest_of(1)}}, &id, fault) &&
+                    Ledger_end(ledger, true, fault) && Ledger_start(ledger, &held, fault));
     }
     ASSERT_TRUE(Ledger_issue(ledger, Batch(2), {{Mac(2), 1, "SN-1", Digest_of(3)}, {Mac(3), 2, "SN-2", Digest_of(4)}},
-                             &id) &&
-                Ledger_hold(ledger))
-        << Ledger_error(ledger);
+                             &id, fault) &&
+                Ledger_hold(ledger, fault))
+        << fault.why;
     std::vector<Ledger_holder> holders;
-    ASSERT_TRUE(Ledger_serials(ledger, {"SN-1", "SN-2"}, holders, id)) << Ledger_error(ledger);
+    ASSERT_TRUE(Ledger_serials(ledger, {"SN-1", "SN-2"}, holders, id, fault)) << fault.why;
     EXPECT_EQ(holders[0].batch, 1);
     EXPECT_EQ(holders[0].mac, Mac(1));
     EXPECT_EQ(holders[1].batch, 0);
-    EXPECT_TRUE(Ledger_end(ledger, true));
+    EXPECT_TRUE(Ledger_end(ledger, true, fault));
 }
 
 // A second run, or a second station on one address, waits for the first
@@ -160,7 +162,7 @@ TEST_P(LedgerTest, ASecondHolderWaitsForTheFirst)
 {
     ASSERT_EQ(Issue(ledger, {{Mac(1), 1, "", Digest_of(1)}}), 1);
     for (bool claiming : {false, true}) {
-        ASSERT_TRUE(claiming ? Ledger_beginClaim(ledger, Mac(1)) : Ledger_begin(ledger)) << Ledger_error(ledger);
+        ASSERT_TRUE(claiming ? Ledger_beginClaim(ledger, Mac(1), fault) : Ledger_begin(ledger, fault)) << fault.why;
         std::string seen;
         steady_clock::duration waited{};
         std::thread second([&] {
@@ -168,18 +170,18 @@ TEST_P(LedgerTest, ASecondHolderWaitsForTheFirst)
             auto start = steady_clock::now();
             Ledger_record record{};
             std::vector<Mac_address> free;
-            bool ok = Ledger_open(test.where.c_str(), &other) &&
-                      (claiming ? Ledger_beginClaim(other, Mac(1)) && Ledger_lookup(other, Mac(1), record)
-                                : Ledger_begin(other) && Ledger_free(other, {Mac(0), Mac(9)}, 2, {}, free));
+            bool ok = Open_ledger(test.where.c_str(), &other, fault) &&
+                      (claiming ? Ledger_beginClaim(other, Mac(1), fault) && Ledger_lookup(other, Mac(1), record, fault)
+                                : Ledger_begin(other, fault) && Ledger_free(other, {Mac(0), Mac(9)}, 2, {}, free, fault));
             waited = steady_clock::now() - start;
-            seen = !ok ? Ledger_error(other) : claiming ? std::to_string(record.claims.size()) : Hex_of(free);
+            seen = !ok ? fault.why : claiming ? std::to_string(record.claims.size()) : Hex_of(free);
             Ledger_close(other);
         });
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         long long id = 0;
-        ASSERT_TRUE(claiming ? Ledger_addClaim(ledger, Mac(1), {0, "st", "t", "2.8", "", "", -1}, &id)
-                             : Ledger_issue(ledger, Batch(1), {{Mac(0), 1, "", Digest_of(2)}}, &id));
-        ASSERT_TRUE(Ledger_end(ledger, true));
+        ASSERT_TRUE(claiming ? Ledger_addClaim(ledger, Mac(1), {0, "st", "t", "2.8", "", "", -1}, &id, fault)
+                             : Ledger_issue(ledger, Batch(1), {{Mac(0), 1, "", Digest_of(2)}}, &id, fault));
+        ASSERT_TRUE(Ledger_end(ledger, true, fault));
         second.join();
         EXPECT_EQ(seen, claiming ? "1" : "0050c2000002 0050c2000003 ");
         EXPECT_GE(waited, std::chrono::milliseconds(250));
@@ -196,13 +198,13 @@ TEST_P(LedgerTest, LayoutsOfEarlierAndOtherLedgers)
     Test_ledger old = New_ledger(GetParam(), Scratch_dir());
     if (old.backend == BACKEND_SQLITE)
         Write_file(old.where, "");
-    EXPECT_FALSE(Ledger_open(old.where.c_str(), &ledger, false));
-    EXPECT_STREQ(Ledger_error(ledger), "holds no ledger");
+    EXPECT_FALSE(Open_ledger(old.where.c_str(), &ledger, fault, false));
+    EXPECT_STREQ(fault.why, "holds no ledger");
     Ledger_close(ledger);
     if (old.backend == BACKEND_SQLITE) { // nor is another program's database
         Ledger_rows(old, "CREATE TABLE t (x INTEGER);");
-        EXPECT_FALSE(Ledger_open(old.where.c_str(), &ledger));
-        EXPECT_STREQ(Ledger_error(ledger), "holds tables of another kind, not a ledger");
+        EXPECT_FALSE(Open_ledger(old.where.c_str(), &ledger, fault));
+        EXPECT_STREQ(fault.why, "holds tables of another kind, not a ledger");
         Ledger_close(ledger);
         Ledger_rows(old, "DROP TABLE t;");
     }
@@ -212,16 +214,16 @@ TEST_P(LedgerTest, LayoutsOfEarlierAndOtherLedgers)
                      " unit INTEGER NOT NULL, serial TEXT, sha256 TEXT);"
                      "INSERT INTO batch VALUES (1, '2025-01-01T00:00:00Z', 'ab', '/old', 1, '2025-01-01T00:00:01Z');"
                      "INSERT INTO address VALUES ('0050c2000001', 1, 1, 'SN-1', 'cd');");
-    bool opened = Ledger_open(old.where.c_str(), &ledger);
+    bool opened = Open_ledger(old.where.c_str(), &ledger, fault);
     if (old.backend == BACKEND_SERVER) {
         EXPECT_FALSE(opened);
-        EXPECT_STREQ(Ledger_error(ledger), "holds a batch table but no ledger_schema: not a ledger");
+        EXPECT_STREQ(fault.why, "holds a batch table but no ledger_schema: not a ledger");
         return;
     }
-    ASSERT_TRUE(opened) << Ledger_error(ledger);
+    ASSERT_TRUE(opened) << fault.why;
     Ledger_batch batch{};
     std::vector<Ledger_issued> issued;
-    ASSERT_TRUE(Ledger_read(ledger, 1, batch, issued));
+    ASSERT_TRUE(Ledger_read(ledger, 1, batch, issued, fault));
     EXPECT_EQ(batch.version + "|" + std::to_string(batch.reissue) + "|" + issued.at(0).serial, "|0|SN-1");
     EXPECT_EQ(Issue(ledger, {{Mac(2), 1, "", Digest_of(1)}}), 2);
     EXPECT_EQ(Ledger_rows(old, "SELECT version FROM ledger_schema; SELECT count(*) FROM claim"), "2\n0\n");
@@ -248,9 +250,10 @@ TEST(LedgerServer, NamedWithoutItsPassword)
         for (std::string *text : {&uri, &name})
             text->replace(text->find("host=G") + 5, 1, gone);
         Ledger *ledger = nullptr;
-        EXPECT_FALSE(Ledger_open(uri.c_str(), &ledger));
+        Fault fault{};
+        EXPECT_FALSE(Open_ledger(uri.c_str(), &ledger, fault));
         EXPECT_EQ(Ledger_name(ledger), name);
-        std::string error = Ledger_error(ledger);
+        std::string error = fault.why;
         EXPECT_EQ(error.find("s3c"), std::string::npos) << error;
         EXPECT_TRUE(error == "connection to server on socket \"" + gone + "/.s.PGSQL.5432\" failed: No such file or directory" ||
                     error == "invalid percent-encoded token: \"***\"")
