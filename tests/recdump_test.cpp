@@ -407,6 +407,11 @@ TEST(RecdumpStreams, OutputFailureIsAnError)
             EXPECT_EQ(run.status, 2);
         }
     }
+    for (const char *answer : {"--help", "--version"}) {
+        Program_result run = Run_program_to(RECDUMP, {answer}, dir, "");
+        EXPECT_EQ(run.err, "recdump: stdout: Bad file descriptor\n") << answer;
+        EXPECT_EQ(run.status, 2);
+    }
 }
 
 TEST(RecdumpStreams, StandardInputFromWhereItStands)
