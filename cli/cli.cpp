@@ -13,6 +13,7 @@ namespace {
 
 const char *program = "";
 const char *usage = "";
+unsigned closed = 0; // the STREAM_*_CLOSED bits of the run's start
 
 // Prints "NAME: " then each escaped piece joined by ": ", and a newline.
 void Say(std::initializer_list<std::string_view> pieces)
@@ -49,13 +50,18 @@ unsigned Cli_start(const char *name, const char *text)
 {
     program = name;
     usage = text;
-    return Streams_hold();
+    closed = Streams_hold();
+    return closed;
 }
 
 bool Cli_answered(int argc, char *const argv[], int &status)
 {
     if (argc != 2 || (std::strcmp(argv[1], "--help") != 0 && std::strcmp(argv[1], "--version") != 0))
         return false;
+    if (closed & STREAM_OUT_CLOSED) { // held on /dev/null: the answer would be lost
+        status = Cli_system("stdout", EBADF);
+        return true;
+    }
     if (std::strcmp(argv[1], "--help") == 0)
         std::fputs(usage, stdout);
     else

@@ -17,7 +17,8 @@ unsigned Cli_start(const char *name, const char *usage);
 
 // When the command line is --help or --version alone, prints the usage or
 // "NAME VERSION" on standard output, closes it, and sets status (0, or 2
-// when the output failed); returns whether it did.
+// when the output failed or the run started with it closed); returns
+// whether it did.
 bool Cli_answered(int argc, char *const argv[], int &status);
 
 // The usage on standard error; returns 2.

@@ -1,6 +1,7 @@
 #include "convert.h"
 
 #include "hex.h"
+#include "number.h"
 
 #include <array>
 #include <limits>
@@ -17,23 +18,14 @@ Convert_result Refuse(Convert_result result, Convert_rule rule)
 // a number: RULE_NONE with its value, else why not.
 Convert_rule Read_number(std::string_view text, std::int32_t &number)
 {
-    std::size_t at = !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
-    bool negative = at == 1 && text[0] == '-';
-    if (at == text.size())
-        return RULE_NOT_NUMBER;
-    // The magnitude of INT32_MIN is one more than INT32_MAX; past it nothing
-    // more is added, but every character is still looked at.
-    constexpr std::int64_t limit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
-    std::int64_t magnitude = 0;
-    for (; at < text.size(); ++at) {
-        if (text[at] < '0' || text[at] > '9')
-            return RULE_NOT_NUMBER;
-        if (magnitude <= limit)
-            magnitude = magnitude * 10 + (text[at] - '0');
-    }
-    if (magnitude > limit || (!negative && magnitude == limit))
-        return RULE_NUMBER_OVERFLOW;
-    number = static_cast<std::int32_t>(negative ? -magnitude : magnitude);
+    if (text.size() > 1 && text[0] == '+' && text[1] >= '0' && text[1] <= '9')
+        text.remove_prefix(1);
+    std::int64_t value = 0;
+    const char *why = Number_parse(text, std::numeric_limits<std::int32_t>::min(),
+                                   std::numeric_limits<std::int32_t>::max(), value);
+    if (why != nullptr)
+        return std::string_view(why) == "invalid" ? RULE_NOT_NUMBER : RULE_NUMBER_OVERFLOW;
+    number = static_cast<std::int32_t>(value);
     return RULE_NONE;
 }
 

@@ -55,6 +55,14 @@ constexpr bool Convert_refused(const Convert_result &result)
 // the caller may go on with the next one.
 Convert_result Convert_setting(Image &image, std::size_t index, const Convert_value &value);
 
+// Why a value was refused, in the one wording of each rule outside
+// trosket's console, made from the rule and its setting's row, into out
+// (NUL-ended, cut to fit): "7 bytes, expected 8 to 63", "\"0x0B\", expected
+// a whole number from 0 to 165", "is empty". Lengths are counted in bytes of
+// the value as given; a value repeated is cut to its first 40 bytes. Empty
+// for RULE_NONE.
+void Convert_why(const Convert_result &result, char *out, std::size_t size);
+
 // Converts the values in order into image, which must be initialised, up to
 // the first refusal, which is returned; else a result of RULE_NONE. What was
 // accepted before a refusal stays in the image.

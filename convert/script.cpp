@@ -1,6 +1,8 @@
 #include "script.h"
 
-#include <charconv>
+#include "number.h"
+
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -139,39 +141,79 @@ void Script_ungetc(Script &script, int c)
     script.hasBack = true;
 }
 
-Script_result Script_readNumber(Script &script, std::int32_t &number)
+namespace {
+
+// The text of a number as a script writes it, as Number_parse reads it:
+// '-' for a negative sign, then the digits without their leading zeros (one
+// 0 for zero, unsigned), the first 15 of them, past which a number is far
+// out of the 32-bit range.
+struct Number_text {
+    std::array<char, 16> text;
+    std::size_t len;
+};
+
+// After blanks, an optional sign, then digits, into number; the character
+// after them stays unread.
+Script_result Read_digits(Script &script, Number_text &number)
 {
     int c = Skip_blanks(script);
     if (c == EOF)
         return End_or_error(script);
-    bool negative = c == '-';
+    number.len = 0;
+    if (c == '-')
+        number.text[number.len++] = '-';
     if (c == '-' || c == '+')
         c = Script_getc(script);
     if (!Is_digit(c))
         return Finish(script, c, SCRIPT_NOT_NUMBER);
-
-    // The magnitude of INT32_MIN is one more than INT32_MAX; past it nothing
-    // more is added, but every digit is still consumed.
-    constexpr std::int64_t limit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
-    std::int64_t magnitude = 0;
+    std::size_t sign = number.len;
     for (; Is_digit(c); c = Script_getc(script))
-        if (magnitude <= limit)
-            magnitude = magnitude * 10 + (c - '0');
-    if (magnitude > limit || (!negative && magnitude == limit))
-        return Finish(script, c, SCRIPT_OUT_OF_RANGE);
-    number = static_cast<std::int32_t>(negative ? -magnitude : magnitude);
+        if ((number.len > sign || c != '0') && number.len < number.text.size())
+            number.text[number.len++] = static_cast<char>(c);
+    if (number.len == sign) {
+        number.text[0] = '0';
+        number.len = 1;
+    }
     return Finish(script, c, SCRIPT_OK);
 }
 
-Script_result Script_readWholeNumber(Script &script, std::int32_t &number)
+Script_result Parse(const Number_text &text, std::int32_t &number)
 {
-    Script_result result = Script_readNumber(script, number);
+    std::int64_t value = 0;
+    if (Number_parse({text.text.data(), text.len}, std::numeric_limits<std::int32_t>::min(),
+                     std::numeric_limits<std::int32_t>::max(), value) != nullptr)
+        return SCRIPT_OUT_OF_RANGE;
+    number = static_cast<std::int32_t>(value);
+    return SCRIPT_OK;
+}
+
+// A number that is a whole word, its text in text.
+Script_result Read_whole(Script &script, Number_text &text, std::int32_t &number)
+{
+    Script_result result = Read_digits(script, text);
+    if (result == SCRIPT_OK)
+        result = Parse(text, number);
     if (result != SCRIPT_OK && result != SCRIPT_OUT_OF_RANGE)
         return result;
     int c = Script_getc(script);
     if (c != EOF && !Script_isBlank(c))
         result = SCRIPT_NOT_NUMBER;
     return Finish(script, c, result);
+}
+
+} // namespace
+
+Script_result Script_readNumber(Script &script, std::int32_t &number)
+{
+    Number_text text{};
+    Script_result result = Read_digits(script, text);
+    return result == SCRIPT_OK ? Parse(text, number) : result;
+}
+
+Script_result Script_readWholeNumber(Script &script, std::int32_t &number)
+{
+    Number_text text{};
+    return Read_whole(script, text, number);
 }
 
 Script_result Script_readToken(Script &script, Value &value, std::size_t limit)
@@ -274,14 +316,15 @@ bool End_after_last(Script &script, Script_given &given)
     }
 }
 
-// A number is kept as its decimal text, as the conversion takes it.
+// A number is kept as the text of its word, as the conversion takes it.
 Script_result Read_number(Script &script, Value &value)
 {
+    Number_text text{};
     std::int32_t number = 0;
-    Script_result result = Script_readWholeNumber(script, number);
+    Script_result result = Read_whole(script, text, number);
     if (result == SCRIPT_OK) {
-        auto end = std::to_chars(value.text.data(), value.text.data() + value.text.size() - 1, number).ptr;
-        value.len = static_cast<std::size_t>(end - value.text.data());
+        std::copy_n(text.text.data(), text.len, value.text.data());
+        value.len = text.len;
         value.text[value.len] = '\0';
     }
     return result;

@@ -129,3 +129,36 @@ inline constexpr unsigned RECORD_TYPE_FIRST = [] {
 }();
 inline constexpr unsigned RECORD_TYPE_LAST = SETTINGS.size() - 1;
 static_assert(Setting_isRecord(RECORD_TYPE_LAST));
+
+// The most data bytes a record of the setting holds: one byte of a number,
+// the key's bytes, a text at its longest (with its 0x00 for types 10 to 13).
+constexpr std::size_t Setting_dataMax(const Setting &setting)
+{
+    auto max = static_cast<std::size_t>(setting.max);
+    switch (setting.kind) {
+    case DATA_NUMBER:
+        return 1;
+    case DATA_KEY:
+        return max;
+    case DATA_TEXT:
+        return max < setting.longest ? max : setting.longest;
+    case DATA_TEXT_Z:
+        return max + 1;
+    default: // the MAC address is no record
+        return 0;
+    }
+}
+
+// The longest record file there can be: what a script of the most settings
+// gives, each a record of the longest data, or the MAC block and one record
+// fewer. A reader reads no more than this and one byte, which tells that a
+// file is longer.
+inline constexpr std::size_t RECORD_FILE_MAX = [] {
+    std::size_t longest = 0;
+    for (const Setting &setting : SETTINGS)
+        if (Setting_isRecord(setting.type) && RECORD_HEADER_LEN + Setting_dataMax(setting) > longest)
+            longest = RECORD_HEADER_LEN + Setting_dataMax(setting);
+    std::size_t withBlock = MAC_BLOCK_LEN + (SCRIPT_TYPES_MAX - 1) * longest;
+    return withBlock > SCRIPT_TYPES_MAX * longest ? withBlock : SCRIPT_TYPES_MAX * longest;
+}();
+static_assert(RECORD_FILE_MAX == 3870, "15 records of 3 + 255 bytes");

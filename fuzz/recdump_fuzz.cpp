@@ -1,11 +1,13 @@
-// Fuzz target: any bytes as a record file, through the listing, the JSON
-// document and the script. Besides surviving, whenever the bytes are taken
-// as a script, that script, read and converted by the conversion core, must
-// give back the same bytes.
+// Fuzz target: any bytes as a record file, read once by read/ and given in
+// the listing, the JSON document and the script. Besides surviving: no more
+// than the longest record file and one byte is read, a well-formed file
+// reads whole, and whenever the bytes are taken as a script, that script,
+// read and converted by the conversion core, must give back the same bytes.
 #include "convert.h"
 #include "dump.h"
 #include "script.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -33,29 +35,36 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::FILE *fp = fmemopen(const_cast<std::uint8_t *>(data), size, "r");
     if (fp == nullptr)
         return 0;
-    Require(Dump_file(fp, sink, sink, DUMP_TEXT) != DUMP_READ_ERROR);
-    Require(Dump_file(fp, sink, sink, DUMP_JSON) != DUMP_READ_ERROR);
+    static Recfile file;
+    static Fault fault;
+    Require(Recfile_read(fp, "fuzz", file, fault));
+    std::fclose(fp);
+    Require(file.size == std::min(size, RECORD_FILE_MAX + 1) && std::memcmp(file.bytes.data(), data, file.size) == 0);
+    bool whole = file.fault.rule == MALFORMED_NONE;
+    Require(whole == (file.end == size) && (!whole || size <= RECORD_FILE_MAX));
+    Dump_listing(file, sink);
+    Dump_json(file, sink);
 
     std::FILE *out = fmemopen(script.data(), script.size(), "w");
     Require(out != nullptr);
-    Dump_status status = Dump_file(fp, out, sink, DUMP_SCRIPT);
+    bool given = Dump_script(file, out, fault);
     std::fflush(out);
     long length = std::ftell(out);
     std::fclose(out);
-    std::fclose(fp);
-    Require(status != DUMP_READ_ERROR && length >= 0 && static_cast<std::size_t>(length) < script.size());
-    if (status != DUMP_OK)
+    Require(length >= 0 && static_cast<std::size_t>(length) < script.size());
+    Require(given ? whole : length == 0);
+    if (!given)
         return 0;
 
     // The round trip: the script converts, without a refusal, into the bytes.
     Script in{};
     Script_initBytes(in, {script.data(), static_cast<std::size_t>(length)});
-    static Script_given given;
-    Script_readAll(in, given);
-    Require(Script_complete(given));
+    static Script_given read;
+    Script_readAll(in, read);
+    Require(Script_complete(read));
     static Image image;
     Image_init(image);
-    Require(!Convert_refused(Script_convert(given, image)));
+    Require(!Convert_refused(Script_convert(read, image)));
     std::span<const std::uint8_t> bytes = Image_bytes(image);
     Require(bytes.size() == size && std::memcmp(bytes.data(), data, size) == 0);
     return 0;

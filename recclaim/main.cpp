@@ -2,8 +2,8 @@
 // image in the ledger, so that no image is flashed into two devices; after
 // flashing, with -c, it records whether the device reads back the image.
 #include "digest.h"
-#include "dump.h"
 #include "ledger.h"
+#include "recfile.h"
 #include "streams.h"
 
 #include <algorithm>
@@ -103,49 +103,47 @@ int Parse_options(int argc, char *argv[], Options &options)
     return -1;
 }
 
-// Reads the image and checks it as recdump and halvik do: a status to end
-// with (a refusal said), or -1 with the image's bytes, address and SHA-256.
+// Reads the image, no further than the longest record file and one byte,
+// and checks it as recdump and halvik do: a status to end with (a refusal
+// said), or -1 with the image's bytes, address and SHA-256.
 int Read_image(const char *path, Image &image)
 {
     std::FILE *fp = std::fopen(path, "rb");
     if (fp == nullptr)
         return Fail(path, errno);
-    std::size_t offset = 0;
-    std::array<char, 96> fault{};
-    errno = 0;
-    Dump_status verdict = Dump_verdict(fp, &offset, fault);
-    std::array<char, 65536> chunk{};
-    bool read = verdict != DUMP_READ_ERROR && std::fseek(fp, 0, SEEK_SET) == 0;
-    for (std::size_t n = 0; read && (n = std::fread(chunk.data(), 1, chunk.size(), fp)) > 0;)
-        image.bytes.append(chunk.data(), n);
-    int error = errno;
-    read = read && !std::ferror(fp);
+    Recfile file{};
+    Fault fault{};
+    bool read = Recfile_read(fp, path, file, fault);
     std::fclose(fp);
     if (!read)
-        return Fail(path, error);
-    if (verdict == DUMP_MALFORMED)
-        return Refuse(path, "offset " + std::to_string(offset) + ": " + fault.data());
-    auto bytes = reinterpret_cast<const std::uint8_t *>(image.bytes.data());
-    if (!Mac_block_valid({bytes, image.bytes.size()}))
+        return Fail(path, fault.errnum);
+    if (file.fault.rule != MALFORMED_NONE) {
+        Recfile_refuse(file, fault);
+        return Refuse(path, std::string(fault.where) + ": " + fault.why);
+    }
+    if (!file.hasBlock)
         return Refuse(path, "no valid MAC block");
-    image.mac = Mac_fromBytes(std::span<const std::uint8_t, MAC_ADDR_LEN>(bytes + 2, MAC_ADDR_LEN));
-    image.sha256 = Digest_hex(Sha256(bytes, image.bytes.size()));
+    std::span<const std::uint8_t> bytes = Recfile_bytes(file);
+    image.bytes.assign(bytes.begin(), bytes.end());
+    image.mac = Mac_fromBytes(bytes.subspan<2, MAC_ADDR_LEN>());
+    image.sha256 = Digest_hex(Sha256(bytes.data(), bytes.size()));
     return -1;
 }
 
-// The first len bytes of path (fewer when it is shorter) into bytes.
+// The first len bytes of path (fewer when it is shorter) into bytes; no
+// more of it is read.
 bool Read_prefix(const char *path, std::size_t len, std::string &bytes)
 {
     std::FILE *fp = std::fopen(path, "rb");
     if (fp == nullptr)
         return false;
     bytes.resize(len);
-    errno = 0;
-    bytes.resize(std::fread(bytes.data(), 1, len, fp));
-    int error = errno;
-    bool read = !std::ferror(fp);
+    std::size_t got = 0;
+    Fault fault{};
+    bool read = Read_bounded(fp, path, {reinterpret_cast<std::uint8_t *>(bytes.data()), len}, got, fault);
+    bytes.resize(got);
     std::fclose(fp);
-    errno = error;
+    errno = fault.errnum;
     return read;
 }
 

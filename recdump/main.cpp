@@ -1,8 +1,7 @@
 // recdump: prints a record file as a listing, a JSON document or a script.
+#include "cli.h"
 #include "dump.h"
-#include "streams.h"
 
-#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -10,94 +9,75 @@
 
 namespace {
 
-int usage()
-{
-    std::fputs("usage: recdump [-j | -s] FILE\n", stderr);
-    return 2;
-}
+enum Dump_format {
+    DUMP_TEXT,   // a line per block or record
+    DUMP_JSON,   // one JSON document
+    DUMP_SCRIPT, // a script that converts into the same bytes
+};
 
-int Fail(const char *path, int error)
+// The command line into format and path; false when it is wrong.
+bool Parse_options(int argc, char *argv[], Dump_format &format, const char *&path)
 {
-    std::fprintf(stderr, "recdump: %s: %s\n", path, std::strerror(error != 0 ? error : EIO));
-    return 2;
-}
-
-// The dump reads its file from offset 0, more than once. A stream that
-// cannot seek (a pipe), or that does not stand at its start (standard input
-// handed on part read), is copied from where it stands to a temporary file.
-std::FILE *Seekable(std::FILE *fp)
-{
-    if (std::ftell(fp) == 0 && std::fseek(fp, 0, SEEK_SET) == 0)
-        return fp;
-    std::FILE *spool = std::tmpfile();
-    if (spool == nullptr)
-        return nullptr;
-    std::array<char, 4096> buf{};
-    std::size_t n = 0;
-    while ((n = std::fread(buf.data(), 1, buf.size(), fp)) > 0)
-        if (std::fwrite(buf.data(), 1, n, spool) != n)
-            break;
-    if (std::ferror(fp) || std::ferror(spool) || std::fflush(spool) != 0) {
-        std::fclose(spool);
-        return nullptr;
+    opterr = 0; // the usage says what is wrong
+    for (int opt = 0; (opt = getopt(argc, argv, "js")) != -1;) {
+        if (opt == '?' || format != DUMP_TEXT)
+            return false;
+        format = opt == 'j' ? DUMP_JSON : DUMP_SCRIPT;
     }
-    return spool;
+    path = argv[optind];
+    return optind == argc - 1;
 }
 
-// The version, the project's, set by the build.
-int Version()
+// Reads the record file at path, or standard input, from where it stands,
+// for "-".
+bool Read_path(const char *path, bool inClosed, Recfile &file, Fault &fault)
 {
-    std::printf("recdump %s\n", ZOL_VERSION);
-    errno = 0;
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) || std::fclose(stdout) != 0)
-        return Fail("stdout", errno);
-    return 0;
+    bool useStdin = std::strcmp(path, "-") == 0;
+    if (useStdin && inClosed)
+        return Fault_system(fault, path, EBADF);
+    std::FILE *fp = useStdin ? stdin : std::fopen(path, "rb");
+    if (fp == nullptr)
+        return Fault_system(fault, path, errno);
+    bool read = Recfile_read(fp, path, file, fault);
+    if (!useStdin)
+        std::fclose(fp);
+    return read;
+}
+
+// Prints file in format: false, with fault, when it is malformed or no
+// script can give it.
+bool Dump(const Recfile &file, Dump_format format, Fault &fault)
+{
+    switch (format) {
+    case DUMP_SCRIPT:
+        return Dump_script(file, stdout, fault);
+    case DUMP_JSON:
+        Dump_json(file, stdout);
+        break;
+    case DUMP_TEXT:
+        Dump_listing(file, stdout);
+        break;
+    }
+    return file.fault.rule == MALFORMED_NONE || Recfile_refuse(file, fault);
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    unsigned closed = Streams_hold();
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0)
-        return closed & STREAM_OUT_CLOSED ? Fail("stdout", EBADF) : Version();
+    unsigned closed = Cli_start("recdump", "usage: recdump [-j | -s] FILE\n");
+    if (int status = 0; Cli_answered(argc, argv, status))
+        return status;
     Dump_format format = DUMP_TEXT;
-    opterr = 0; // usage() says what is wrong
-    for (int opt = 0; (opt = getopt(argc, argv, "js")) != -1;) {
-        if (opt == '?' || format != DUMP_TEXT)
-            return usage();
-        format = opt == 'j' ? DUMP_JSON : DUMP_SCRIPT;
-    }
-    if (optind != argc - 1)
-        return usage();
+    const char *path = nullptr;
+    if (!Parse_options(argc, argv, format, path))
+        return Cli_usage();
     if (closed & STREAM_OUT_CLOSED)
-        return Fail("stdout", EBADF);
-
-    const char *path = argv[optind];
-    bool useStdin = std::strcmp(path, "-") == 0;
-    if (useStdin && (closed & STREAM_IN_CLOSED))
-        return Fail(path, EBADF);
-    std::FILE *fp = useStdin ? stdin : std::fopen(path, "rb");
-    if (fp == nullptr)
-        return Fail(path, errno);
-    errno = 0;
-    std::FILE *in = Seekable(fp);
-    int error = errno;
-    Dump_status status = in != nullptr ? Dump_file(in, stdout, stderr, format) : DUMP_READ_ERROR;
-    if (status == DUMP_READ_ERROR && in != nullptr)
-        error = errno;
-    if (in != nullptr && in != fp)
-        std::fclose(in);
-    if (!useStdin)
-        std::fclose(fp);
-    if (status == DUMP_READ_ERROR)
-        return Fail(path, error);
-
+        return Cli_system("stdout", EBADF);
+    Recfile file{};
+    Fault fault{};
+    if (!Read_path(path, (closed & STREAM_IN_CLOSED) != 0, file, fault))
+        return Cli_fail(fault);
     // The output is the product: a listing that did not reach its reader fails.
-    errno = 0;
-    if (std::fflush(stdout) != 0 || std::ferror(stdout))
-        return Fail("stdout", errno);
-    if (std::fclose(stdout) != 0)
-        return Fail("stdout", errno);
-    return status == DUMP_OK ? 0 : 1;
+    return Cli_finish(Dump(file, format, fault) ? 0 : Cli_fail(fault));
 }

@@ -39,44 +39,49 @@ TEST(Convert, EveryRuleOfAValue)
         std::size_t index;   // of the refusal, or the count
         std::int32_t number; // of a number refused by its range
         std::string image;   // what was accepted, the MAC block first
+        std::string why;     // the refusal in words, as Convert_why gives it
     };
     std::vector<std::pair<std::int32_t, std::string>> sixteen(16, {3, "6"});
     const Case cases[] = {
-        {{{2, "abc"}, {3, "6"}, {10, "Acme"}}, RULE_NONE, 3, 0, abc + channel6 + Record(10, "Acme\0"s)},
-        {{{3, "+6"}, {3, "006"}}, RULE_NONE, 2, 0, channel6 + channel6},
-        {{{2, "abc"}, {3, "166"}, {2, "abc"}}, RULE_OUT_OF_RANGE, 1, 166, abc},
-        {{{3, "-1"}}, RULE_OUT_OF_RANGE, 0, -1, ""},
-        {{{5, "0"}}, RULE_OUT_OF_RANGE, 0, 0, ""},
-        {{{3, "0x0B"}}, RULE_NOT_NUMBER, 0, 0, ""},
-        {{{3, "6 "}}, RULE_NOT_NUMBER, 0, 0, ""},
-        {{{3, "-"}}, RULE_NOT_NUMBER, 0, 0, ""},
-        {{{4, "2147483648"}}, RULE_NUMBER_OVERFLOW, 0, 0, ""},
-        {{{4, "99999999999x"}}, RULE_NOT_NUMBER, 0, 0, ""},
-        {{{3, ""}}, RULE_MISSING, 0, 0, ""},
-        {{{2, ""}}, RULE_MISSING, 0, 0, ""},
-        {{{10, ""}, {14, ""}}, RULE_NONE, 2, 0, Record(10, "\0"s) + Record(14, "")},
-        {{{2, "a\0b"s}}, RULE_NUL, 0, 0, ""},
-        {{{11, "VW\0"s}}, RULE_NUL, 0, 0, ""},
-        {{{2, std::string(255, 's')}}, RULE_NONE, 1, 0, Record(2, std::string(255, 's'))},
-        {{{2, std::string(30000, 's')}}, RULE_TOO_LONG, 0, 0, ""},
-        {{{13, std::string(255, 't')}}, RULE_TOO_LONG, 0, 0, ""},
+        {{{2, "abc"}, {3, "6"}, {10, "Acme"}}, RULE_NONE, 3, 0, abc + channel6 + Record(10, "Acme\0"s), ""},
+        {{{3, "+6"}, {3, "006"}}, RULE_NONE, 2, 0, channel6 + channel6, ""},
+        {{{2, "abc"}, {3, "166"}, {2, "abc"}}, RULE_OUT_OF_RANGE, 1, 166, abc,
+         "\"166\", expected a whole number from 0 to 165"},
+        {{{3, "-1"}}, RULE_OUT_OF_RANGE, 0, -1, "", "\"-1\", expected a whole number from 0 to 165"},
+        {{{5, "0"}}, RULE_OUT_OF_RANGE, 0, 0, "", "\"0\", expected a whole number from 1 to 4"},
+        {{{3, "0x0B"}}, RULE_NOT_NUMBER, 0, 0, "", "\"0x0B\", expected a whole number from 0 to 165"},
+        {{{3, "6 "}}, RULE_NOT_NUMBER, 0, 0, "", "\"6 \", expected a whole number from 0 to 165"},
+        {{{3, "-"}}, RULE_NOT_NUMBER, 0, 0, "", "\"-\", expected a whole number from 0 to 165"},
+        {{{4, "2147483648"}}, RULE_NUMBER_OVERFLOW, 0, 0, "", "\"2147483648\", expected a whole number from 0 to 128"},
+        {{{4, "99999999999x"}}, RULE_NOT_NUMBER, 0, 0, "", "\"99999999999x\", expected a whole number from 0 to 128"},
+        {{{3, ""}}, RULE_MISSING, 0, 0, "", "is empty"},
+        {{{2, ""}}, RULE_MISSING, 0, 0, "", "is empty"},
+        {{{10, ""}, {14, ""}}, RULE_NONE, 2, 0, Record(10, "\0"s) + Record(14, ""), ""},
+        {{{2, "a\0b"s}}, RULE_NUL, 0, 0, "", "holds a 0x00 byte"},
+        {{{11, "VW\0"s}}, RULE_NUL, 0, 0, "", "holds a 0x00 byte"},
+        {{{2, std::string(255, 's')}}, RULE_NONE, 1, 0, Record(2, std::string(255, 's')), ""},
+        {{{2, std::string(30000, 's')}}, RULE_TOO_LONG, 0, 0, "", "30000 bytes, expected 0 to 255"},
+        {{{13, std::string(255, 't')}}, RULE_TOO_LONG, 0, 0, "", "255 bytes, expected 0 to 254"},
         {{{14, "node1\n"}, {14, std::string(127, 'h')}}, RULE_NONE, 2, 0,
-         Record(14, "node1\n") + Record(14, std::string(127, 'h'))},
-        {{{14, std::string(127, 'h') + "\n"}}, RULE_TOO_LONG, 0, 0, ""},
-        {{{7, "abcdefg"}}, RULE_WRONG_LENGTH, 0, 0, ""},
-        {{{7, std::string(64, 'p')}}, RULE_WRONG_LENGTH, 0, 0, ""},
-        {{{6, "A1B2C3D4E5"}}, RULE_NONE, 1, 0, Record(6, "\xa1\xb2\xc3\xd4\xe5")},
-        {{{6, "A1B2C3D4EZ"}}, RULE_NOT_HEX, 0, 0, ""},
-        {{{6, "A1B2C3D4E5F"}}, RULE_WRONG_LENGTH, 0, 0, ""},
-        {{{6, std::string(300, 'a')}}, RULE_TOO_LONG, 0, 0, ""},
-        {{{1, "00112233445"}}, RULE_WRONG_LENGTH, 0, 0, ""},
-        {{{1, "00112233445G"}}, RULE_NOT_HEX, 0, 0, ""},
+         Record(14, "node1\n") + Record(14, std::string(127, 'h')), ""},
+        {{{14, std::string(127, 'h') + "\n"}}, RULE_TOO_LONG, 0, 0, "", "128 bytes, expected 0 to 127"},
+        {{{7, "abcdefg"}}, RULE_WRONG_LENGTH, 0, 0, "", "7 bytes, expected 8 to 63"},
+        {{{7, std::string(64, 'p')}}, RULE_WRONG_LENGTH, 0, 0, "", "64 bytes, expected 8 to 63"},
+        {{{6, "A1B2C3D4E5"}}, RULE_NONE, 1, 0, Record(6, "\xa1\xb2\xc3\xd4\xe5"), ""},
+        {{{6, "A1B2C3D4EZ"}}, RULE_NOT_HEX, 0, 0, "", "\"A1B2C3D4EZ\", expected 10 or 26 hex digits"},
+        {{{6, "A1B2C3D4E5F"}}, RULE_WRONG_LENGTH, 0, 0, "", "11 characters, expected 10 or 26 hex digits"},
+        {{{6, std::string(300, 'a')}}, RULE_TOO_LONG, 0, 0, "", "300 characters, expected 10 or 26 hex digits"},
+        {{{1, "00112233445"}}, RULE_WRONG_LENGTH, 0, 0, "", "\"00112233445\", expected 12 hex digits"},
+        {{{1, "00112233445G"}}, RULE_NOT_HEX, 0, 0, "", "\"00112233445G\", expected 12 hex digits"},
         // The last address is the one of the block, which stands first.
         {{{3, "6"}, {1, "001122334455"}, {1, "0a0B0c0D0e0F"}}, RULE_NONE, 3, 0,
-         From_hex("06 07 0a 0b 0c 0d 0e 0f") + channel6},
+         From_hex("06 07 0a 0b 0c 0d 0e 0f") + channel6, ""},
         // A type number outside the table is passed over, as in a script.
-        {{{20, "x"}, {-3, ""}, {0, ""}, {2, "abc"}}, RULE_NONE, 4, 0, abc},
-        {sixteen, RULE_TOO_MANY, 15, 0, Repeat15(channel6)},
+        {{{20, "x"}, {-3, ""}, {0, ""}, {2, "abc"}}, RULE_NONE, 4, 0, abc, ""},
+        // A refusal repeats at most 40 bytes of the value.
+        {{{3, std::string(50, '9')}}, RULE_NUMBER_OVERFLOW, 0, 0, "",
+         "\"" + std::string(40, '9') + "\", expected a whole number from 0 to 165"},
+        {sixteen, RULE_TOO_MANY, 15, 0, Repeat15(channel6), "setting 16 of a script, expected at most 15"},
     };
     for (const Case &c : cases) {
         std::vector<Convert_value> values;
@@ -96,6 +101,9 @@ TEST(Convert, EveryRuleOfAValue)
         if (c.rule == RULE_OUT_OF_RANGE) {
             EXPECT_EQ(result.number, c.number);
         }
+        char why[128];
+        Convert_why(result, why, sizeof why);
+        EXPECT_EQ(why, c.why);
     }
 }
 

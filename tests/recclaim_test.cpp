@@ -35,8 +35,9 @@ void PrintTo(const Scenario &s, std::ostream *os)
 // I: the first image of a finished batch (00:50:c2:10:00:00); J: the image
 // of an unfinished batch; T: I with a record added; F: the example's own
 // image, never issued; X: I with the data byte at offset 30 changed; N: I
-// without its MAC block. G: a read-back of I, longer than I; D: G with
-// byte 30 changed; S: the first 10 bytes of I. M: no file.
+// without its MAC block; B: well-formed records past the longest record
+// file; Z: /dev/zero, endless. G: a read-back of I, longer than I; D: G
+// with byte 30 changed; S: the first 10 bytes of I. M: no file.
 const Scenario SCENARIOS[] = {
     {"claim_flash_confirm", {{{"-s", "st1", "I"}, 0, ""}, {{"-s", "st1", "-c", "G", "I"}, 0, ""}},
      "0050c2100000|st1|verified|NULL\n"},
@@ -66,8 +67,13 @@ const Scenario SCENARIOS[] = {
       {{"-s", "st1", "F"}, 1, "recclaim: F: 00:50:c2:a1:b2:c3 was never issued\n"},
       {{"-s", "st1", "J"}, 1, "recclaim: J: batch 2 is not finished\n"},
       {{"-s", "st1", "X"}, 1, "recclaim: X: offset 27: checksum 0x03, expected 0x02\n"},
-      {{"-s", "st1", "N"}, 1, "recclaim: N: no valid MAC block\n"}},
+      {{"-s", "st1", "N"}, 1, "recclaim: N: no valid MAC block\n"},
+      {{"-s", "st1", "B"}, 1, "recclaim: B: offset 3870: past the 3870 bytes of the longest record file\n"},
+      {{"-s", "st1", "Z"}, 1, "recclaim: Z: offset 0: type 0, expected 2 to 14\n"}},
      ""},
+    {"a_read_back_of_zeros",
+     {{{"-s", "st1", "I"}, 0, ""}, {{"-s", "st1", "-c", "Z", "I"}, 1, "recclaim: I: read back differs at offset 0\n"}},
+     "0050c2100000|st1|failed|0\n"},
     {"usage_and_files",
      {{{}, 2, USAGE},
       {{"-x", "-l", "L", "-s", "st1", "I"}, 2, USAGE},
@@ -108,17 +114,21 @@ protected:
         ASSERT_FALSE(ledger.where.empty());
         ASSERT_EQ(Run_program(TROSKET, {EXAMPLE_SCRIPT, dir + "/F"}, dir).status, 0);
         files = {{"L", ledger.where}, {"M", dir + "/M"}, {"I", dir + "/batch/0050c2100000.bin"},
-                 {"J", dir + "/late/0050c2100003.bin"}};
+                 {"J", dir + "/late/0050c2100003.bin"}, {"Z", "/dev/zero"}};
         std::string image = Read_file(files["I"]);
         std::string changed = image;
         changed[30] = 0x02;
         std::string readback = image + std::string(4096, '\xff');
+        std::string ssids;
+        for (int i = 0; i < 16; ++i)
+            ssids += Record(2, std::string(255, 's'));
         for (auto [name, bytes] : {std::pair<std::string, std::string>{"T", image + Record(3, "\x06")},
                                    {"X", changed},
                                    {"N", image.substr(8)},
                                    {"G", readback},
                                    {"D", changed + readback.substr(image.size())},
                                    {"S", image.substr(0, 10)},
+                                   {"B", ssids},
                                    {"F", Read_file(dir + "/F")}}) {
             files[name] = dir + "/" + name;
             Write_file(files[name], bytes);

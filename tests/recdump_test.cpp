@@ -44,6 +44,24 @@ void PrintTo(const Case &c, std::ostream *os)
 const std::string BLOCK = From_hex("16 07 00 11 22 33 44 55");
 const std::string BLOCK_LINE = "0 1 mac 7 00:11:22:33:44:55\n";
 
+// SSIDs of 255 bytes, n of them: fifteen make the longest record file there
+// can be, 3870 bytes; and their lines from offset at.
+std::string Ssids(int n)
+{
+    std::string file;
+    for (int i = 0; i < n; ++i)
+        file += Record(2, std::string(255, 's'));
+    return file;
+}
+
+std::string Ssid_lines(std::size_t at, int n)
+{
+    std::string lines;
+    for (int i = 0; i < n; ++i, at += 258)
+        lines += std::to_string(at) + " 2 ssid 255 \"" + std::string(255, 's') + "\"\n";
+    return lines;
+}
+
 const Case CASES[] = {
     {"empty_file", "", "", "", 0},
     {"block_alone", BLOCK, BLOCK_LINE, "", 0},
@@ -71,6 +89,13 @@ const Case CASES[] = {
     // MAC block and a password. The block wins.
     {"both_readings_fit", From_hex("6e 07 08 61 62 63 64 65 02 09 04 06 03 01 06"),
      "0 1 mac 7 08:61:62:63:64:65\n8 9 password 4 \"\\006\\003\\001\\006\"\n", "", 0},
+    // No more than the longest record file is read: a longer file is refused
+    // at the record that reaches past it.
+    {"longest_file", Ssids(15), Ssid_lines(0, 15), "", 0},
+    {"a_byte_past_the_longest_file", Ssids(15) + "\x01", Ssid_lines(0, 15),
+     "recdump: offset 3870: past the 3870 bytes of the longest record file\n", 1},
+    {"a_record_past_the_longest_file", Record(3, "\x06") + Ssids(15), "0 3 channel 1 6\n" + Ssid_lines(4, 14),
+     "recdump: offset 3616: past the 3870 bytes of the longest record file\n", 1},
 };
 
 class Recdump : public testing::TestWithParam<Case> {};
@@ -162,6 +187,7 @@ TEST(RecdumpCommandLine, UsageAndUnreadableFiles)
         {{dir + "/none.bin"}, "recdump: " + dir + "/none.bin: No such file or directory\n", 2},
         {{dir}, "recdump: " + dir + ": Is a directory\n", 2},
         {{"--version"}, "", 0, "recdump 2.8\n"},
+        {{"--help"}, "", 0, "usage: recdump [-j | -s] FILE\n"},
         {{"--version", dir}, "usage: recdump [-j | -s] FILE\n", 2},
     };
     for (const Call &call : calls) {
@@ -325,28 +351,30 @@ TEST(RecdumpScript, RefusesWhatNoScriptGives)
         std::string err;
     };
     const Refusal refusals[] = {
-        {sixteen, "offset 60: channel is past the 15 settings of a script"},
-        {block + sixteen.substr(4), "offset 64: channel is past the 15 settings of a script"},
-        {Record(2, "my net"), "offset 0: ssid holds a blank"},
-        {Record(9, "pass\tword"), "offset 0: password holds a blank"},
-        {Record(8, ""), "offset 0: user-name is empty"},
-        {Record(2, "a\0b"s), "offset 0: ssid holds a 0x00 byte"},
-        {Record(3, "\x06") + Record(11, "VW\n2400\0"s), "offset 4: model-number holds a line end"},
-        {Record(12, "a\0b\0"s), "offset 0: model-type holds a 0x00 byte"},
-        {Record(10, "Acme\r\0"s) + Record(3, "\x06"), "offset 0: manufacturer ends in a carriage return"},
-        {Record(3, "\xa6"), "offset 0: channel 166, expected 0 to 165"},
-        {Record(4, "\x81"), "offset 0: security 129, expected 0 to 128"},
-        {Record(5, "\x00"s), "offset 0: wep-index 0, expected 1 to 4"},
-        {Record(4, "\x01\x02"), "offset 0: security of 2 bytes, expected 1"},
-        {Record(6, "\x01\x02\x03\x04\x05\x06"), "offset 0: wep-key of 6 bytes, expected 5 or 13"},
-        {Record(7, "1234567"), "offset 0: passphrase of 7 characters, expected 8 to 63"},
-        {Record(7, std::string(64, 'p')), "offset 0: passphrase of 64 characters, expected 8 to 63"},
-        {Record(14, "node1") + Record(3, "\x06"), "offset 0: host-name without its line end is not the last record"},
-        {Record(14, "") + Record(3, "\x06"), "offset 0: host-name without its line end is not the last record"},
-        {Record(14, "node1\r\n"), "offset 0: host-name ends in a carriage return"},
-        {Record(14, "a\nb\n"), "offset 0: host-name holds a line end"},
-        {Record(14, std::string(128, 'h') + "\n"), "offset 0: host-name of 129 characters, expected 0 to 127"},
-        {Record(14, std::string(128, 'h')), "offset 0: host-name of 128 characters, expected 0 to 127"},
+        {sixteen, "offset 60: channel: setting 16 of a script, expected at most 15"},
+        {block + sixteen.substr(4), "offset 64: channel: setting 16 of a script, expected at most 15"},
+        {Record(2, "my net"), "offset 0: ssid: no script line can carry this value"},
+        {Record(7, "pass phrase"), "offset 0: passphrase: no script line can carry this value"},
+        {Record(9, "pass\tword"), "offset 0: password: no script line can carry this value"},
+        {Record(8, ""), "offset 0: user-name: no script line can carry this value"},
+        {Record(2, "a\0b"s), "offset 0: ssid: no script line can carry this value"},
+        {Record(3, "\x06") + Record(11, "VW\n2400\0"s), "offset 4: model-number: no script line can carry this value"},
+        {Record(12, "a\0b\0"s), "offset 0: model-type: no script line can carry this value"},
+        {Record(10, "Acme\r\0"s) + Record(3, "\x06"), "offset 0: manufacturer: no script line can carry this value"},
+        {Record(3, "\xa6"), "offset 0: channel: \"166\", expected a whole number from 0 to 165"},
+        {Record(4, "\x81"), "offset 0: security: \"129\", expected a whole number from 0 to 128"},
+        {Record(5, "\x00"s), "offset 0: wep-index: \"0\", expected a whole number from 1 to 4"},
+        {Record(4, "\x01\x02"), "offset 0: security: 2 bytes, expected 1"},
+        {Record(6, "\x01\x02\x03\x04\x05\x06"), "offset 0: wep-key: 12 characters, expected 10 or 26 hex digits"},
+        {Record(6, ""), "offset 0: wep-key: is empty"},
+        {Record(7, "1234567"), "offset 0: passphrase: 7 bytes, expected 8 to 63"},
+        {Record(7, std::string(64, 'p')), "offset 0: passphrase: 64 bytes, expected 8 to 63"},
+        {Record(14, "node1") + Record(3, "\x06"), "offset 0: host-name: no script line can carry this value"},
+        {Record(14, "") + Record(3, "\x06"), "offset 0: host-name: no script line can carry this value"},
+        {Record(14, "node1\r\n"), "offset 0: host-name: no script line can carry this value"},
+        {Record(14, "a\nb\n"), "offset 0: host-name: no script line can carry this value"},
+        {Record(14, std::string(128, 'h') + "\n"), "offset 0: host-name: 129 bytes, expected 0 to 127"},
+        {Record(14, std::string(128, 'h')), "offset 0: host-name: 128 bytes, expected 0 to 127"},
         // A malformed file is reported as the listing reports it.
         {Record(2, "ab") + Record(15, "x"), "offset 5: type 15, expected 2 to 14"},
         {block + Record(3, "\x06").substr(0, 3), "offset 8: data cut short, 0 of 1 bytes"},
@@ -378,6 +406,11 @@ TEST(RecdumpStreams, OutputFailureIsAnError)
             EXPECT_EQ(run.err, "recdump: stdout: Bad file descriptor\n") << args[0];
             EXPECT_EQ(run.status, 2);
         }
+    }
+    for (const char *answer : {"--help", "--version"}) {
+        Program_result run = Run_program_to(RECDUMP, {answer}, dir, "");
+        EXPECT_EQ(run.err, "recdump: stdout: Bad file descriptor\n") << answer;
+        EXPECT_EQ(run.status, 2);
     }
 }
 
