@@ -341,6 +341,24 @@ void Percent_axis(cairo_t *cr, double left, double right, double top, double bot
     }
 }
 
+// A chart of a bar a row, each on a percentage axis.
+struct Bars {
+    double row, left, right, top;
+    const char *none; // what the chart says when it has no bar
+};
+
+// Begins the chart of rows bars on canvas, with its axis; returns the
+// axis's height.
+double Bars_begin(Canvas &canvas, const Bars &bars, std::size_t rows)
+{
+    double bottom = bars.top + bars.row * static_cast<double>(std::max<std::size_t>(rows, 1));
+    Begin(canvas, bottom + 30);
+    Percent_axis(canvas.cr.get(), bars.left, bars.right, bars.top, bottom);
+    if (rows == 0)
+        Text(canvas.cr.get(), bars.none, (bars.left + bars.right) / 2, bars.top + 16, 0.5);
+    return bottom;
+}
+
 } // namespace
 
 bool Chart_yield(const Ledger_report &report, Chart &chart, Fault &fault)
@@ -349,13 +367,9 @@ bool Chart_yield(const Ledger_report &report, Chart &chart, Fault &fault)
     std::vector<std::size_t> shown = Heaviest(report.stations, CHART_YIELDS_MAX,
                                               [](const Ledger_stationCount &s) { return s.readBack; }, &left);
     constexpr double ROW = 24, LEFT = 190, RIGHT = WIDTH - 190, TOP = 20;
-    double bottom = TOP + ROW * static_cast<double>(std::max<std::size_t>(shown.size(), 1));
     Canvas canvas;
-    Begin(canvas, bottom + 30);
+    Bars_begin(canvas, {ROW, LEFT, RIGHT, TOP, "No station has claimed an image yet."}, shown.size());
     cairo_t *cr = canvas.cr.get();
-    Percent_axis(cr, LEFT, RIGHT, TOP, bottom);
-    if (shown.empty())
-        Text(cr, "No station has claimed an image yet.", (LEFT + RIGHT) / 2, TOP + 16, 0.5);
     double y = TOP;
     for (std::size_t index : shown) {
         const Ledger_stationCount &station = report.stations[index];
@@ -375,7 +389,7 @@ bool Chart_yield(const Ledger_report &report, Chart &chart, Fault &fault)
     }
     if (left > 0)
         chart.note = "The chart shows the " + std::to_string(shown.size()) + " stations with the most units read "
-                     "back; the other " + std::to_string(left) + " are in the table.";
+                     "back, and leaves out the other " + std::to_string(left) + ".";
     return End(canvas, "yield", "First-pass yield per station", chart, fault);
 }
 
@@ -387,14 +401,10 @@ bool Chart_ranges(const Ledger_report &report, Chart &chart, Fault &fault)
     };
     std::vector<std::size_t> shown = Heaviest(report.ranges, CHART_RANGES_MAX, used, &left);
     constexpr double ROW = 30, LEFT = 280, RIGHT = WIDTH - 200, TOP = 40;
-    double bottom = TOP + ROW * static_cast<double>(std::max<std::size_t>(shown.size(), 1));
     Canvas canvas;
-    Begin(canvas, bottom + 30);
+    Bars_begin(canvas, {ROW, LEFT, RIGHT, TOP, "No batch has recorded its range yet."}, shown.size());
     cairo_t *cr = canvas.cr.get();
     Legend(cr, {{"issued", ISSUED}, {"voided", VOIDED}, {"free", FREE}}, LEFT, 18);
-    Percent_axis(cr, LEFT, RIGHT, TOP, bottom);
-    if (shown.empty())
-        Text(cr, "No batch has recorded its range yet.", (LEFT + RIGHT) / 2, TOP + 18, 0.5);
     double y = TOP;
     for (std::size_t index : shown) {
         const Ledger_rangeCount &range = report.ranges[index];
@@ -414,7 +424,7 @@ bool Chart_ranges(const Ledger_report &report, Chart &chart, Fault &fault)
         y += ROW;
     }
     if (left > 0)
-        chart.note = "The chart shows the " + std::to_string(shown.size()) + " ranges with the smallest share left; "
-                     "the other " + std::to_string(left) + " are in the table.";
+        chart.note = "The chart shows the " + std::to_string(shown.size()) + " ranges with the smallest share left, "
+                     "and leaves out the other " + std::to_string(left) + ".";
     return End(canvas, "ranges", "Addresses left per range", chart, fault);
 }

@@ -81,70 +81,63 @@ void Json_text(std::FILE *out, const char *name, const std::string &text)
     Json_string(out, text);
 }
 
-void Json_batches(std::FILE *out, const Ledger_report &report)
+// "name": [...] with one item a line, each written by write; the last
+// member of the document when last.
+template <typename Item, typename Write>
+void Json_array(std::FILE *out, const char *name, const std::vector<Item> &items, Write write, bool last)
 {
-    std::fputs("  \"batches\": [", out);
-    for (std::size_t i = 0; i < report.batches.size(); ++i) {
-        const Ledger_batchCount &batch = report.batches[i];
-        std::fprintf(out, "%s\n    {\"id\": %lld, ", i == 0 ? "" : ",", batch.id);
-        Json_text(out, "started", batch.started);
-        std::fprintf(out,
-                     ", \"units\": %zu, \"claimed\": %zu, \"verified\": %zu, \"failed\": %zu, "
-                     "\"never_claimed\": %zu, \"voided\": %zu}",
-                     batch.units, batch.claimed, batch.verified, batch.failed, batch.neverClaimed, batch.voided);
-    }
-    std::fputs(report.batches.empty() ? "],\n" : "\n  ],\n", out);
-}
-
-void Json_stations(std::FILE *out, const Ledger_report &report)
-{
-    std::fputs("  \"stations\": [", out);
-    for (std::size_t i = 0; i < report.stations.size(); ++i) {
-        const Ledger_stationCount &station = report.stations[i];
+    std::fprintf(out, "  \"%s\": [", name);
+    for (std::size_t i = 0; i < items.size(); ++i) {
         std::fputs(i == 0 ? "\n    {" : ",\n    {", out);
-        Json_text(out, "station", station.station);
-        std::fprintf(out, ", \"claims\": %zu, \"read_back\": %zu, \"first_pass\": %zu, \"first_pass_yield\": ",
-                     station.claims, station.readBack, station.firstPass);
-        double yield = 0;
-        if (Show_yield(station, yield))
-            std::fprintf(out, "%.4f", yield);
-        else
-            std::fputs("null", out);
-        std::fprintf(out, ", \"retries\": %zu}", station.retries);
+        write(items[i]);
+        std::fputc('}', out);
     }
-    std::fputs(report.stations.empty() ? "],\n" : "\n  ],\n", out);
+    std::fputs(items.empty() ? "]" : "\n  ]", out);
+    std::fputs(last ? "\n" : ",\n", out);
 }
 
-void Json_ranges(std::FILE *out, const Ledger_report &report)
+void Json_batch(std::FILE *out, const Ledger_batchCount &batch)
 {
-    std::fputs("  \"ranges\": [", out);
-    for (std::size_t i = 0; i < report.ranges.size(); ++i) {
-        const Ledger_rangeCount &range = report.ranges[i];
-        std::string runsOut = Report_runsOut(range, report.made);
-        std::fprintf(out,
-                     "%s\n    {\"first\": \"%s\", \"last\": \"%s\", \"issued\": %llu, \"voided\": %llu, "
-                     "\"free\": %llu, \"issued_last_7_days\": %llu, \"per_day\": %s, \"runs_out\": %s%s%s}",
-                     i == 0 ? "" : ",", Mac_colons(range.range.first).data(), Mac_colons(range.range.last).data(),
-                     static_cast<unsigned long long>(range.issued), static_cast<unsigned long long>(range.voided),
-                     static_cast<unsigned long long>(range.free), static_cast<unsigned long long>(range.issuedWeek),
-                     Per_day_text(range).c_str(), runsOut.empty() ? "" : "\"",
-                     runsOut.empty() ? "null" : runsOut.c_str(), runsOut.empty() ? "" : "\"");
-    }
-    std::fputs(report.ranges.empty() ? "],\n" : "\n  ],\n", out);
+    std::fprintf(out, "\"id\": %lld, ", batch.id);
+    Json_text(out, "started", batch.started);
+    std::fprintf(out,
+                 ", \"units\": %zu, \"claimed\": %zu, \"verified\": %zu, \"failed\": %zu, "
+                 "\"never_claimed\": %zu, \"voided\": %zu",
+                 batch.units, batch.claimed, batch.verified, batch.failed, batch.neverClaimed, batch.voided);
 }
 
-void Json_hours(std::FILE *out, const Ledger_report &report)
+void Json_station(std::FILE *out, const Ledger_stationCount &station)
 {
-    std::fputs("  \"hours\": [", out);
-    for (std::size_t i = 0; i < report.hours.size(); ++i) {
-        const Ledger_hourCount &hour = report.hours[i];
-        std::fputs(i == 0 ? "\n    {" : ",\n    {", out);
-        Json_text(out, "hour", hour.hour);
-        std::fputs(", ", out);
-        Json_text(out, "station", hour.station);
-        std::fprintf(out, ", \"verified\": %zu}", hour.verified);
-    }
-    std::fputs(report.hours.empty() ? "]\n" : "\n  ]\n", out);
+    Json_text(out, "station", station.station);
+    std::fprintf(out, ", \"claims\": %zu, \"read_back\": %zu, \"first_pass\": %zu, \"first_pass_yield\": ",
+                 station.claims, station.readBack, station.firstPass);
+    double yield = 0;
+    if (Show_yield(station, yield))
+        std::fprintf(out, "%.4f", yield);
+    else
+        std::fputs("null", out);
+    std::fprintf(out, ", \"retries\": %zu", station.retries);
+}
+
+void Json_range(std::FILE *out, const Ledger_rangeCount &range, std::string_view made)
+{
+    std::string runsOut = Report_runsOut(range, made);
+    std::fprintf(out,
+                 "\"first\": \"%s\", \"last\": \"%s\", \"issued\": %llu, \"voided\": %llu, \"free\": %llu, "
+                 "\"issued_last_7_days\": %llu, \"per_day\": %s, \"runs_out\": %s%s%s",
+                 Mac_colons(range.range.first).data(), Mac_colons(range.range.last).data(),
+                 static_cast<unsigned long long>(range.issued), static_cast<unsigned long long>(range.voided),
+                 static_cast<unsigned long long>(range.free), static_cast<unsigned long long>(range.issuedWeek),
+                 Per_day_text(range).c_str(), runsOut.empty() ? "" : "\"", runsOut.empty() ? "null" : runsOut.c_str(),
+                 runsOut.empty() ? "" : "\"");
+}
+
+void Json_hour(std::FILE *out, const Ledger_hourCount &hour)
+{
+    Json_text(out, "hour", hour.hour);
+    std::fputs(", ", out);
+    Json_text(out, "station", hour.station);
+    std::fprintf(out, ", \"verified\": %zu", hour.verified);
 }
 
 } // namespace
@@ -193,10 +186,11 @@ void Report_json(std::FILE *out, const Ledger_report &report)
     std::fputs("{\n  ", out);
     Json_text(out, "made", report.made);
     std::fputs(",\n", out);
-    Json_batches(out, report);
-    Json_stations(out, report);
-    Json_ranges(out, report);
-    Json_hours(out, report);
+    Json_array(out, "batches", report.batches, [out](const auto &batch) { Json_batch(out, batch); }, false);
+    Json_array(out, "stations", report.stations, [out](const auto &station) { Json_station(out, station); }, false);
+    Json_array(out, "ranges", report.ranges,
+               [out, &report](const auto &range) { Json_range(out, range, report.made); }, false);
+    Json_array(out, "hours", report.hours, [out](const auto &hour) { Json_hour(out, hour); }, true);
     std::fputs("}\n", out);
 }
 

@@ -14,7 +14,17 @@
 #include <sys/stat.h>
 #include <vector>
 
+// fontconfig keeps a little of the configuration it parses at FcInit out of
+// reach of its own config (tests/lsan.supp); the charts' text brings it into
+// this process, and into recledger's when it writes a page.
+extern "C" const char *__lsan_default_suppressions()
+{
+    return "leak:libfontconfig.so\n";
+}
+
 namespace {
+
+const bool LSAN_SET = setenv("LSAN_OPTIONS", "print_suppressions=0:suppressions=" LSAN_SUPPRESSIONS, 0) == 0;
 
 // What a renderer writes to a stream, as a string.
 template <typename Render, typename Data>
@@ -274,8 +284,8 @@ TEST(RecledgerPage, StaysSmallForALargeLedger)
     ASSERT_TRUE(Page_render(report, "/srv/ledger.db", page, fault)) << fault.why;
     EXPECT_LE(page.size(), 2u << 20);
     for (const char *note : {"the last 72 of the 672 hours", "the other 32 are shown together",
-                             "the 30 stations with the most units read back; the other 770",
-                             "the 20 ranges with the smallest share left; the other 580",
+                             "the 30 stations with the most units read back, and leaves out the other 770.",
+                             "the 20 ranges with the smallest share left, and leaves out the other 580.",
                              "the newest 500 of the 5000 batches", "the first 500 of the 800 stations",
                              "the first 200 of the 600 ranges"})
         EXPECT_NE(page.find(note), std::string::npos) << note;
@@ -363,7 +373,7 @@ TEST(RecledgerPage, OpensInChromiumAndLoadsNothing)
         for (const char *text : {"<title>Ledger report: /srv/ledger/line.db</title>", "<h2>Verified units per hour</h2>",
                                  "<h2>First-pass yield per station</h2>", "<h2>Addresses left per range</h2>",
                                  "<h2>Batches</h2>", "<td>line2-st2</td><td class=\"n\">792</td>",
-                                 "<td>&lt;script&gt;document.title='run'&lt;/script&gt;</td>", "<td>2026-04-10</td>",
+                                 "<td>&lt;script&gt;document.title='run'&lt;/script&gt;</td>", "<td>2026-04-13</td>",
                                  "<b>96.7%</b><span>first-pass yield</span>", "aria-label=\"First-pass yield per station\""})
             EXPECT_NE(browsed.dom.find(text), std::string::npos) << text;
         EXPECT_EQ(browsed.dom.find("<script"), std::string::npos);

@@ -47,7 +47,7 @@ Ledger_report Report_fixture()
         }
     }
     report.ranges.push_back({{Mac(0x0050c2100000), Mac(0x0050c2100fff)}, 4096, 3, 0, 1200});
-    report.ranges.push_back({{Mac(0x0050c2101000), Mac(0x0050c2103fff)}, 2000, 2, 10288, 2000});
-    report.ranges.push_back({{Mac(0x0050c2a00000), Mac(0x0050c2afffff)}, 104, 0, 1048472, 0});
+    report.ranges.push_back({{Mac(0x0050c2101000), Mac(0x0050c2103fff)}, 1104, 1, 11184, 2000});
+    report.ranges.push_back({{Mac(0x0050c2a00000), Mac(0x0050c2afffff)}, 0, 0, 1048576, 0});
     return report;
 }

@@ -1,6 +1,6 @@
 // A ledger's report as a line would have it after three days: six
-// stations on two lines, five batches from two ranges and a third range
-// barely started. The page test and the screenshot in docs/ are made of it.
+// stations on two lines, five batches from two ranges, and a third range
+// not yet used. The page test and the screenshot in docs/ are made of it.
 #pragma once
 
 #include "records.h"
