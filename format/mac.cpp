@@ -25,6 +25,33 @@ bool Mac_parseTyped(std::string_view text, Mac_address &mac)
     return Mac_parse({digits.data(), digits.size()}, mac);
 }
 
+bool Mac_parseAny(std::string_view text, Mac_address &mac)
+{
+    // Each form: its length, its separator, and how many digits each group has.
+    struct Form {
+        std::size_t size;
+        char separator;
+        std::size_t group;
+    };
+    static constexpr Form FORMS[] = {{17, ':', 2}, {17, '-', 2}, {14, '.', 4}};
+    for (const Form &form : FORMS) {
+        if (text.size() != form.size)
+            continue;
+        std::array<char, 2 * MAC_ADDR_LEN> digits{};
+        std::size_t n = 0;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            bool separatorPlace = i % (form.group + 1) == form.group;
+            if (separatorPlace != (text[i] == form.separator))
+                break;
+            if (!separatorPlace)
+                digits[n++] = text[i];
+        }
+        if (n == digits.size() && Mac_parse({digits.data(), digits.size()}, mac))
+            return true;
+    }
+    return Mac_parse(text, mac);
+}
+
 Mac_address Mac_fromBytes(std::span<const std::uint8_t, MAC_ADDR_LEN> bytes)
 {
     std::uint64_t bits = 0;

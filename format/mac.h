@@ -29,6 +29,11 @@ bool Mac_parse(std::string_view text, Mac_address &mac);
 // As a person types an address: 12 hex digits, or six pairs joined by colons.
 bool Mac_parseTyped(std::string_view text, Mac_address &mac);
 
+// As a label or a device prints an address, in any case: 12 hex digits; six
+// pairs joined by colons or by dashes (00-50-C2-A1-B2-C3), one separator
+// throughout; or three groups of four joined by dots (0050.c2a1.b2c3).
+bool Mac_parseAny(std::string_view text, Mac_address &mac);
+
 Mac_address Mac_fromBytes(std::span<const std::uint8_t, MAC_ADDR_LEN> bytes);
 void Mac_toBytes(Mac_address mac, std::span<std::uint8_t, MAC_ADDR_LEN> bytes);
 

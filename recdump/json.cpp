@@ -1,29 +1,9 @@
 // The JSON document: the entries, then the verdict.
 #include "dump.h"
 
-#include "text.h"
+#include "json.h"
 
 namespace {
-
-// A JSON string of the bytes. A text of well-formed UTF-8 is given as that
-// text; of any other text each byte outside ASCII is given as \u00XX, the
-// code point of the same number. The quote and the backslash are escaped,
-// control characters and DEL are given as \u00XX.
-void Json_string(std::FILE *out, std::string_view text)
-{
-    bool utf8 = Text_isUtf8(text);
-    std::fputc('"', out);
-    for (char ch : text) {
-        auto c = static_cast<unsigned char>(ch);
-        if (c == '"' || c == '\\')
-            std::fprintf(out, "\\%c", c);
-        else if (c < 0x20 || c == 0x7f || (c > 0x7f && !utf8))
-            std::fprintf(out, "\\u%04x", c);
-        else
-            std::fputc(c, out);
-    }
-    std::fputc('"', out);
-}
 
 void Json_entry(std::FILE *out, const Read_entry &entry, bool first)
 {

@@ -1,8 +1,12 @@
+#include "json.h"
+#include "mac.h"
 #include "number.h"
 #include "record.h"
 #include "text.h"
 
 #include <array>
+#include <cstdio>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -136,6 +140,69 @@ TEST(Text, EscapesWhatMovesATerminal)
     char small[5];
     EXPECT_EQ(Text_escape("ab\ncd", small, sizeof small), 4u); // cut at a whole escape
     EXPECT_STREQ(small, "ab\\n");
+}
+
+TEST(Mac, ReadAsLabelsPrintIt)
+{
+    struct Case {
+        std::string text;
+        std::uint64_t bits; // 0: not an address in any form
+    };
+    const Case cases[] = {
+        {"0050c2100001", 0x0050c2100001},
+        {"0050C2A1B2C3", 0x0050c2a1b2c3},
+        {"00:50:c2:10:00:01", 0x0050c2100001},
+        {"00-50-C2-10-00-01", 0x0050c2100001},
+        {"0050.c210.0001", 0x0050c2100001},
+        {"0050.C2A1.b2C3", 0x0050c2a1b2c3},
+        {"ff:ff:ff:ff:ff:ff", 0xffffffffffff},
+        {"00:50-c2:10:00:01", 0},  // separators mixed
+        {"00:50:c2:10:00:0g", 0},  // not a hex digit
+        {"0:50:c2:10:00:01", 0},   // a pair cut short
+        {"00:50:c2:10:00:01:", 0}, // one too many
+        {"00:50:c2:10:00", 0},
+        {"00.50.c2.10.00.01", 0},  // dots join groups of four
+        {"005.0c21.00001", 0},
+        {"0050:c210:0001", 0},     // colons join pairs
+        {"0050c210000", 0},
+        {"0050c21000011", 0},
+        {"SN-000017", 0},
+        {"00 50 c2 10 00 01", 0},
+        {"", 0},
+    };
+    for (const Case &c : cases) {
+        Mac_address mac{0};
+        EXPECT_EQ(Mac_parseAny(c.text, mac), c.bits != 0) << c.text;
+        EXPECT_EQ(mac.bits, c.bits) << c.text;
+    }
+}
+
+TEST(Json, StringsAsRecdumpWritesThem)
+{
+    struct Case {
+        std::string text;
+        std::string json;
+    };
+    const Case cases[] = {
+        {"line2-st4", "\"line2-st4\""},
+        {"say \"hi\" \\ back", "\"say \\\"hi\\\" \\\\ back\""},
+        {"a\nb\tc\x1b\x7f", "\"a\\u000ab\\u0009c\\u001b\\u007f\""},
+        {std::string("\0", 1), "\"\\u0000\""},
+        {"caf\xc3\xa9 \xe4\xb8\xad", "\"caf\xc3\xa9 \xe4\xb8\xad\""},      // UTF-8 stays text
+        {"caf\xc3\xa9\xff", "\"caf\\u00c3\\u00a9\\u00ff\""},                // else every byte from 0x80
+        {"\xc2\x85", "\"\xc2\x85\""},                                    // a C1 character is UTF-8
+        {"", "\"\""},
+    };
+    for (const Case &c : cases) {
+        char *bytes = nullptr;
+        std::size_t size = 0;
+        std::FILE *out = open_memstream(&bytes, &size);
+        ASSERT_NE(out, nullptr);
+        Json_string(out, c.text);
+        std::fclose(out);
+        EXPECT_EQ(std::string(bytes, size), c.json) << c.json;
+        std::free(bytes);
+    }
 }
 
 } // namespace

@@ -1,0 +1,123 @@
+// recledger: reads, corrects and verifies the address ledger: finds what it
+// holds of an address or a serial, reports a whole ledger's counts, voids an
+// address, releases an abandoned claim, exports every address, and verifies
+// the chain of its rows.
+#include "cli.h"
+#include "recledger.h"
+#include "text.h"
+
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+constexpr char USAGE[] = "usage: recledger [-j] -l LEDGER find KEY...\n"
+                         "       recledger [-j] -l LEDGER report [-o PAGE.html]\n"
+                         "       recledger -l LEDGER void -r REASON MAC...\n"
+                         "       recledger -l LEDGER release -r REASON MAC\n"
+                         "       recledger [-j] -l LEDGER export\n"
+                         "       recledger -l LEDGER verify\n";
+
+struct Command {
+    const char *name;
+    const char *options; // the command's own, for getopt: operands end them
+    bool json;           // whether it takes -j
+    int least, most;     // how many operands (most -1: no limit)
+    int (*run)(const Options &);
+};
+
+constexpr Command COMMANDS[] = {
+    {"find", "+", true, 1, -1, Find_run},    {"report", "+o:", true, 0, 0, Report_run},
+    {"void", "+r:", false, 1, -1, Void_run}, {"release", "+r:", false, 1, 1, Release_run},
+    {"export", "+", true, 0, 0, Export_run}, {"verify", "+", false, 0, 0, Verify_run},
+};
+
+// nullptr, or why text cannot be a reason (for a message after "-r: "):
+// empty or blank, not UTF-8, a control character, longer than REASON_MAX.
+const char *Reason_why(std::string_view text)
+{
+    if (text.find_first_not_of(' ') == std::string_view::npos)
+        return "an empty reason";
+    if (text.size() > REASON_MAX)
+        return "longer than 200 bytes";
+    if (!Text_isUtf8(text))
+        return "not UTF-8";
+    char escaped[4 * REASON_MAX + 1]; // room for every character escaped
+    if (Text_escape(text, escaped, sizeof escaped) != text.size())
+        return "holds a control character";
+    return nullptr;
+}
+
+// The command's options and operands, from argv[0] (its name) on; a status
+// to end with, or -1 to go on.
+int Parse_command(const Command &command, int argc, char *argv[], Options &options)
+{
+    optind = 0; // getopt starts anew, after argv[0]
+    for (int opt = 0; (opt = getopt(argc, argv, command.options)) != -1;) {
+        switch (opt) {
+        case 'o': options.page = optarg; break;
+        case 'r': options.reason = optarg; break;
+        default: return Cli_usage();
+        }
+    }
+    int operands = argc - optind;
+    if (operands < command.least || (command.most >= 0 && operands > command.most))
+        return Cli_usage();
+    if (options.json && !command.json)
+        return Cli_misuse("-j: %s has no JSON form", command.name);
+    if (options.json && options.page != nullptr)
+        return Cli_misuse("-o: the page is written instead of JSON (-j); give one");
+    if (options.page != nullptr && *options.page == '\0')
+        return Cli_misuse("-o: an empty path");
+    if (std::strchr(command.options, 'r') != nullptr && options.reason == nullptr)
+        return Cli_misuse("%s: -r REASON is required", command.name);
+    if (const char *why = options.reason != nullptr ? Reason_why(options.reason) : nullptr)
+        return Cli_misuse("-r: %s", why);
+    for (int i = optind; i < argc; ++i) {
+        Find_key key{argv[i], false, {}};
+        key.isMac = Mac_parseAny(key.text, key.mac);
+        if (command.run == Find_run)
+            options.keys.push_back(key);
+        else if (key.isMac)
+            options.macs.push_back(key.mac);
+        else
+            return Cli_misuse("%s: not a MAC address", argv[i]);
+    }
+    return -1;
+}
+
+// The command line into options and the command to run; a status to end
+// with, or -1 to go on.
+int Parse(int argc, char *argv[], Options &options, const Command *&command)
+{
+    opterr = 0; // the usage says what is wrong
+    for (int opt = 0; (opt = getopt(argc, argv, "+jl:")) != -1;) {
+        switch (opt) {
+        case 'j': options.json = true; break;
+        case 'l': options.ledger = optarg; break;
+        default: return Cli_usage();
+        }
+    }
+    if (optind >= argc || options.ledger == nullptr)
+        return Cli_usage();
+    for (const Command &each : COMMANDS)
+        if (std::strcmp(argv[optind], each.name) == 0)
+            command = &each;
+    if (command == nullptr)
+        return Cli_misuse("%s: not a command (find, report, void, release, export or verify)", argv[optind]);
+    return Parse_command(*command, argc - optind, argv + optind, options);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    Cli_start("recledger", USAGE);
+    if (int status = 0; Cli_answered(argc, argv, status))
+        return status;
+    Options options{};
+    const Command *command = nullptr;
+    if (int status = Parse(argc, argv, options, command); status >= 0)
+        return status;
+    return Cli_finish(command->run(options));
+}
