@@ -48,7 +48,8 @@ constexpr Statement TO_2[] = {
 // by the claim's login (the reference to the claim's id and login); the
 // read-backs recorded in claims move there, without a login, as do the
 // claims they belong to. On a server, the login of each new row is the
-// session's, set by the server whatever the row says.
+// session's, set by the server whatever the row says, and the roles that
+// could add claims may add read-backs.
 constexpr Statement TO_3[] = {
     {LAYOUT_BOTH, "ALTER TABLE claim ADD COLUMN login TEXT"},
     {LAYOUT_BOTH, "CREATE UNIQUE INDEX claim_login ON claim (id, login)"},
@@ -64,6 +65,10 @@ constexpr Statement TO_3[] = {
     {LAYOUT_SERVER, "CREATE TRIGGER claim_login BEFORE INSERT ON claim FOR EACH ROW EXECUTE FUNCTION ledger_login()"},
     {LAYOUT_SERVER,
      "CREATE TRIGGER readback_login BEFORE INSERT ON readback FOR EACH ROW EXECUTE FUNCTION ledger_login()"},
+    {LAYOUT_SERVER, "DO $$DECLARE r record; BEGIN FOR r IN SELECT DISTINCT grantee FROM information_schema.role_table_grants"
+                    " WHERE table_schema = current_schema() AND table_name = 'claim' AND privilege_type = 'INSERT'"
+                    " AND grantee <> current_user LOOP EXECUTE 'GRANT SELECT, INSERT ON readback TO ' ||"
+                    " CASE r.grantee WHEN 'PUBLIC' THEN 'PUBLIC' ELSE quote_ident(r.grantee) END; END LOOP; END$$"},
 };
 
 // STEPS[n] takes a ledger of layout n to layout n + 1.

@@ -282,7 +282,9 @@ const Layout_case LAYOUTS[] = {
     {"layout_1", LAYOUT_1 + "INSERT INTO address VALUES ('0050c2000001', 1, 1, 'SN-1', 'cd');", "", false, "",
      "1|2026-01-01T00:00:00Z|ab|/old|2|2026-01-01T00:00:01Z|NULL|0\n0050c2000001|1|1|SN-1|cd\n3\n"},
     {"layout_2", LAYOUT_2_FILE + LAYOUT_2_ROWS + "INSERT INTO ledger_schema VALUES (2);",
-     LAYOUT_2_SERVER + LAYOUT_2_ROWS + "INSERT INTO ledger_schema VALUES (2);", false, "",
+     LAYOUT_2_SERVER + LAYOUT_2_ROWS + "INSERT INTO ledger_schema VALUES (2);"
+                       "GRANT SELECT, INSERT, UPDATE (readback, checked, differs_at) ON claim TO PUBLIC;",
+     false, "",
      "1|2026-01-01T00:00:00Z|ab|/old|2|2026-01-01T00:00:01Z|2.7|0\n"
      "0050c2000001|1|1|SN-1|cd\n0050c2000002|1|2|NULL|ef\n"
      "1|0050c2000001|st1|2026-01-02T00:00:00Z|2.7|NULL|verified|2026-01-02T00:01:00Z|NULL|NULL\n"
@@ -345,6 +347,11 @@ TEST_P(LedgerLayout, BroughtToThisOneOrRefused)
               "st3failed0" + login + "|" + login);
     EXPECT_EQ(Ledger_rows(old, "SELECT login FROM readback WHERE claim = " + std::to_string(id)),
               (login.empty() ? "NULL" : login) + "\n");
+    if (fixture.find("TO PUBLIC") != std::string::npos) { // who could add claims may add read-backs
+        EXPECT_EQ(Ledger_rows(old, "SELECT has_table_privilege('public', 'readback', 'SELECT, INSERT'),"
+                                   " has_table_privilege('public', 'readback', 'UPDATE')"),
+                  "t|f\n");
+    }
 }
 
 // Each case on each backend that has its fixture.
