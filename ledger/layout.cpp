@@ -3,6 +3,8 @@
 #include "backend.h"
 
 #include <cstring>
+#include <iterator>
+#include <string>
 
 namespace {
 
@@ -75,6 +77,16 @@ constexpr Statement TO_3[] = {
 constexpr std::span<const Statement> STEPS[] = {TO_1, TO_2, TO_3};
 static_assert(std::size(STEPS) == LEDGER_SCHEMA_VERSION, "one step to each layout");
 
+// The statement with every word of dialect spelt out.
+std::string Layout_text(const char *sql, const Layout_dialect &dialect)
+{
+    std::string text = sql;
+    for (const Layout_word &word : dialect.words)
+        for (std::size_t at = 0; (at = text.find(word.name, at)) != std::string::npos; at += std::strlen(word.text))
+            text.replace(at, std::strlen(word.name), word.text);
+    return text;
+}
+
 // Takes the ledger from layout to this program's, within the transaction.
 bool Steps(Ledger &ledger, int layout)
 {
@@ -98,15 +110,6 @@ bool Steps(Ledger &ledger, int layout)
 }
 
 } // namespace
-
-std::string Layout_text(const char *sql, const Layout_dialect &dialect)
-{
-    std::string text = sql;
-    for (const Layout_word &word : dialect.words)
-        for (std::size_t at = 0; (at = text.find(word.name, at)) != std::string::npos; at += std::strlen(word.text))
-            text.replace(at, std::strlen(word.name), word.text);
-    return text;
-}
 
 bool Layout_bring(Ledger &ledger, bool create)
 {

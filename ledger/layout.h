@@ -7,7 +7,6 @@
 #pragma once
 
 #include <span>
-#include <string>
 
 struct Ledger;
 
@@ -27,9 +26,6 @@ struct Layout_dialect {
     Layout_backend backend;
     std::span<const Layout_word> words;
 };
-
-// The statement with every word of dialect spelt out.
-std::string Layout_text(const char *sql, const Layout_dialect &dialect);
 
 // Brings the opened ledger to LEDGER_SCHEMA_VERSION: makes its tables when
 // it has none and create allows, or takes it through every step after its
