@@ -1,41 +1,98 @@
 // The seam behind the ledger: a struct of operations that a backend fills
-// in, chosen when the ledger is opened. Only ledger.cpp and the backends'
+// in, each slot by name, chosen when the ledger is opened. Only the ledger's
 // own files include this; the programs see ledger.h alone.
+//
+// Every operation but open and close works on an opened ledger, and returns
+// true when it worked, or false with the ledger's error set to what went
+// wrong, in the backend's own words (ledger.cpp names the ledger before
+// them). What each one does beyond that is said in ledger.h, under the
+// function of the same name.
 #pragma once
 
+#include "layout.h"
 #include "ledger.h"
 
 struct Ledger_ops {
-    // Takes where and sets up the backend's state, making the tables when
-    // create allows; false with the error set.
+    // Opens the ledger that where names (a file, made when create allows,
+    // or a connection to a server) and sets state and name; the tables are
+    // not looked at yet. Whether it worked or not, close is called later.
     bool (*open)(Ledger &ledger, const char *where, bool create);
-    // Frees the state; an open transaction is rolled back.
+
+    // Frees state, whatever open left there; the database rolls back a
+    // transaction that is still open.
     void (*close)(Ledger &ledger);
+
+    // The layout that the tables have: 0 when there are none. False when
+    // the database holds tables, but not a ledger's.
+    bool (*layout)(Ledger &ledger, int &layout);
+
+    // Runs sql, statements that return no rows (a step of the layout).
+    bool (*exec)(Ledger &ledger, const char *sql);
+
+    // How the backend spells the words that the layout's statements leave open.
+    const Layout_dialect *dialect;
+
+    // Starts a transaction that holds the issuing lock (Ledger_begin), the
+    // lock under which the layout is changed too.
     bool (*begin)(Ledger &ledger);
+
+    // Commits or rolls back the transaction; a commit that the database
+    // turned into a rollback is a failure.
     bool (*end)(Ledger &ledger, bool commit);
+
+    // Starts the issuing transaction, with *held saying whether it holds
+    // the issuing lock already (Ledger_start).
     bool (*start)(Ledger &ledger, bool *held);
+
+    // Takes the issuing lock within a transaction that start began without
+    // it (Ledger_hold).
     bool (*hold)(Ledger &ledger);
+
+    // For each address, the batch that issued it, or 0 (Ledger_issuers).
     bool (*issuers)(Ledger &ledger, const std::vector<Mac_address> &macs, std::vector<long long> &batches);
+
+    // The lowest free addresses of a range (Ledger_free).
     bool (*free)(Ledger &ledger, Mac_range range, std::size_t need, const std::unordered_set<std::uint64_t> &taken,
                  std::vector<Mac_address> &out);
+
+    // For each serial, the earliest batch and address that recorded it
+    // (Ledger_serials).
     bool (*serials)(Ledger &ledger, const std::vector<std::string_view> &serials,
                     std::vector<Ledger_holder> &holders, long long except);
+
+    // Records a batch and its addresses; an address issued meanwhile sets
+    // taken (Ledger_issue).
     bool (*issue)(Ledger &ledger, const Ledger_batch &batch, const std::vector<Ledger_address> &addresses,
                   long long *id);
+
+    // Marks a batch finished (Ledger_finish).
     bool (*finish)(Ledger &ledger, long long id, const std::string &finished);
+
+    // Reads a batch and its addresses back (Ledger_read).
     bool (*read)(Ledger &ledger, long long id, Ledger_batch &batch, std::vector<Ledger_issued> &addresses);
+
+    // Starts the transaction of one claim or read-back, holding the lock
+    // of the address (Ledger_beginClaim).
     bool (*beginClaim)(Ledger &ledger, Mac_address mac);
+
+    // What the ledger holds of an address, with its claims and the
+    // session's login (Ledger_lookup).
     bool (*lookup)(Ledger &ledger, Mac_address mac, Ledger_record &record);
+
+    // Adds a claim (Ledger_addClaim).
     bool (*addClaim)(Ledger &ledger, Mac_address mac, const Ledger_claim &claim, long long *id);
+
+    // Adds the read-back of a claim (Ledger_checkClaim).
     bool (*checkClaim)(Ledger &ledger, long long id, const Ledger_claim &result);
 };
 
 struct Ledger {
     const Ledger_ops *ops;
-    void *state;       // the backend's own
+    void *state;       // the backend's own, which its close frees
     std::string name;  // as messages print it
     std::string error; // what the last failed operation said
     bool taken;        // the last failed issue met an address issued meanwhile
+    bool password;     // where holds a password, which anyone on the machine sees (ps)
 };
 
 // The SQLite backend: a file path.

@@ -1,7 +1,9 @@
 #include "backend.h"
+#include "cli.h"
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <new>
 
 namespace {
@@ -15,6 +17,20 @@ bool Null_open(Ledger &, const char *, bool)
 void Null_close(Ledger &)
 {
 }
+
+// The null ledger is of this program's layout, and never changed.
+bool Null_layout(Ledger &, int &layout)
+{
+    layout = LEDGER_SCHEMA_VERSION;
+    return true;
+}
+
+bool Null_exec(Ledger &, const char *)
+{
+    return true;
+}
+
+constexpr Layout_dialect NULL_DIALECT{LAYOUT_BOTH, {}};
 
 bool Null_begin(Ledger &)
 {
@@ -81,7 +97,7 @@ bool Null_beginClaim(Ledger &, Mac_address)
 
 bool Null_lookup(Ledger &, Mac_address, Ledger_record &record)
 {
-    record = Ledger_record{0, {}, {}, {}};
+    record = Ledger_record{0, {}, {}, {}, {}};
     return true;
 }
 
@@ -97,9 +113,27 @@ bool Null_checkClaim(Ledger &ledger, long long, const Ledger_claim &)
     return false;
 }
 
-constexpr Ledger_ops LEDGER_NULL{Null_open,    Null_close,      Null_begin,  Null_end,      Null_start,  Null_hold,  Null_issuers,
-                                 Null_free,    Null_serials,    Null_issue,  Null_finish,   Null_read,
-                                 Null_beginClaim, Null_lookup, Null_addClaim, Null_checkClaim};
+constexpr Ledger_ops LEDGER_NULL{
+    .open = Null_open,
+    .close = Null_close,
+    .layout = Null_layout,
+    .exec = Null_exec,
+    .dialect = &NULL_DIALECT,
+    .begin = Null_begin,
+    .end = Null_end,
+    .start = Null_start,
+    .hold = Null_hold,
+    .issuers = Null_issuers,
+    .free = Null_free,
+    .serials = Null_serials,
+    .issue = Null_issue,
+    .finish = Null_finish,
+    .read = Null_read,
+    .beginClaim = Null_beginClaim,
+    .lookup = Null_lookup,
+    .addClaim = Null_addClaim,
+    .checkClaim = Null_checkClaim,
+};
 
 // A server's ledger is named by a connection URI; anything else is a file.
 bool Is_server(const char *where)
@@ -130,13 +164,16 @@ bool Ledger_open(const char *where, Ledger_ptr &owner, Fault &fault, bool create
     Ledger *ledger = new (std::nothrow) Ledger{};
     if (ledger == nullptr)
         return Fault_system(fault, where, ENOMEM);
+    owner.reset(ledger);
     ledger->ops = where == nullptr ? &LEDGER_NULL : Is_server(where) ? &LEDGER_POSTGRES : &LEDGER_SQLITE;
     ledger->name = where == nullptr ? "" : where; // a server's backend elides its password
     bool opened = ledger->ops->open(*ledger, where, create);
-    if (!opened)
-        Failed(ledger, fault);
-    owner.reset(ledger);
-    return opened;
+    if (ledger->password) {
+        Fault warning{};
+        Fault_fail(warning, "warning", "the ledger's URI holds a password, which ps shows; use PGPASSFILE or a service file");
+        Cli_warn(warning);
+    }
+    return Done(ledger, opened && Layout_bring(*ledger, create), fault);
 }
 
 void Ledger_close(Ledger *ledger)
@@ -231,4 +268,14 @@ bool Ledger_addClaim(Ledger *ledger, Mac_address mac, const Ledger_claim &claim,
 bool Ledger_checkClaim(Ledger *ledger, long long id, const Ledger_claim &result, Fault &fault)
 {
     return Done(ledger, ledger->ops->checkClaim(*ledger, id, result), fault);
+}
+
+std::string Ledger_now()
+{
+    std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    char text[32] = "";
+    if (gmtime_r(&now, &utc) != nullptr)
+        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
 }

@@ -1,22 +1,28 @@
 // The address ledger: every MAC address ever issued, by which batch, for
-// which unit. Its users see an opaque ledger and these operations; which
-// database stands behind it is chosen when it is opened, and only that
-// backend's file knows it. The tables, in plain SQL on every backend:
+// which unit, and every station's claim of an image. Its users see an
+// opaque ledger and these operations; which database stands behind it is
+// chosen when it is opened, and only that backend's files know it. The
+// tables, in plain SQL on every backend (layout.cpp makes them):
 //
-//   ledger_schema(version)        one row: the layout of the tables, 2
+//   ledger_schema(version)        one row: the layout of the tables, 3
 //   batch(id, started, template_sha256, outdir, units, finished, version, reissue)
 //   address(mac, batch, unit, serial, sha256)
-//   claim(id, mac, station, claimed, version, readback, checked, differs_at)
+//   claim(id, mac, station, claimed, version, login)
+//   readback(claim, verdict, checked, differs_at, login)
 //
 // mac is the address as 12 lower-case hex digits and the primary key, so
 // that the database itself refuses an address issued twice; finished is
 // NULL until the batch's OUTDIR is complete, with the images whose SHA-256
 // each address holds; version is the version of the program that issued
-// the batch, and reissue 1 when it was allowed to repeat serials. A ledger
-// of the first layout (no ledger_schema) is brought to this one when it is
-// opened. A claim is a flashing station's: readback is NULL until the
-// station read the device back, then 'verified' or 'failed' (checked: when;
-// differs_at: the first byte that differed).
+// the batch, and reissue 1 when it was allowed to repeat serials. A claim is
+// a flashing station's; its read-back, when the station read the device
+// back, is a row of readback: 'verified' or 'failed' (checked: when;
+// differs_at: the first byte that differed). Claims and read-backs are added
+// and never changed; a claim has one read-back at most (readback's primary
+// key). On a server, login is the login that added the row, set by the
+// server itself, and a read-back's login must be its claim's; on a file it
+// is NULL, as it is for claims recorded before layout 3. A ledger of an
+// earlier layout is brought to this one when it is opened.
 //
 // The ledger is an SQLite file, or a database on a PostgreSQL server when
 // its name is a connection URI (postgresql:// or postgres://).
@@ -39,7 +45,7 @@ struct Ledger;
 inline constexpr int LEDGER_WAIT_MS = 10 * 60 * 1000;
 
 // The layout of the tables that this program makes and reads.
-inline constexpr int LEDGER_SCHEMA_VERSION = 2;
+inline constexpr int LEDGER_SCHEMA_VERSION = 3;
 
 struct Ledger_batch {
     std::string started; // UTC, ISO 8601
@@ -82,6 +88,7 @@ struct Ledger_claim {
     std::string readback; // empty until read back, then "verified" or "failed"
     std::string checked;  // when it was read back
     long long differsAt;  // the first byte that differed; -1 when none did
+    std::string login;    // that made the claim, on a server (as read back)
 };
 
 // What the ledger holds of an address, for a station.
@@ -90,6 +97,7 @@ struct Ledger_record {
     std::string sha256;               // of the image issued with it
     std::string finished;             // empty while its batch is not
     std::vector<Ledger_claim> claims; // oldest first
+    std::string login;                // this session's, on a server; empty on a file
 };
 
 // Every operation below returns true when it worked, and false with fault
@@ -102,8 +110,11 @@ void Ledger_close(Ledger *ledger);
 using Ledger_ptr = std::unique_ptr<Ledger, decltype(&Ledger_close)>;
 
 // Opens the ledger that where names into owner, creating its tables on first
-// use unless create is false (then a ledger without them is refused); with
-// where nullptr, the null ledger, which holds nothing and records nothing.
+// use unless create is false (then a ledger without them is refused), and
+// bringing a ledger of an earlier layout to this one; with where nullptr,
+// the null ledger, which holds nothing and records nothing. A where that
+// holds a password, which every user of the machine sees in the program's
+// arguments, is warned of on standard error (Cli_warn), once per opening.
 bool Ledger_open(const char *where, Ledger_ptr &owner, Fault &fault, bool create = true);
 
 // The ledger as messages name it: a server's URI without its password.
@@ -166,5 +177,10 @@ bool Ledger_lookup(Ledger *ledger, Mac_address mac, Ledger_record &record, Fault
 // Records a claim of mac's image (station, claimed, version); *id is its number.
 bool Ledger_addClaim(Ledger *ledger, Mac_address mac, const Ledger_claim &claim, long long *id, Fault &fault);
 
-// Records the read-back of claim id: readback, checked and differsAt of result.
+// Records the read-back of claim id: readback, checked and differsAt of
+// result. The ledger refuses a second read-back of one claim and, on a
+// server, one from another login than the claim's.
 bool Ledger_checkClaim(Ledger *ledger, long long id, const Ledger_claim &result, Fault &fault);
+
+// Now, as the ledger records times: UTC, ISO 8601 (2026-12-08T10:31:07Z).
+std::string Ledger_now();

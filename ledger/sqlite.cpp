@@ -1,56 +1,43 @@
 // The SQLite backend: the ledger is one database file, created on first
 // use. SQLite's file locking lets two runs on one file wait for each other.
+// The connection and every statement are held by owners, which close and
+// finalize them on every path.
 #include "backend.h"
 
 #include <cstring>
+#include <memory>
+#include <new>
 #include <sqlite3.h>
 #include <string>
 
+namespace sqlite {
 namespace {
 
-// The tables of the current layout; a ledger of the first layout has batch
-// and address without batch's version and reissue, and nothing else.
-constexpr const char *SCHEMA = "CREATE TABLE IF NOT EXISTS batch ("
-                               " id INTEGER PRIMARY KEY,"
-                               " started TEXT NOT NULL,"
-                               " template_sha256 TEXT NOT NULL,"
-                               " outdir TEXT NOT NULL,"
-                               " units INTEGER NOT NULL,"
-                               " finished TEXT,"
-                               " version TEXT,"
-                               " reissue INTEGER NOT NULL DEFAULT 0);"
-                               "CREATE TABLE IF NOT EXISTS address ("
-                               " mac TEXT PRIMARY KEY,"
-                               " batch INTEGER NOT NULL REFERENCES batch(id),"
-                               " unit INTEGER NOT NULL,"
-                               " serial TEXT,"
-                               " sha256 TEXT);"
-                               "CREATE INDEX IF NOT EXISTS address_serial ON address (serial);"
-                               "CREATE INDEX IF NOT EXISTS address_batch ON address (batch, unit);"
-                               "CREATE TABLE IF NOT EXISTS claim ("
-                               " id INTEGER PRIMARY KEY,"
-                               " mac TEXT NOT NULL REFERENCES address(mac),"
-                               " station TEXT NOT NULL,"
-                               " claimed TEXT NOT NULL,"
-                               " version TEXT NOT NULL,"
-                               " readback TEXT,"
-                               " checked TEXT,"
-                               " differs_at INTEGER);"
-                               "CREATE INDEX IF NOT EXISTS claim_mac ON claim (mac);"
-                               "CREATE TABLE ledger_schema (version INTEGER NOT NULL);";
+using Database = std::unique_ptr<sqlite3, decltype(&sqlite3_close)>;
+using Statement = std::unique_ptr<sqlite3_stmt, decltype(&sqlite3_finalize)>;
 
-constexpr const char *UPGRADE_FROM_1 = "ALTER TABLE batch ADD COLUMN version TEXT;"
-                                       "ALTER TABLE batch ADD COLUMN reissue INTEGER NOT NULL DEFAULT 0;";
+// The state of an open ledger.
+struct File {
+    Database db{nullptr, sqlite3_close};
+};
+
+// A file has no logins, and its address's batch is declared a reference.
+constexpr Layout_word WORDS[] = {
+    {"${ID}", "INTEGER PRIMARY KEY"}, {"${INT}", "INTEGER"}, {"${MAC}", "TEXT"},
+    {"${BATCH_KEY}", " REFERENCES batch(id)"}, {"${SERIAL_ONLY}", ""},
+};
+constexpr Layout_dialect DIALECT{LAYOUT_FILE, WORDS};
 
 sqlite3 *Db(Ledger &ledger)
 {
-    return static_cast<sqlite3 *>(ledger.state);
+    auto *file = static_cast<File *>(ledger.state);
+    return file != nullptr ? file->db.get() : nullptr;
 }
 
 // Keeps the database's message and fails.
 bool Fail(Ledger &ledger)
 {
-    ledger.error = ledger.state != nullptr ? sqlite3_errmsg(Db(ledger)) : "out of memory";
+    ledger.error = Db(ledger) != nullptr ? sqlite3_errmsg(Db(ledger)) : "out of memory";
     return false;
 }
 
@@ -59,114 +46,57 @@ bool Exec(Ledger &ledger, const char *sql)
     return sqlite3_exec(Db(ledger), sql, nullptr, nullptr, nullptr) == SQLITE_OK || Fail(ledger);
 }
 
-bool Prepare(Ledger &ledger, const char *sql, sqlite3_stmt **stmt)
+// The statement, prepared; null when it could not be (Fail says why).
+Statement Prepare(Ledger &ledger, const char *sql)
 {
-    return sqlite3_prepare_v2(Db(ledger), sql, -1, stmt, nullptr) == SQLITE_OK;
+    sqlite3_stmt *stmt = nullptr;
+    sqlite3_prepare_v2(Db(ledger), sql, -1, &stmt, nullptr);
+    return Statement{stmt, sqlite3_finalize};
 }
 
-bool Bind_text(sqlite3_stmt *stmt, int index, std::string_view text)
+bool Bind_text(const Statement &stmt, int index, std::string_view text)
 {
-    return sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT) ==
+    return sqlite3_bind_text(stmt.get(), index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT) ==
            SQLITE_OK;
 }
 
-bool Bind_mac(sqlite3_stmt *stmt, int index, Mac_address mac)
+bool Bind_int(const Statement &stmt, int index, long long value)
+{
+    return sqlite3_bind_int64(stmt.get(), index, value) == SQLITE_OK;
+}
+
+bool Bind_mac(const Statement &stmt, int index, Mac_address mac)
 {
     Mac_hexText hex = Mac_hex(mac);
     return Bind_text(stmt, index, {hex.data(), hex.size() - 1});
 }
 
 // A text column; empty for NULL.
-std::string_view Column_text(sqlite3_stmt *stmt, int column)
+std::string_view Column_text(const Statement &stmt, int column)
 {
-    const unsigned char *text = sqlite3_column_text(stmt, column);
+    const unsigned char *text = sqlite3_column_text(stmt.get(), column);
     return text == nullptr ? std::string_view() : reinterpret_cast<const char *>(text);
 }
 
 // Runs a statement that returns no rows, then makes it ready to run again.
-bool Step_done(sqlite3_stmt *stmt)
+bool Step_done(const Statement &stmt)
 {
-    bool done = sqlite3_step(stmt) == SQLITE_DONE;
-    sqlite3_reset(stmt);
+    bool done = sqlite3_step(stmt.get()) == SQLITE_DONE;
+    sqlite3_reset(stmt.get());
     return done;
 }
 
-// A database that holds tables, none of them a ledger's.
-constexpr int LAYOUT_FOREIGN = -2;
-
-// The layout of the file: 0 for an empty one, 1 for the first layout,
-// LAYOUT_FOREIGN for another program's database.
-bool Read_layout(Ledger &ledger, int &layout)
-{
-    sqlite3_stmt *query = nullptr;
-    bool ok = Prepare(ledger, "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite%'", &query);
-    bool batch = false;
-    bool schema = false;
-    bool other = false;
-    int rc = SQLITE_ROW;
-    while (ok && (rc = sqlite3_step(query)) == SQLITE_ROW) {
-        std::string_view name = Column_text(query, 0);
-        batch = batch || name == "batch";
-        schema = schema || name == "ledger_schema";
-        other = other || (name != "batch" && name != "address" && name != "claim" && name != "ledger_schema");
-    }
-    sqlite3_finalize(query);
-    if (!ok || rc != SQLITE_DONE)
-        return Fail(ledger);
-    layout = schema ? -1 : batch ? 1 : other ? LAYOUT_FOREIGN : 0;
-    if (layout != -1)
-        return true;
-    ok = Prepare(ledger, "SELECT version FROM ledger_schema", &query) && sqlite3_step(query) == SQLITE_ROW;
-    if (ok)
-        layout = sqlite3_column_int(query, 0);
-    sqlite3_finalize(query);
-    return ok || Fail(ledger);
-}
-
-// Makes the tables of a new ledger (when create allows), or brings a ledger
-// of the first layout to this one, under the write lock so that two runs do
-// it once.
-bool Layout(Ledger &ledger, bool create)
-{
-    int layout = 0;
-    if (!Read_layout(ledger, layout))
-        return false;
-    if (layout == LEDGER_SCHEMA_VERSION)
-        return true;
-    if (layout == 0 && !create) {
-        ledger.error = "holds no ledger";
-        return false;
-    }
-    if (layout == LAYOUT_FOREIGN) {
-        ledger.error = "holds tables of another kind, not a ledger";
-        return false;
-    }
-    if (!Exec(ledger, "BEGIN IMMEDIATE"))
-        return false;
-    bool ok = Read_layout(ledger, layout);
-    if (ok && layout > LEDGER_SCHEMA_VERSION) {
-        ledger.error = "the ledger's layout " + std::to_string(layout) + " is newer than this program's " +
-                       std::to_string(LEDGER_SCHEMA_VERSION);
-        ok = false;
-    }
-    if (ok && layout < LEDGER_SCHEMA_VERSION) {
-        std::string version = "INSERT INTO ledger_schema (version) VALUES (" + std::to_string(LEDGER_SCHEMA_VERSION) + ")";
-        ok = (layout == 0 || Exec(ledger, UPGRADE_FROM_1)) && Exec(ledger, SCHEMA) && Exec(ledger, version.c_str());
-    }
-    if (!ok) {
-        std::string error = ledger.error;
-        Exec(ledger, "ROLLBACK");
-        ledger.error = error;
-        return false;
-    }
-    return Exec(ledger, "COMMIT");
-}
+// ---- the file and its layout
 
 bool Open(Ledger &ledger, const char *where, bool create)
 {
+    auto *file = new (std::nothrow) File{};
+    ledger.state = file;
+    if (file == nullptr)
+        return Fail(ledger);
     sqlite3 *db = nullptr;
     int rc = sqlite3_open_v2(where, &db, SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0), nullptr);
-    ledger.state = db;
+    file->db.reset(db);
     if (rc != SQLITE_OK && db != nullptr && sqlite3_system_errno(db) != 0) {
         ledger.error = std::strerror(sqlite3_system_errno(db)); // as the other files' messages say it
         return false;
@@ -174,14 +104,49 @@ bool Open(Ledger &ledger, const char *where, bool create)
     if (rc != SQLITE_OK)
         return Fail(ledger);
     sqlite3_busy_timeout(db, LEDGER_WAIT_MS);
-    return Layout(ledger, create);
+    return true;
 }
 
 void Close(Ledger &ledger)
 {
-    sqlite3_close(Db(ledger)); // an open transaction is rolled back
+    delete static_cast<File *>(ledger.state); // an open transaction is rolled back
     ledger.state = nullptr;
 }
+
+// The layout of the file: 0 for an empty one, 1 for the first layout (no
+// ledger_schema), else ledger_schema's; another program's tables are no
+// ledger.
+bool Layout(Ledger &ledger, int &layout)
+{
+    Statement query = Prepare(ledger, "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite%'");
+    bool batch = false;
+    bool schema = false;
+    bool other = false;
+    int rc = query ? SQLITE_ROW : SQLITE_ERROR;
+    while (rc == SQLITE_ROW && (rc = sqlite3_step(query.get())) == SQLITE_ROW) {
+        std::string_view name = Column_text(query, 0);
+        batch = batch || name == "batch";
+        schema = schema || name == "ledger_schema";
+        other = other || (name != "batch" && name != "address" && name != "claim" && name != "readback" &&
+                          name != "ledger_schema");
+    }
+    if (rc != SQLITE_DONE)
+        return Fail(ledger);
+    layout = batch && !schema ? 1 : 0;
+    if (other && !batch && !schema) {
+        ledger.error = "holds tables of another kind, not a ledger";
+        return false;
+    }
+    if (!schema)
+        return true;
+    query = Prepare(ledger, "SELECT version FROM ledger_schema");
+    if (!query || sqlite3_step(query.get()) != SQLITE_ROW)
+        return Fail(ledger);
+    layout = sqlite3_column_int(query.get(), 0);
+    return true;
+}
+
+// ---- issuing
 
 bool Begin(Ledger &ledger)
 {
@@ -210,34 +175,31 @@ bool Hold(Ledger &)
 
 bool Issuers(Ledger &ledger, const std::vector<Mac_address> &macs, std::vector<long long> &batches)
 {
-    sqlite3_stmt *query = nullptr;
-    bool ok = Prepare(ledger, "SELECT batch FROM address WHERE mac = ?", &query);
+    Statement query = Prepare(ledger, "SELECT batch FROM address WHERE mac = ?");
+    bool ok = query != nullptr;
     batches.clear();
     for (std::size_t i = 0; ok && i < macs.size(); ++i) {
         ok = Bind_mac(query, 1, macs[i]);
-        int rc = ok ? sqlite3_step(query) : SQLITE_ERROR;
-        batches.push_back(rc == SQLITE_ROW ? sqlite3_column_int64(query, 0) : 0);
+        int rc = ok ? sqlite3_step(query.get()) : SQLITE_ERROR;
+        batches.push_back(rc == SQLITE_ROW ? sqlite3_column_int64(query.get(), 0) : 0);
         ok = rc == SQLITE_ROW || rc == SQLITE_DONE;
-        sqlite3_reset(query);
+        sqlite3_reset(query.get());
     }
-    ok = ok || Fail(ledger);
-    sqlite3_finalize(query);
-    return ok;
+    return ok || Fail(ledger);
 }
 
 bool Free(Ledger &ledger, Mac_range range, std::size_t need, const std::unordered_set<std::uint64_t> &taken,
           std::vector<Mac_address> &out)
 {
-    sqlite3_stmt *query = nullptr;
-    bool ok = Prepare(ledger, "SELECT mac FROM address WHERE mac BETWEEN ? AND ? ORDER BY mac", &query) &&
-              Bind_mac(query, 1, range.first) && Bind_mac(query, 2, range.last);
+    Statement query = Prepare(ledger, "SELECT mac FROM address WHERE mac BETWEEN ? AND ? ORDER BY mac");
+    bool ok = query && Bind_mac(query, 1, range.first) && Bind_mac(query, 2, range.last);
     // The issued addresses come in order; the free ones are the gaps.
     std::uint64_t next = range.first.bits;
     std::uint64_t last = range.last.bits;
     int rc = SQLITE_ROW;
     while (ok && out.size() < need && next <= last) {
         Mac_address issued{last + 1};
-        if (rc == SQLITE_ROW && (rc = sqlite3_step(query)) == SQLITE_ROW)
+        if (rc == SQLITE_ROW && (rc = sqlite3_step(query.get())) == SQLITE_ROW)
             Mac_parse(Column_text(query, 0), issued);
         ok = rc == SQLITE_ROW || rc == SQLITE_DONE;
         for (; next < issued.bits && out.size() < need; ++next)
@@ -246,116 +208,95 @@ bool Free(Ledger &ledger, Mac_range range, std::size_t need, const std::unordere
         if (next == issued.bits)
             ++next;
     }
-    ok = ok || Fail(ledger);
-    sqlite3_finalize(query);
-    return ok;
+    return ok || Fail(ledger);
 }
 
 bool Serials(Ledger &ledger, const std::vector<std::string_view> &serials, std::vector<Ledger_holder> &holders,
              long long except)
 {
-    sqlite3_stmt *query = nullptr;
-    bool ok = Prepare(ledger, "SELECT batch, mac FROM address WHERE serial = ? AND batch <> ? ORDER BY batch, unit LIMIT 1",
-                      &query) &&
-              sqlite3_bind_int64(query, 2, except) == SQLITE_OK;
+    Statement query =
+        Prepare(ledger, "SELECT batch, mac FROM address WHERE serial = ? AND batch <> ? ORDER BY batch, unit LIMIT 1");
+    bool ok = query && Bind_int(query, 2, except);
     holders.clear();
     for (std::size_t i = 0; ok && i < serials.size(); ++i) {
         Ledger_holder holder{0, {0}};
         ok = Bind_text(query, 1, serials[i]);
-        int rc = ok ? sqlite3_step(query) : SQLITE_ERROR;
+        int rc = ok ? sqlite3_step(query.get()) : SQLITE_ERROR;
         if (rc == SQLITE_ROW) {
-            holder.batch = sqlite3_column_int64(query, 0);
+            holder.batch = sqlite3_column_int64(query.get(), 0);
             Mac_parse(Column_text(query, 1), holder.mac);
         }
         holders.push_back(holder);
         ok = rc == SQLITE_ROW || rc == SQLITE_DONE;
-        sqlite3_reset(query);
+        sqlite3_reset(query.get());
     }
-    ok = ok || Fail(ledger);
-    sqlite3_finalize(query);
-    return ok;
+    return ok || Fail(ledger);
 }
 
 bool Issue(Ledger &ledger, const Ledger_batch &batch, const std::vector<Ledger_address> &addresses, long long *id)
 {
-    sqlite3_stmt *insertBatch = nullptr;
-    sqlite3_stmt *insertAddress = nullptr;
-    bool ok = Prepare(ledger,
-                      "INSERT INTO batch (started, template_sha256, outdir, units, version, reissue)"
-                      " VALUES (?, ?, ?, ?, ?, ?)",
-                      &insertBatch) &&
-              Prepare(ledger, "INSERT INTO address (mac, batch, unit, serial, sha256) VALUES (?, ?, ?, ?, ?)",
-                      &insertAddress) &&
-              Bind_text(insertBatch, 1, batch.started) && Bind_text(insertBatch, 2, batch.templateSha256) &&
-              Bind_text(insertBatch, 3, batch.outdir) &&
-              sqlite3_bind_int64(insertBatch, 4, static_cast<sqlite3_int64>(batch.units)) == SQLITE_OK &&
-              Bind_text(insertBatch, 5, batch.version) &&
-              sqlite3_bind_int(insertBatch, 6, batch.reissue ? 1 : 0) == SQLITE_OK && Step_done(insertBatch);
+    Statement insertBatch = Prepare(ledger, "INSERT INTO batch (started, template_sha256, outdir, units, version, reissue)"
+                                            " VALUES (?, ?, ?, ?, ?, ?)");
+    Statement insertAddress =
+        Prepare(ledger, "INSERT INTO address (mac, batch, unit, serial, sha256) VALUES (?, ?, ?, ?, ?)");
+    bool ok = insertBatch && insertAddress && Bind_text(insertBatch, 1, batch.started) &&
+              Bind_text(insertBatch, 2, batch.templateSha256) && Bind_text(insertBatch, 3, batch.outdir) &&
+              Bind_int(insertBatch, 4, static_cast<long long>(batch.units)) && Bind_text(insertBatch, 5, batch.version) &&
+              Bind_int(insertBatch, 6, batch.reissue ? 1 : 0) && Step_done(insertBatch);
     *id = sqlite3_last_insert_rowid(Db(ledger));
     for (std::size_t i = 0; ok && i < addresses.size(); ++i) {
         const Ledger_address &address = addresses[i];
-        ok = Bind_mac(insertAddress, 1, address.mac) && sqlite3_bind_int64(insertAddress, 2, *id) == SQLITE_OK &&
-             sqlite3_bind_int64(insertAddress, 3, static_cast<sqlite3_int64>(address.unit)) == SQLITE_OK &&
-             (address.serial.empty() ? sqlite3_bind_null(insertAddress, 4) == SQLITE_OK
+        ok = Bind_mac(insertAddress, 1, address.mac) && Bind_int(insertAddress, 2, *id) &&
+             Bind_int(insertAddress, 3, static_cast<long long>(address.unit)) &&
+             (address.serial.empty() ? sqlite3_bind_null(insertAddress.get(), 4) == SQLITE_OK
                                      : Bind_text(insertAddress, 4, address.serial)) &&
              Bind_text(insertAddress, 5, Digest_hex(address.sha256)) && Step_done(insertAddress);
     }
-    ok = ok || Fail(ledger);
-    sqlite3_finalize(insertBatch);
-    sqlite3_finalize(insertAddress);
-    return ok;
+    return ok || Fail(ledger);
 }
 
 bool Finish(Ledger &ledger, long long id, const std::string &finished)
 {
-    sqlite3_stmt *markBatch = nullptr;
-    bool ok = Prepare(ledger, "UPDATE batch SET finished = ? WHERE id = ?", &markBatch) &&
-              Bind_text(markBatch, 1, finished) && sqlite3_bind_int64(markBatch, 2, id) == SQLITE_OK &&
-              Step_done(markBatch);
-    ok = ok || Fail(ledger);
-    sqlite3_finalize(markBatch);
-    return ok;
+    Statement markBatch = Prepare(ledger, "UPDATE batch SET finished = ? WHERE id = ?");
+    return (markBatch && Bind_text(markBatch, 1, finished) && Bind_int(markBatch, 2, id) && Step_done(markBatch)) ||
+           Fail(ledger);
 }
 
 bool Read(Ledger &ledger, long long id, Ledger_batch &batch, std::vector<Ledger_issued> &addresses)
 {
-    sqlite3_stmt *query = nullptr;
-    bool ok = Prepare(ledger,
-                      "SELECT started, template_sha256, outdir, units, finished, version, reissue"
-                      " FROM batch WHERE id = ?",
-                      &query) &&
-              sqlite3_bind_int64(query, 1, id) == SQLITE_OK;
-    int rc = ok ? sqlite3_step(query) : SQLITE_ERROR;
+    Statement query = Prepare(ledger, "SELECT started, template_sha256, outdir, units, finished, version, reissue"
+                                      " FROM batch WHERE id = ?");
+    int rc = query && Bind_int(query, 1, id) ? sqlite3_step(query.get()) : SQLITE_ERROR;
     if (rc == SQLITE_ROW) {
         batch.id = id;
         batch.started = Column_text(query, 0);
         batch.templateSha256 = Column_text(query, 1);
         batch.outdir = Column_text(query, 2);
-        batch.units = static_cast<std::size_t>(sqlite3_column_int64(query, 3));
+        batch.units = static_cast<std::size_t>(sqlite3_column_int64(query.get(), 3));
         batch.finished = Column_text(query, 4);
         batch.version = Column_text(query, 5);
-        batch.reissue = sqlite3_column_int(query, 6) != 0;
+        batch.reissue = sqlite3_column_int(query.get(), 6) != 0;
     }
-    sqlite3_finalize(query);
     if (rc == SQLITE_DONE) {
         ledger.error = "no batch " + std::to_string(id);
         return false;
     }
-    ok = rc == SQLITE_ROW && Prepare(ledger, "SELECT mac, unit, serial, sha256 FROM address WHERE batch = ? ORDER BY unit", &query) &&
-         sqlite3_bind_int64(query, 1, id) == SQLITE_OK;
+    if (rc == SQLITE_ROW)
+        query = Prepare(ledger, "SELECT mac, unit, serial, sha256 FROM address WHERE batch = ? ORDER BY unit");
+    bool ok = rc == SQLITE_ROW && query && Bind_int(query, 1, id);
     addresses.clear();
-    while (ok && (rc = sqlite3_step(query)) == SQLITE_ROW) {
+    while (ok && (rc = sqlite3_step(query.get())) == SQLITE_ROW) {
         Ledger_issued issued{};
         Mac_parse(Column_text(query, 0), issued.mac);
-        issued.unit = static_cast<std::size_t>(sqlite3_column_int64(query, 1));
+        issued.unit = static_cast<std::size_t>(sqlite3_column_int64(query.get(), 1));
         issued.serial = Column_text(query, 2);
         issued.sha256 = Column_text(query, 3);
         addresses.push_back(std::move(issued));
     }
-    ok = (ok && rc == SQLITE_DONE) || Fail(ledger);
-    sqlite3_finalize(query);
-    return ok;
+    return (ok && rc == SQLITE_DONE) || Fail(ledger);
 }
+
+// ---- claims
 
 // A claim takes the write lock at once too: of two stations that claim one
 // image, the second sees the first's claim.
@@ -366,62 +307,70 @@ bool Begin_claim(Ledger &ledger, Mac_address)
 
 bool Lookup(Ledger &ledger, Mac_address mac, Ledger_record &record)
 {
-    record = Ledger_record{0, {}, {}, {}};
-    sqlite3_stmt *query = nullptr;
-    bool ok = Prepare(ledger,
-                      "SELECT address.batch, address.sha256, batch.finished FROM address"
-                      " JOIN batch ON batch.id = address.batch WHERE mac = ?",
-                      &query) &&
-              Bind_mac(query, 1, mac);
-    int rc = ok ? sqlite3_step(query) : SQLITE_ERROR;
+    record = Ledger_record{0, {}, {}, {}, {}};
+    Statement query = Prepare(ledger, "SELECT address.batch, address.sha256, batch.finished FROM address"
+                                      " JOIN batch ON batch.id = address.batch WHERE mac = ?");
+    int rc = query && Bind_mac(query, 1, mac) ? sqlite3_step(query.get()) : SQLITE_ERROR;
     if (rc == SQLITE_ROW) {
-        record.batch = sqlite3_column_int64(query, 0);
+        record.batch = sqlite3_column_int64(query.get(), 0);
         record.sha256 = Column_text(query, 1);
         record.finished = Column_text(query, 2);
     }
-    sqlite3_finalize(query);
-    ok = (rc == SQLITE_ROW || rc == SQLITE_DONE) &&
-         Prepare(ledger,
-                 "SELECT id, station, claimed, version, readback, checked, differs_at FROM claim"
-                 " WHERE mac = ? ORDER BY id",
-                 &query) &&
-         Bind_mac(query, 1, mac);
-    while (ok && (rc = sqlite3_step(query)) == SQLITE_ROW)
-        record.claims.push_back({sqlite3_column_int64(query, 0), std::string(Column_text(query, 1)),
+    if (rc == SQLITE_ROW || rc == SQLITE_DONE)
+        query = Prepare(ledger, "SELECT c.id, c.station, c.claimed, c.version, r.verdict, r.checked, r.differs_at, c.login"
+                                " FROM claim c LEFT JOIN readback r ON r.claim = c.id WHERE c.mac = ? ORDER BY c.id");
+    bool ok = (rc == SQLITE_ROW || rc == SQLITE_DONE) && query && Bind_mac(query, 1, mac);
+    while (ok && (rc = sqlite3_step(query.get())) == SQLITE_ROW)
+        record.claims.push_back({sqlite3_column_int64(query.get(), 0), std::string(Column_text(query, 1)),
                                  std::string(Column_text(query, 2)), std::string(Column_text(query, 3)),
                                  std::string(Column_text(query, 4)), std::string(Column_text(query, 5)),
-                                 sqlite3_column_type(query, 6) == SQLITE_NULL ? -1 : sqlite3_column_int64(query, 6)});
-    ok = (ok && rc == SQLITE_DONE) || Fail(ledger);
-    sqlite3_finalize(query);
-    return ok;
+                                 sqlite3_column_type(query.get(), 6) == SQLITE_NULL ? -1
+                                                                                    : sqlite3_column_int64(query.get(), 6),
+                                 std::string(Column_text(query, 7))});
+    return (ok && rc == SQLITE_DONE) || Fail(ledger);
 }
 
 bool Add_claim(Ledger &ledger, Mac_address mac, const Ledger_claim &claim, long long *id)
 {
-    sqlite3_stmt *insert = nullptr;
-    bool ok = Prepare(ledger, "INSERT INTO claim (mac, station, claimed, version) VALUES (?, ?, ?, ?)", &insert) &&
-              Bind_mac(insert, 1, mac) && Bind_text(insert, 2, claim.station) && Bind_text(insert, 3, claim.claimed) &&
-              Bind_text(insert, 4, claim.version) && Step_done(insert);
+    Statement insert = Prepare(ledger, "INSERT INTO claim (mac, station, claimed, version) VALUES (?, ?, ?, ?)");
+    bool ok = insert && Bind_mac(insert, 1, mac) && Bind_text(insert, 2, claim.station) &&
+              Bind_text(insert, 3, claim.claimed) && Bind_text(insert, 4, claim.version) && Step_done(insert);
     *id = sqlite3_last_insert_rowid(Db(ledger));
-    ok = ok || Fail(ledger);
-    sqlite3_finalize(insert);
-    return ok;
+    return ok || Fail(ledger);
 }
 
 bool Check_claim(Ledger &ledger, long long id, const Ledger_claim &result)
 {
-    sqlite3_stmt *update = nullptr;
-    bool ok = Prepare(ledger, "UPDATE claim SET readback = ?, checked = ?, differs_at = ? WHERE id = ?", &update) &&
-              Bind_text(update, 1, result.readback) && Bind_text(update, 2, result.checked) &&
-              (result.differsAt < 0 ? sqlite3_bind_null(update, 3) : sqlite3_bind_int64(update, 3, result.differsAt)) ==
-                  SQLITE_OK &&
-              sqlite3_bind_int64(update, 4, id) == SQLITE_OK && Step_done(update);
-    ok = ok || Fail(ledger);
-    sqlite3_finalize(update);
-    return ok;
+    Statement insert = Prepare(ledger, "INSERT INTO readback (claim, verdict, checked, differs_at) VALUES (?, ?, ?, ?)");
+    return (insert && Bind_int(insert, 1, id) && Bind_text(insert, 2, result.readback) &&
+            Bind_text(insert, 3, result.checked) &&
+            (result.differsAt < 0 ? sqlite3_bind_null(insert.get(), 4) : sqlite3_bind_int64(insert.get(), 4, result.differsAt)) ==
+                SQLITE_OK &&
+            Step_done(insert)) ||
+           Fail(ledger);
 }
 
 } // namespace
+} // namespace sqlite
 
-const Ledger_ops LEDGER_SQLITE{Open,   Close,  Begin,  End,  Start, Hold, Issuers,    Free,   Serials,
-                               Issue,  Finish, Read,   Begin_claim, Lookup, Add_claim, Check_claim};
+const Ledger_ops LEDGER_SQLITE{
+    .open = sqlite::Open,
+    .close = sqlite::Close,
+    .layout = sqlite::Layout,
+    .exec = sqlite::Exec,
+    .dialect = &sqlite::DIALECT,
+    .begin = sqlite::Begin,
+    .end = sqlite::End,
+    .start = sqlite::Start,
+    .hold = sqlite::Hold,
+    .issuers = sqlite::Issuers,
+    .free = sqlite::Free,
+    .serials = sqlite::Serials,
+    .issue = sqlite::Issue,
+    .finish = sqlite::Finish,
+    .read = sqlite::Read,
+    .beginClaim = sqlite::Begin_claim,
+    .lookup = sqlite::Lookup,
+    .addClaim = sqlite::Add_claim,
+    .checkClaim = sqlite::Check_claim,
+};

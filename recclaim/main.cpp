@@ -1,23 +1,23 @@
 // recclaim: the flashing station's check. Before flashing, it claims an
 // image in the ledger, so that no image is flashed into two devices; after
 // flashing, with -c, it records whether the device reads back the image.
+#include "cli.h"
 #include "digest.h"
 #include "ledger.h"
 #include "recfile.h"
-#include "streams.h"
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <string>
 #include <unistd.h>
 
 namespace {
 
 constexpr std::size_t STATION_MAX = 64;
+constexpr const char *USAGE = "usage: recclaim -l ledger -s station [-R] [-c readback] image\n";
 
 struct Options {
     const char *ledger;
@@ -34,43 +34,18 @@ struct Image {
     std::string sha256;
 };
 
-int usage()
-{
-    std::fputs("usage: recclaim -l ledger -s station [-R] [-c readback] image\n", stderr);
-    return 2;
-}
-
-int Misuse(const char *why)
-{
-    std::fprintf(stderr, "recclaim: %s\n", why);
-    return 2;
-}
-
+// A path that a system call failed on; returns 2.
 int Fail(const char *path, int error)
 {
-    std::fprintf(stderr, "recclaim: %s: %s\n", path, std::strerror(error != 0 ? error : EIO));
-    return 2;
+    return Cli_system(path, error);
 }
 
-int Ledger_fail(const Fault &fault)
-{
-    std::fprintf(stderr, "recclaim: %s: %s\n", fault.where, fault.why);
-    return 2;
-}
-
+// The image refused for why; returns 1.
 int Refuse(const char *image, const std::string &why)
 {
-    std::fprintf(stderr, "recclaim: %s: %s\n", image, why.c_str());
-    return 1;
-}
-
-int Version()
-{
-    std::fputs("recclaim " ZOL_VERSION "\n", stdout);
-    errno = 0;
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) || std::fclose(stdout) != 0)
-        return Fail("stdout", errno);
-    return 0;
+    Fault fault{};
+    Fault_refuse(fault, image, "%s", why.c_str());
+    return Cli_fail(fault);
 }
 
 // A station's name: 1 to STATION_MAX printable ASCII characters, no blank.
@@ -80,27 +55,29 @@ bool Station_valid(std::string_view name)
            std::all_of(name.begin(), name.end(), [](char c) { return c > 0x20 && c < 0x7f; });
 }
 
-// The command line into options; a status to end with, or -1 to go on.
-int Parse_options(int argc, char *argv[], Options &options)
+// The command line into options; false with fault saying why, or with no
+// words at all when the usage says it.
+bool Parse_options(int argc, char *argv[], Options &options, Fault &fault)
 {
-    opterr = 0; // usage() says what is wrong
+    fault = Fault{FAULT_FAILED, 0, "", ""};
+    opterr = 0; // the usage says what is wrong
     for (int opt = 0; (opt = getopt(argc, argv, "l:s:Rc:")) != -1;) {
         switch (opt) {
         case 'l': options.ledger = optarg; break;
         case 's': options.station = optarg; break;
         case 'R': options.again = true; break;
         case 'c': options.readback = optarg; break;
-        default: return usage();
+        default: return false;
         }
     }
     if (argc - optind != 1 || options.ledger == nullptr || options.station == nullptr)
-        return usage();
+        return false;
     if (!Station_valid(options.station))
-        return Misuse("-s: expected 1 to 64 printable characters without blanks");
+        return Fault_fail(fault, "-s", "expected 1 to 64 printable characters without blanks");
     if (options.again && options.readback != nullptr)
-        return Misuse("-R: a read-back (-c) claims nothing");
+        return Fault_fail(fault, "-R", "a read-back (-c) claims nothing");
     options.image = argv[optind];
-    return -1;
+    return true;
 }
 
 // Reads the image, no further than the longest record file and one byte,
@@ -147,17 +124,49 @@ bool Read_prefix(const char *path, std::size_t len, std::string &bytes)
     return read;
 }
 
-std::string Now_utc()
+// "claimed by station NAME at TIME", with the login that made the claim
+// when it is another than this session's.
+std::string Claimed_by(const Ledger_claim &claim, const Ledger_record &record)
 {
-    char text[32];
-    std::time_t now = std::time(nullptr);
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&now));
-    return text;
+    std::string login = claim.login.empty() || claim.login == record.login ? "" : " (login " + claim.login + ")";
+    return "claimed by station " + claim.station + login + " at " + claim.claimed;
 }
 
-std::string Claimed_by(const Ledger_claim &claim)
+// Whether claim is this station's own: its name and, on a server, its
+// login (a claim recorded before logins were has none).
+bool Own(const Ledger_claim &claim, const Options &options, const Ledger_record &record)
 {
-    return "claimed by station " + claim.station + " at " + claim.claimed;
+    return claim.station == options.station && (claim.login.empty() || claim.login == record.login);
+}
+
+// Why the image may not be claimed again: never once a read-back of it was
+// verified; with -R, only the station's own latest claim, whose flash was
+// interrupted (no read-back) or failed; another station's only once
+// released.
+std::string Claim_refusal(const Options &options, const Ledger_record &record)
+{
+    auto verified = std::find_if(record.claims.begin(), record.claims.end(),
+                                 [](const Ledger_claim &claim) { return claim.readback == "verified"; });
+    if (verified != record.claims.end())
+        return Claimed_by(*verified, record) + ", read back verified at " + verified->checked;
+    const Ledger_claim &last = record.claims.back();
+    if (options.again && !Own(last, options, record))
+        return Claimed_by(last, record) + "; it must be released before another station claims it";
+    return options.again ? "" : Claimed_by(last, record);
+}
+
+// Why the read-back may not be recorded: only the station's own latest
+// claim, made by this login, takes one, once.
+std::string Confirm_refusal(const Options &options, const Ledger_record &record)
+{
+    const Ledger_claim &last = record.claims.back();
+    if (!Own(last, options, record))
+        return Claimed_by(last, record);
+    if (last.login != record.login)
+        return Claimed_by(last, record) + " before logins were recorded; claim it again with -R";
+    if (!last.readback.empty())
+        return "read back already recorded as " + last.readback + " at " + last.checked;
+    return "";
 }
 
 // Why the ledger does not let this image be flashed or confirmed; empty
@@ -171,20 +180,9 @@ std::string Refusal(const Options &options, const Image &image, const Ledger_rec
         return "not the image issued for " + mac + " (its SHA-256 differs)";
     if (record.finished.empty())
         return "batch " + std::to_string(record.batch) + " is not finished";
-    auto verified = std::find_if(record.claims.begin(), record.claims.end(),
-                                 [](const Ledger_claim &claim) { return claim.readback == "verified"; });
-    if (options.readback == nullptr && verified != record.claims.end())
-        return Claimed_by(*verified) + ", read back verified at " + verified->checked;
-    if (options.readback == nullptr)
-        return record.claims.empty() || options.again ? "" : Claimed_by(record.claims.back());
     if (record.claims.empty())
-        return "never claimed";
-    const Ledger_claim &last = record.claims.back();
-    if (last.station != options.station)
-        return Claimed_by(last);
-    if (!last.readback.empty())
-        return "read back already recorded as " + last.readback + " at " + last.checked;
-    return "";
+        return options.readback == nullptr ? "" : "never claimed";
+    return options.readback == nullptr ? Claim_refusal(options, record) : Confirm_refusal(options, record);
 }
 
 // The first offset at which readback is not image; -1 when it begins with it.
@@ -194,33 +192,19 @@ long long Differs_at(const std::string &image, const std::string &readback)
     return at == image.end() ? -1 : at - image.begin();
 }
 
-} // namespace
-
-int main(int argc, char *argv[])
+// Claims the image, or records its read-back, in one transaction, in which
+// no other station claims its address; the status to end with.
+int Claim(const Options &options, const Image &image, const std::string &readback)
 {
-    Streams_hold();
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0)
-        return Version();
-    Options options{};
-    if (int status = Parse_options(argc, argv, options); status >= 0)
-        return status;
-    Image image{};
-    if (int status = Read_image(options.image, image); status >= 0)
-        return status;
-    std::string readback;
-    if (options.readback != nullptr && !Read_prefix(options.readback, image.bytes.size(), readback))
-        return Fail(options.readback, errno);
-
-    // One transaction: no other station claims this address meanwhile.
     Ledger_ptr ledger{nullptr, Ledger_close}; // closing it rolls back what is not committed
     Ledger_record record{};
     Fault fault{};
     if (!Ledger_open(options.ledger, ledger, fault, false) || !Ledger_beginClaim(ledger.get(), image.mac, fault) ||
         !Ledger_lookup(ledger.get(), image.mac, record, fault))
-        return Ledger_fail(fault);
+        return Cli_fail(fault);
     if (std::string why = Refusal(options, image, record); !why.empty())
         return Refuse(options.image, why);
-    Ledger_claim claim{0, options.station, Now_utc(), ZOL_VERSION, "", "", -1};
+    Ledger_claim claim{0, options.station, Ledger_now(), ZOL_VERSION, "", "", -1, ""};
     long long id = 0;
     if (options.readback != nullptr) {
         claim.differsAt = Differs_at(image.bytes, readback);
@@ -230,9 +214,28 @@ int main(int argc, char *argv[])
     if (!(options.readback != nullptr ? Ledger_checkClaim(ledger.get(), record.claims.back().id, claim, fault)
                                       : Ledger_addClaim(ledger.get(), image.mac, claim, &id, fault)) ||
         !Ledger_end(ledger.get(), true, fault))
-        return Ledger_fail(fault);
-    ledger.reset();
+        return Cli_fail(fault);
     if (claim.differsAt >= 0)
         return Refuse(options.image, "read back differs at offset " + std::to_string(claim.differsAt));
-    return 0;
+    return Cli_finish(0);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    Cli_start("recclaim", USAGE);
+    if (int status = 0; Cli_answered(argc, argv, status))
+        return status;
+    Options options{};
+    Fault fault{};
+    if (!Parse_options(argc, argv, options, fault))
+        return fault.why[0] == '\0' ? Cli_usage() : Cli_fail(fault);
+    Image image{};
+    if (int status = Read_image(options.image, image); status >= 0)
+        return status;
+    std::string readback;
+    if (options.readback != nullptr && !Read_prefix(options.readback, image.bytes.size(), readback))
+        return Fail(options.readback, errno);
+    return Claim(options, image, readback);
 }

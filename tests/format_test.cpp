@@ -69,6 +69,26 @@ TEST(MacBlock, ValidOnlyWithTagAndChecksum)
         EXPECT_EQ(Mac_block_valid(c.bytes), c.valid) << testing::PrintToString(c.bytes);
 }
 
+// The ranges that -m takes, a range of one address among them; its
+// refusals are recbatch's end to end.
+TEST(MacRange, TakenWithBothEnds)
+{
+    const struct {
+        const char *text;
+        std::uint64_t first;
+        std::uint64_t last;
+    } cases[] = {
+        {"0050c2000005-0050c2000005", 0x0050c2000005, 0x0050c2000005},
+        {"00:50:c2:00:00:05-0050C20000FF", 0x0050c2000005, 0x0050c20000ff},
+    };
+    for (const auto &c : cases) {
+        Mac_range range{};
+        EXPECT_EQ(Mac_parseRange(c.text, range), nullptr) << c.text;
+        EXPECT_EQ(range.first.bits, c.first) << c.text;
+        EXPECT_EQ(range.last.bits, c.last) << c.text;
+    }
+}
+
 TEST(Number, WholeWordsInRange)
 {
     struct Case {

@@ -4,6 +4,7 @@
 #include "open_ledger.h"
 #include "ledgers.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -199,9 +200,45 @@ TEST(LedgerServer, ARunKilledAfterItsCommit)
     EXPECT_TRUE(File_exists(dir + "/again/0050c2007530.bin"));
 }
 
-// The README's roles: recbatch makes the ledger and issues; a station claims
-// with its password, and can neither issue nor add an address. A wrong
-// password is named without showing it.
+const std::string WARNING =
+    "warning: the ledger's URI holds a password, which ps shows; use PGPASSFILE or a service file\n";
+
+// Every row of the ledger, in order.
+const std::string ALL_ROWS = "SELECT * FROM ledger_schema; SELECT * FROM batch ORDER BY id;"
+                             "SELECT * FROM address ORDER BY mac; SELECT * FROM claim ORDER BY id;"
+                             "SELECT * FROM readback ORDER BY claim";
+
+// As a station's login: an UPDATE of every column of every table, a DELETE
+// and a TRUNCATE of each, and read-backs of another login's claim, one
+// naming that login, each its own statement.
+std::string Station_attempts(const Pg_server &server, std::size_t &count)
+{
+    std::string columns = Pg_run(server, "ledger",
+                                 "SELECT table_name, column_name FROM information_schema.columns"
+                                 " WHERE table_schema = 'public' ORDER BY table_name, ordinal_position")
+                              .out;
+    std::string sql = "\\set ON_ERROR_STOP 0\n";
+    std::set<std::string> tables;
+    for (std::size_t at = 0, end = 0; (end = columns.find('\n', at)) != std::string::npos; at = end + 1) {
+        std::string row = columns.substr(at, end - at);
+        std::string table = row.substr(0, row.find('|'));
+        sql += "UPDATE " + table + " SET " + row.substr(row.find('|') + 1) + " = NULL;\n";
+        tables.insert(table);
+    }
+    for (const std::string &table : tables)
+        sql += "DELETE FROM " + table + ";\nTRUNCATE " + table + ";\n";
+    sql += "INSERT INTO readback (claim, verdict, checked) VALUES (2, 'verified', 'now');\n"
+           "INSERT INTO readback (claim, verdict, checked, login) VALUES (2, 'verified', 'now', 'line2_st4');\n";
+    count = static_cast<std::size_t>(std::count(sql.begin(), sql.end(), '\n')) - 1;
+    EXPECT_EQ(tables.size(), 5u) << columns;
+    return sql;
+}
+
+// The README's roles, its SQL run as written: recbatch makes the ledger
+// and issues; a station's login claims and confirms with its password, and
+// can neither issue, add an address, change or delete a row, nor confirm or
+// take over another login's claim. A password in the URI is warned of, and
+// a wrong one is named without showing it.
 TEST(LedgerServer, TheDocumentedRoles)
 {
     std::string dir = Scratch_dir();
@@ -209,26 +246,60 @@ TEST(LedgerServer, TheDocumentedRoles)
     ASSERT_FALSE(server.dir.empty());
     Program_result made = Pg_run(server, "postgres", Doc_block("    CREATE ROLE recbatch"));
     ASSERT_EQ(made.status, 0) << made.err;
-    ASSERT_EQ(Pg_run(server, "postgres", "ALTER ROLE station PASSWORD 'right'").status, 0);
+    ASSERT_EQ(Pg_run(server, "postgres",
+                     "ALTER ROLE line2_st4 PASSWORD 'right'; CREATE ROLE line1_st2 LOGIN PASSWORD 'right' IN ROLE station")
+                  .status,
+              0);
     std::string batchUri = Pg_uri(server, "ledger", "recbatch");
     Program_result run = Run_program(RECBATCH, {"-S", "-l", batchUri, "-m", BLOCK, "-n", "2", EXAMPLE_SCRIPT, dir + "/out"}, dir);
     ASSERT_EQ(run.status, 0) << run.err;
     Program_result granted = Pg_run(server, "ledger", Doc_block("    GRANT "), "recbatch");
     ASSERT_EQ(granted.status, 0) << granted.err;
 
-    std::string station = "postgresql://station:right@/ledger?host=" + server.dir;
+    std::string st4 = "postgresql://line2_st4:right@/ledger?host=" + server.dir;
+    std::string st2 = "postgresql://line1_st2:right@/ledger?host=" + server.dir;
     std::string image = dir + "/out/0050c2000000.bin";
-    run = Run_program(RECCLAIM, {"-l", station, "-s", "line1-st1", image}, dir);
-    EXPECT_EQ(run.status, 0) << run.err;
-    run = Run_program(RECCLAIM, {"-l", station, "-s", "line1-st1", "-c", image, image}, dir);
-    EXPECT_EQ(run.status, 0) << run.err;
-    run = Run_program(RECCLAIM, {"-l", "postgresql://station:wrong@/ledger?host=" + server.dir, "-s", "st", image}, dir);
+    std::string second = dir + "/out/0050c2000001.bin";
+    const std::pair<std::vector<std::string>, std::string> steps[] = {
+        {{"-l", st4, "-s", "line2-st4", image}, ""},
+        {{"-l", st4, "-s", "line2-st4", "-c", image, image}, ""},
+        {{"-l", st4, "-s", "line2-st4", second}, ""},
+        {{"-l", st2, "-s", "line2-st4", "-c", second, second}, "claimed by station line2-st4 (login line2_st4) at T\n"},
+        {{"-l", st2, "-s", "line2-st4", "-R", second},
+         "claimed by station line2-st4 (login line2_st4) at T; it must be released before another station claims it\n"},
+    };
+    const std::regex time("[0-9]{4}-[0-9-]{5}T[0-9:]{8}Z");
+    for (const auto &[args, refusal] : steps) {
+        run = Run_program(RECCLAIM, args, dir);
+        EXPECT_EQ(run.status, refusal.empty() ? 0 : 1);
+        EXPECT_EQ(std::regex_replace(run.err, time, "T"),
+                  "recclaim: " + WARNING + (refusal.empty() ? "" : "recclaim: " + second + ": " + refusal));
+    }
+    run = Run_program(RECCLAIM, {"-l", "postgresql://line2_st4:wrong@/ledger?host=" + server.dir, "-s", "st", image}, dir);
     EXPECT_EQ(run.status, 2);
-    EXPECT_EQ(run.err, "recclaim: postgresql://station:***@/ledger?host=" + server.dir + ": connection to server on socket \"" +
-                           server.dir + "/.s.PGSQL.5432\" failed: password authentication failed for user \"station\"\n");
+    EXPECT_EQ(run.err, "recclaim: " + WARNING + "recclaim: postgresql://line2_st4:***@/ledger?host=" + server.dir +
+                           ": connection to server on socket \"" + server.dir +
+                           "/.s.PGSQL.5432\" failed: password authentication failed for user \"line2_st4\"\n");
 
     setenv("PGPASSWORD", "right", 1);
-    std::string noPassword = Pg_uri(server, "ledger", "station");
+    std::string before = Pg_run(server, "ledger", ALL_ROWS).out;
+    std::size_t count = 0;
+    std::string attempts = Station_attempts(server, count);
+    Program_result attempted = Pg_run(server, "ledger", attempts, "line1_st2");
+    auto lines = [&](const std::string &what) {
+        std::size_t n = 0;
+        for (std::size_t at = 0; (at = attempted.err.find(what, at)) != std::string::npos; ++at)
+            ++n;
+        return n;
+    };
+    EXPECT_EQ(lines("ERROR:  "), count) << attempted.err;
+    EXPECT_EQ(lines("ERROR:  permission denied for table "), count - 2) << attempted.err;
+    // The login that the second names is the server's, the session's.
+    EXPECT_EQ(lines("violates foreign key constraint \"readback_claim_login_fkey\"\n"
+                    "DETAIL:  Key (claim, login)=(2, line1_st2) is not present"),
+              2u);
+    EXPECT_EQ(Pg_run(server, "ledger", ALL_ROWS).out, before);
+    std::string noPassword = Pg_uri(server, "ledger", "line2_st4");
     run = Run_program(RECBATCH, {"-S", "-l", noPassword, "-m", BLOCK, "-n", "1", EXAMPLE_SCRIPT, dir + "/stolen"}, dir);
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.err, "recbatch: " + noPassword + ": permission denied for table batch\n");
@@ -237,8 +308,11 @@ TEST(LedgerServer, TheDocumentedRoles)
     unsetenv("PGPASSWORD");
     EXPECT_NE(inserted.status, 0);
     EXPECT_NE(inserted.err.find("permission denied for table address"), std::string::npos) << inserted.err;
-    EXPECT_EQ(Pg_run(server, "ledger", "SELECT mac, station, readback FROM claim; SELECT count(*) FROM address").out,
-              "0050c2000000|line1-st1|verified\n2\n");
+    EXPECT_EQ(Pg_run(server, "ledger",
+                     "SELECT c.mac, c.station, c.login, r.verdict, r.login FROM claim c"
+                     " LEFT JOIN readback r ON r.claim = c.id ORDER BY c.id; SELECT count(*) FROM address")
+                  .out,
+              "0050c2000000|line2-st4|line2_st4|verified|line2_st4\n0050c2000001|line2-st4|line2_st4|NULL|NULL\n2\n");
 }
 
 } // namespace

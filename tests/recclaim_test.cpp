@@ -36,8 +36,12 @@ void PrintTo(const Scenario &s, std::ostream *os)
 // of an unfinished batch; T: I with a record added; F: the example's own
 // image, never issued; X: I with the data byte at offset 30 changed; N: I
 // without its MAC block; B: well-formed records past the longest record
-// file; Z: /dev/zero, endless. G: a read-back of I, longer than I; D: G
-// with byte 30 changed; S: the first 10 bytes of I. M: no file.
+// file; Z: /dev/zero, endless (as a read-back, it differs at offset 0). G: a
+// read-back of I, longer than I; D: G with byte 30 changed; S: the first 10
+// bytes of I. M: no file.
+const std::string RELEASED = "; it must be released before another station claims it\n";
+const std::string WARNING =
+    "recclaim: warning: the ledger's URI holds a password, which ps shows; use PGPASSFILE or a service file\n";
 const Scenario SCENARIOS[] = {
     {"claim_flash_confirm", {{{"-s", "st1", "I"}, 0, ""}, {{"-s", "st1", "-c", "G", "I"}, 0, ""}},
      "0050c2100000|st1|verified|NULL\n"},
@@ -47,13 +51,25 @@ const Scenario SCENARIOS[] = {
      {{{"-s", "st1", "I"}, 0, ""},
       {{"-s", "st1", "-c", "D", "I"}, 1, "recclaim: I: read back differs at offset 30\n"},
       {{"-s", "st1", "I"}, 1, "recclaim: I: claimed by station st1 at <T>\n"},
-      {{"-s", "st2", "-R", "I"}, 0, ""},
-      {{"-s", "st2", "-c", "G", "I"}, 0, ""}},
-     "0050c2100000|st1|failed|30\n0050c2100000|st2|verified|NULL\n"},
+      {{"-s", "st2", "-R", "I"}, 1, "recclaim: I: claimed by station st1 at <T>" + RELEASED},
+      {{"-s", "st1", "-R", "I"}, 0, ""},
+      {{"-s", "st1", "-c", "Z", "I"}, 1, "recclaim: I: read back differs at offset 0\n"},
+      {{"-s", "st1", "-R", "I"}, 0, ""},
+      {{"-s", "st1", "-c", "G", "I"}, 0, ""}},
+     "0050c2100000|st1|failed|30\n0050c2100000|st1|failed|0\n0050c2100000|st1|verified|NULL\n"},
+    {"a_retry_of_an_interrupted_flash_and_not_of_another_station",
+     {{{"-s", "st1", "I"}, 0, ""},
+      {{"-s", "st2", "-R", "I"}, 1, "recclaim: I: claimed by station st1 at <T>" + RELEASED},
+      {{"-s", "st2", "-c", "G", "I"}, 1, "recclaim: I: claimed by station st1 at <T>\n"},
+      {{"-s", "st1", "-R", "I"}, 0, ""},
+      {{"-s", "st2", "-R", "I"}, 1, "recclaim: I: claimed by station st1 at <T>" + RELEASED},
+      {{"-s", "st1", "-c", "G", "I"}, 0, ""}},
+     "0050c2100000|st1|NULL|NULL\n0050c2100000|st1|verified|NULL\n"},
     {"verified_is_final",
      {{{"-s", "st1", "I"}, 0, ""},
       {{"-s", "st1", "-c", "G", "I"}, 0, ""},
       {{"-s", "st2", "-R", "I"}, 1, "recclaim: I: claimed by station st1 at <T>, read back verified at <T>\n"},
+      {{"-s", "st1", "-R", "I"}, 1, "recclaim: I: claimed by station st1 at <T>, read back verified at <T>\n"},
       {{"-s", "st1", "-c", "G", "I"}, 1, "recclaim: I: read back already recorded as verified at <T>\n"}},
      "0050c2100000|st1|verified|NULL\n"},
     {"read_backs_without_a_claim_of_the_station_or_short",
@@ -85,7 +101,11 @@ const Scenario SCENARIOS[] = {
       {{"-l", "L", "-s", "st1", "-R", "-c", "G", "I"}, 2, "recclaim: -R: a read-back (-c) claims nothing\n"},
       {{"-l", "L", "-s", "st1", "M"}, 2, "recclaim: M: No such file or directory\n"},
       {{"-l", "L", "-s", "st1", "-c", "M", "I"}, 2, "recclaim: M: No such file or directory\n"},
-      {{"--version"}, 0, "", "recclaim 2.8\n"}},
+      {{"-l", "postgresql://st:s3cret@/ledger?host=/nonexistent", "-s", "st1", "I"}, 2,
+       WARNING + "recclaim: postgresql://st:***@/ledger?host=/nonexistent: connection to server on socket "
+                 "\"/nonexistent/.s.PGSQL.5432\" failed: No such file or directory\n"},
+      {{"--version"}, 0, "", "recclaim 2.8\n"},
+      {{"--help"}, 0, "", USAGE}},
      "",
      true},
 };
@@ -157,7 +177,9 @@ TEST_P(RecclaimTest, StepsInTurn)
         EXPECT_EQ(run.status, step.status) << testing::PrintToString(step.args);
         EXPECT_EQ(run.out, step.out);
     }
-    EXPECT_EQ(Ledger_rows(ledger, "SELECT mac, station, readback, differs_at FROM claim ORDER BY id"), scenario.claims);
+    EXPECT_EQ(Ledger_rows(ledger, "SELECT c.mac, c.station, r.verdict, r.differs_at FROM claim c"
+                                  " LEFT JOIN readback r ON r.claim = c.id ORDER BY c.id"),
+              scenario.claims);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, RecclaimTest,

@@ -1,0 +1,135 @@
+#include "layout.h"
+
+#include "backend.h"
+
+#include <cstring>
+#include <iterator>
+#include <string>
+
+namespace {
+
+// One statement of a step, for the backends named.
+struct Statement {
+    unsigned backends;
+    const char *sql;
+};
+
+// The words: ${ID} a table's own number, given by the database as rows are
+// added; ${INT} a 64-bit integer; ${MAC} an address's 12 hex digits,
+// compared byte by byte whatever the database's locale; ${BATCH_KEY}
+// address.batch's reference to its batch, which a server does not declare
+// (checked on every one of 100,000 rows, it slows an issue; recbatch records
+// the batch first, in the same transaction); ${SERIAL_ONLY} which addresses
+// the serial's index holds.
+
+// 1: the batches and the addresses they issued.
+constexpr Statement TO_1[] = {
+    {LAYOUT_BOTH, "CREATE TABLE batch (id ${ID}, started TEXT NOT NULL, template_sha256 TEXT NOT NULL,"
+                  " outdir TEXT NOT NULL, units ${INT} NOT NULL, finished TEXT)"},
+    {LAYOUT_BOTH, "CREATE TABLE address (mac ${MAC} PRIMARY KEY, batch ${INT} NOT NULL${BATCH_KEY},"
+                  " unit ${INT} NOT NULL, serial TEXT, sha256 TEXT)"},
+};
+
+// 2: the program's version and reissues recorded, the stations' claims,
+// and the layout's own number. A ledger of layout 1 may have had the
+// indexes already.
+constexpr Statement TO_2[] = {
+    {LAYOUT_BOTH, "ALTER TABLE batch ADD COLUMN version TEXT"},
+    {LAYOUT_BOTH, "ALTER TABLE batch ADD COLUMN reissue INTEGER NOT NULL DEFAULT 0"},
+    {LAYOUT_BOTH, "CREATE INDEX IF NOT EXISTS address_serial ON address (serial)${SERIAL_ONLY}"},
+    {LAYOUT_BOTH, "CREATE INDEX IF NOT EXISTS address_batch ON address (batch, unit)"},
+    {LAYOUT_BOTH, "CREATE TABLE claim (id ${ID}, mac ${MAC} NOT NULL REFERENCES address(mac),"
+                  " station TEXT NOT NULL, claimed TEXT NOT NULL, version TEXT NOT NULL,"
+                  " readback TEXT, checked TEXT, differs_at ${INT})"},
+    {LAYOUT_BOTH, "CREATE INDEX claim_mac ON claim (mac)"},
+    {LAYOUT_BOTH, "CREATE TABLE ledger_schema (version INTEGER NOT NULL)"},
+};
+
+// 3: claims added and never changed, each bound to the login that made it.
+// A read-back is a row of its own, one per claim (its primary key), made
+// by the claim's login (the reference to the claim's id and login); the
+// read-backs recorded in claims move there, without a login, as do the
+// claims they belong to. On a server, the login of each new row is the
+// session's, set by the server whatever the row says, and the roles that
+// could add claims may add read-backs.
+constexpr Statement TO_3[] = {
+    {LAYOUT_BOTH, "ALTER TABLE claim ADD COLUMN login TEXT"},
+    {LAYOUT_BOTH, "CREATE UNIQUE INDEX claim_login ON claim (id, login)"},
+    {LAYOUT_BOTH, "CREATE TABLE readback (claim ${INT} PRIMARY KEY, verdict TEXT NOT NULL, checked TEXT,"
+                  " differs_at ${INT}, login TEXT, FOREIGN KEY (claim, login) REFERENCES claim (id, login))"},
+    {LAYOUT_BOTH, "INSERT INTO readback (claim, verdict, checked, differs_at)"
+                  " SELECT id, readback, checked, differs_at FROM claim WHERE readback IS NOT NULL"},
+    {LAYOUT_BOTH, "ALTER TABLE claim DROP COLUMN readback"},
+    {LAYOUT_BOTH, "ALTER TABLE claim DROP COLUMN checked"},
+    {LAYOUT_BOTH, "ALTER TABLE claim DROP COLUMN differs_at"},
+    {LAYOUT_SERVER, "CREATE FUNCTION ledger_login() RETURNS trigger LANGUAGE plpgsql"
+                    " AS $$BEGIN NEW.login := session_user; RETURN NEW; END$$"},
+    {LAYOUT_SERVER, "CREATE TRIGGER claim_login BEFORE INSERT ON claim FOR EACH ROW EXECUTE FUNCTION ledger_login()"},
+    {LAYOUT_SERVER,
+     "CREATE TRIGGER readback_login BEFORE INSERT ON readback FOR EACH ROW EXECUTE FUNCTION ledger_login()"},
+    {LAYOUT_SERVER, "DO $$DECLARE r record; BEGIN FOR r IN SELECT DISTINCT grantee FROM information_schema.role_table_grants"
+                    " WHERE table_schema = current_schema() AND table_name = 'claim' AND privilege_type = 'INSERT'"
+                    " AND grantee <> current_user LOOP EXECUTE 'GRANT SELECT, INSERT ON readback TO ' ||"
+                    " CASE r.grantee WHEN 'PUBLIC' THEN 'PUBLIC' ELSE quote_ident(r.grantee) END; END LOOP; END$$"},
+};
+
+// STEPS[n] takes a ledger of layout n to layout n + 1.
+constexpr std::span<const Statement> STEPS[] = {TO_1, TO_2, TO_3};
+static_assert(std::size(STEPS) == LEDGER_SCHEMA_VERSION, "one step to each layout");
+
+// The statement with every word of dialect spelt out.
+std::string Layout_text(const char *sql, const Layout_dialect &dialect)
+{
+    std::string text = sql;
+    for (const Layout_word &word : dialect.words)
+        for (std::size_t at = 0; (at = text.find(word.name, at)) != std::string::npos; at += std::strlen(word.text))
+            text.replace(at, std::strlen(word.name), word.text);
+    return text;
+}
+
+// Takes the ledger from layout to this program's, within the transaction.
+bool Steps(Ledger &ledger, int layout)
+{
+    const Layout_dialect &dialect = *ledger.ops->dialect;
+    if (layout > LEDGER_SCHEMA_VERSION) {
+        ledger.error = "the ledger's layout " + std::to_string(layout) + " is newer than this program's " +
+                       std::to_string(LEDGER_SCHEMA_VERSION);
+        return false;
+    }
+    std::string version = "INSERT INTO ledger_schema (version) VALUES (" + std::to_string(LEDGER_SCHEMA_VERSION) + ")";
+    bool ok = true;
+    for (int step = layout; ok && step < LEDGER_SCHEMA_VERSION; ++step)
+        for (const Statement &statement : STEPS[step])
+            ok = ok && ((statement.backends & dialect.backend) == 0 ||
+                        ledger.ops->exec(ledger, Layout_text(statement.sql, dialect).c_str()));
+    ok = ok && ledger.ops->exec(ledger, "DELETE FROM ledger_schema") && ledger.ops->exec(ledger, version.c_str());
+    if (!ok && layout > 0) // a station's login, say, may not change the tables
+        ledger.error = "the ledger's layout " + std::to_string(layout) + " cannot be brought to " +
+                       std::to_string(LEDGER_SCHEMA_VERSION) + ": " + ledger.error;
+    return ok;
+}
+
+} // namespace
+
+bool Layout_bring(Ledger &ledger, bool create)
+{
+    int layout = 0;
+    if (!ledger.ops->layout(ledger, layout))
+        return false;
+    if (layout == LEDGER_SCHEMA_VERSION)
+        return true;
+    if (layout == 0 && !create) {
+        ledger.error = "holds no ledger";
+        return false;
+    }
+    // Read again under the lock: another run may have changed it meanwhile.
+    if (!ledger.ops->begin(ledger))
+        return false;
+    if (!ledger.ops->layout(ledger, layout) || (layout != LEDGER_SCHEMA_VERSION && !Steps(ledger, layout))) {
+        std::string error = ledger.error;
+        ledger.ops->end(ledger, false);
+        ledger.error = error;
+        return false;
+    }
+    return ledger.ops->end(ledger, true);
+}
