@@ -19,6 +19,18 @@ constexpr const char *USAGE =
     "manifest output\n"
     "       reclabel --help | --version\n";
 
+// A command line that calls for the usage rather than a message of its
+// own: a fault with neither where nor why.
+bool Usage(Fault &fault)
+{
+    return Fault_fail(fault, nullptr, "%s", "");
+}
+
+bool Is_usage(const Fault &fault)
+{
+    return fault.where[0] == '\0' && fault.why[0] == '\0';
+}
+
 // A length in millimetres, 10 to 500, with at most two decimals, up to
 // the end of text or the character end; p is left after it.
 bool Parse_mm(const char *&p, char end, double &mm)
@@ -57,8 +69,7 @@ bool Parse_list(int opt, const std::string &arg, Manifest &manifest, Fault &faul
     return true;
 }
 
-// One option and its argument into options; a fault with neither where
-// nor why for one that calls for the usage.
+// One option and its argument into options.
 bool Parse_option(int opt, const char *optarg, Options &options, Manifest &manifest, Fault &fault)
 {
     std::string arg = optarg != nullptr ? optarg : "";
@@ -80,7 +91,7 @@ bool Parse_option(int opt, const char *optarg, Options &options, Manifest &manif
         return true;
     case 'c':
     case 'u': return Parse_list(opt, arg, manifest, fault);
-    default: return Fault_fail(fault, nullptr, "%s", "");
+    default: return Usage(fault);
     }
 }
 
@@ -93,7 +104,7 @@ bool Parse_options(int argc, char *argv[], Options &options, Manifest &manifest,
         if (!Parse_option(opt, optarg, options, manifest, fault))
             return false;
     if (argc - optind != 2)
-        return Fault_fail(fault, nullptr, "%s", "");
+        return Usage(fault);
     manifest.path = argv[optind];
     options.output = argv[optind + 1];
     return Print_checkOptions(options, fault);
@@ -110,7 +121,7 @@ int main(int argc, char *argv[])
     Manifest manifest{};
     Fault fault{};
     if (!Parse_options(argc, argv, options, manifest, fault))
-        return fault.where[0] == '\0' && fault.why[0] == '\0' ? Cli_usage() : Cli_fail(fault);
+        return Is_usage(fault) ? Cli_usage() : Cli_fail(fault);
     if (!Output_check(options.output, manifest.path, fault))
         return Cli_fail(fault);
 
