@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string_view>
+#include <unistd.h>
 
 namespace {
 
@@ -114,4 +115,33 @@ int Cli_finish(int status)
         error = errno;
     }
     return flushed ? status : Cli_system("stdout", error);
+}
+
+void Cli_progressStart(Cli_progress &progress, const char *what, std::size_t total)
+{
+    auto now = std::chrono::steady_clock::now();
+    progress = {what, total, isatty(STDERR_FILENO) == 1, false, 0, now, now};
+}
+
+void Cli_progressShow(Cli_progress &progress, std::size_t done)
+{
+    auto now = std::chrono::steady_clock::now();
+    progress.done = done;
+    if (!progress.on || now - progress.start < std::chrono::seconds(1) ||
+        (progress.shown && now - progress.last < std::chrono::milliseconds(250) && done < progress.total))
+        return;
+    double seconds = std::chrono::duration<double>(now - progress.start).count();
+    std::fprintf(stderr, "\r%s: %zu of %zu %s, %.0f %s/s", program, done, progress.total, progress.what,
+                 static_cast<double>(done) / seconds, progress.what);
+    progress.last = now;
+    progress.shown = true;
+}
+
+void Cli_progressEnd(Cli_progress &progress)
+{
+    if (!progress.shown)
+        return;
+    progress.last = progress.start; // shown whatever the time since the last
+    Cli_progressShow(progress, progress.done);
+    std::fputc('\n', stderr);
 }

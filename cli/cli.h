@@ -9,6 +9,9 @@
 #include "fault.h"
 #include "streams.h"
 
+#include <chrono>
+#include <cstddef>
+
 // Sets the program's name, which every message begins with, and its usage:
 // the whole text that --help prints and a misuse repeats, newline-ended.
 // Holds the standard descriptors that the run was started without (see
@@ -42,3 +45,22 @@ int Cli_system(const char *path, int errnum);
 // Flushes and closes standard output, which held the run's result; returns
 // status, or 2 with a message when the output failed.
 int Cli_finish(int status);
+
+// How far long work has got, on standard error when it is a terminal:
+// "\rNAME: DONE of TOTAL WHAT, RATE WHAT/s", once the work has taken a
+// second, rewritten in place at most four times a second.
+struct Cli_progress {
+    const char *what; // what is counted: "units", "labels"
+    std::size_t total;
+    bool on;          // standard error is a terminal
+    bool shown;       // a line is on it
+    std::size_t done;
+    std::chrono::steady_clock::time_point start, last;
+};
+
+void Cli_progressStart(Cli_progress &progress, const char *what, std::size_t total);
+void Cli_progressShow(Cli_progress &progress, std::size_t done);
+
+// The last figures and the line's end, when a line was shown: before the
+// run's last message, or its end.
+void Cli_progressEnd(Cli_progress &progress);

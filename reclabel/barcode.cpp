@@ -1,7 +1,7 @@
 #include "barcode.h"
 
-#include <string>
-#include <unordered_map>
+#include <iterator>
+#include <memory>
 #include <zint.h>
 
 namespace {
@@ -59,9 +59,38 @@ void Cover(const std::vector<bool> &dark, int size, std::vector<Bar_rect> &rects
         }
 }
 
+// A zint symbol, deleted by its owner on every path.
+struct Symbol_delete {
+    void operator()(zint_symbol *symbol) const { ZBarcode_Delete(symbol); }
+};
+using Symbol = std::unique_ptr<zint_symbol, Symbol_delete>;
+
+// The largest count of bytes that a QR code of each version (1 to 40)
+// holds in byte mode at level M; its width is 17 + 4 * version modules.
+constexpr int QR_BYTES_M[] = {14,   26,   42,   62,   84,   106,  122,  152,  180,  213,  251,  287,  331,  362,
+                              412,  450,  504,  560,  624,  666,  711,  779,  857,  911,  997,  1059, 1125, 1190,
+                              1264, 1370, 1452, 1538, 1628, 1722, 1809, 1911, 1989, 2099, 2213, 2331};
+
+// The most characters that libzint puts in a Code 128 of subset B; each
+// takes 11 modules, and the start, check and stop characters 35 more.
+constexpr std::size_t CODE128B_MOST = 60;
+
+// The bars of a Code 128 from its row of dark modules.
+void Bars(const std::vector<bool> &dark, int width, std::vector<Bar_rect> &rects)
+{
+    for (int x = 0; x < width;) {
+        int end = x;
+        while (end < width && dark[static_cast<std::size_t>(end)])
+            ++end;
+        if (end > x)
+            rects.push_back({static_cast<float>(x), 0, static_cast<float>(end - x), 1});
+        x = end + 1;
+    }
+}
+
 // Encodes text into symbol as a bitmap of one pixel a module, and covers
 // its dark modules.
-const char *Encode(zint_symbol *symbol, std::string_view text, Barcode &code)
+bool Encode(const Symbol &symbol, std::string_view text, Barcode &code, Fault &fault)
 {
     symbol->input_mode = DATA_MODE; // the bytes as they are, no conversion
     symbol->show_hrt = 0;
@@ -70,100 +99,73 @@ const char *Encode(zint_symbol *symbol, std::string_view text, Barcode &code)
     bool linear = symbol->symbology != BARCODE_QRCODE;
     if (linear)
         symbol->height = 1;
-    int status = ZBarcode_Encode_and_Buffer(symbol, reinterpret_cast<const unsigned char *>(text.data()),
+    int status = ZBarcode_Encode_and_Buffer(symbol.get(), reinterpret_cast<const unsigned char *>(text.data()),
                                             static_cast<int>(text.size()), 0);
-    if (status >= ZINT_ERROR || symbol->bitmap == nullptr || symbol->bitmap_width != symbol->width ||
-        symbol->bitmap_height != (linear ? 1 : symbol->rows)) {
-        static std::string why;
-        why = status == ZINT_ERROR_TOO_LONG ? (linear ? "too long for a Code 128" : "too long for a QR code")
-              : status >= ZINT_ERROR        ? symbol->errtxt
-                                            : "unexpected bitmap size";
-        ZBarcode_Delete(symbol);
-        return why.c_str();
-    }
+    if (status == ZINT_ERROR_TOO_LONG)
+        return Fault_refuse(fault, nullptr, linear ? "too long for a Code 128" : "too long for a QR code");
+    if (status >= ZINT_ERROR)
+        return Fault_refuse(fault, nullptr, "%s", symbol->errtxt);
+    if (symbol->bitmap == nullptr || symbol->bitmap_width != symbol->width ||
+        symbol->bitmap_height != (linear ? 1 : symbol->rows))
+        return Fault_fail(fault, nullptr, "unexpected bitmap size");
     code.width = symbol->width;
     code.height = linear ? 1 : symbol->rows;
     code.linear = linear;
     std::vector<bool> dark(static_cast<std::size_t>(code.width) * static_cast<std::size_t>(code.height));
     for (std::size_t i = 0; i < dark.size(); ++i)
         dark[i] = symbol->bitmap[3 * i] < 128; // RGB; black on white
-    ZBarcode_Delete(symbol);
     code.rects.clear();
-    if (!linear) {
+    if (linear)
+        Bars(dark, code.width, code.rects);
+    else
         Cover(dark, code.width, code.rects);
-        return nullptr;
-    }
-    for (int x = 0; x < code.width;) {
-        int end = x;
-        while (end < code.width && dark[static_cast<std::size_t>(end)])
-            ++end;
-        if (end > x)
-            code.rects.push_back({static_cast<float>(x), 0, static_cast<float>(end - x), 1});
-        x = end + 1;
-    }
-    return nullptr;
+    return true;
 }
 
 } // namespace
 
-const char *Barcode_qr(std::string_view text, Barcode &code)
+bool Barcode_qr(std::string_view text, Barcode &code, Fault &fault)
 {
-    zint_symbol *symbol = ZBarcode_Create();
+    Symbol symbol(ZBarcode_Create());
     if (symbol == nullptr)
-        return "out of memory";
+        return Fault_fail(fault, nullptr, "out of memory");
     symbol->symbology = BARCODE_QRCODE;
     symbol->option_1 = QR_LEVEL_M;
     symbol->eci = Is_ascii(text) ? 0 : ECI_UTF8;
-    return Encode(symbol, text, code);
+    return Encode(symbol, text, code, fault);
 }
 
 int Barcode_qrBytesWidth(std::size_t bytes)
 {
-    static std::unordered_map<std::size_t, int> widths;
-    if (auto known = widths.find(bytes); known != widths.end())
-        return known->second;
-    zint_symbol *symbol = ZBarcode_Create();
-    if (symbol == nullptr)
-        return -1;
-    symbol->symbology = BARCODE_QRCODE;
-    symbol->option_1 = QR_LEVEL_M;
-    symbol->input_mode = DATA_MODE;
-    // Lower-case letters have no shorter mode than bytes.
-    std::string sample(bytes, 'a');
-    int width = ZBarcode_Encode(symbol, reinterpret_cast<const unsigned char *>(sample.data()),
-                                static_cast<int>(bytes)) < ZINT_ERROR
-                    ? symbol->width
-                    : -1;
-    ZBarcode_Delete(symbol);
-    return widths[bytes] = width;
+    for (std::size_t version = 1; version <= std::size(QR_BYTES_M); ++version)
+        if (bytes <= static_cast<std::size_t>(QR_BYTES_M[version - 1]))
+            return 17 + 4 * static_cast<int>(version);
+    return -1;
 }
 
 int Barcode_code128bWidth(std::size_t characters)
 {
-    static std::unordered_map<std::size_t, int> widths;
-    if (auto known = widths.find(characters); known != widths.end())
-        return known->second;
-    Barcode code{};
-    return widths[characters] = Barcode_code128(std::string(characters, 'a'), true, code) == nullptr ? code.width : -1;
+    return characters <= CODE128B_MOST ? 11 * static_cast<int>(characters) + 35 : -1;
 }
 
-const char *Barcode_check128(std::string_view text)
+bool Barcode_check128(std::string_view text, Fault &fault)
 {
     if (text.empty())
-        return "empty";
+        return Fault_refuse(fault, nullptr, "empty");
     for (char c : text)
         if (c < 0x20 || c > 0x7e)
-            return "holds a character that Code 128 cannot carry here (printable ASCII only)";
-    return nullptr;
+            return Fault_refuse(fault, nullptr,
+                                "holds a character that Code 128 cannot carry here (printable ASCII only)");
+    return true;
 }
 
-const char *Barcode_code128(std::string_view text, bool subsetB, Barcode &code)
+bool Barcode_code128(std::string_view text, bool subsetB, Barcode &code, Fault &fault)
 {
-    if (const char *why = Barcode_check128(text))
-        return why;
-    zint_symbol *symbol = ZBarcode_Create();
+    if (!Barcode_check128(text, fault))
+        return false;
+    Symbol symbol(ZBarcode_Create());
     if (symbol == nullptr)
-        return "out of memory";
+        return Fault_fail(fault, nullptr, "out of memory");
     symbol->symbology = subsetB ? BARCODE_CODE128B : BARCODE_CODE128;
-    return Encode(symbol, text, code);
+    return Encode(symbol, text, code, fault);
 }

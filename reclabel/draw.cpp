@@ -1,12 +1,12 @@
 #include "draw.h"
 
+#include "codes.h"
+
 #include <algorithm>
 #include <cairo-pdf.h>
 #include <cerrno>
 #include <cmath>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
+#include <memory>
 
 namespace {
 
@@ -14,6 +14,17 @@ constexpr double POINTS_PER_MM = 72 / 25.4;
 constexpr double SHEET_MARGIN = 10; // what office printers leave blank
 constexpr double PICTURE_GAP = 2;   // between the labels of a contact sheet
 
+// Owners of cairo's handles, which free them on every path.
+struct Surface_free {
+    void operator()(cairo_surface_t *surface) const { cairo_surface_destroy(surface); }
+};
+struct Context_free {
+    void operator()(cairo_t *cr) const { cairo_destroy(cr); }
+};
+using Surface = std::unique_ptr<cairo_surface_t, Surface_free>;
+using Context = std::unique_ptr<cairo_t, Context_free>;
+
+// Where cairo writes a document, and the first error of that writing.
 struct Sink {
     std::FILE *fp;
     int error;
@@ -96,86 +107,55 @@ void Draw_label(cairo_t *cr, const Layout_setup &setup, const Label_layout &layo
     }
 }
 
-// The labels were laid out once to check them; each is laid out again as it
-// is drawn, so that memory does not grow with the batch. That is done on a
-// second thread, a few labels ahead of the drawing: encoding a QR code
-// takes about half as long as drawing it. Every character of the texts has
-// its face by now, so the two threads only read the font.
-struct Ahead {
-    std::vector<Label_layout> ring;
-    std::size_t made = 0, drawn = 0; // labels laid out, and drawn
-    bool stop = false;               // the drawing ended early
-    bool failed = false;
-    std::string why;
-    std::mutex lock;
-    std::condition_variable changed;
+
+// Finishes a PDF: false with the fault of a write that failed, of cairo,
+// or the drawing's own when drawn is false.
+bool Finish(const Surface &surface, const Context &cr, const Sink &sink, const std::string &path, bool drawn,
+            Fault &fault)
+{
+    cairo_status_t status = cairo_status(cr.get());
+    cairo_surface_finish(surface.get());
+    if (status == CAIRO_STATUS_SUCCESS)
+        status = cairo_surface_status(surface.get());
+    if (sink.error != 0)
+        return Fault_system(fault, path.c_str(), sink.error);
+    if (!drawn)
+        return false;
+    return status == CAIRO_STATUS_SUCCESS || Fault_fail(fault, path.c_str(), "%s", cairo_status_to_string(status));
+}
+
+// One picture being drawn: a label, or a page of a contact sheet.
+struct Png_page {
+    Surface surface;
+    Context cr;
+    Sink sink;
 };
 
-void Lay_out_ahead(const Layout_setup &setup, const std::vector<Label> &labels, Ahead &ahead)
+void Png_begin(Png_page &page, const Layout_setup &setup, const Picture &picture, std::FILE *fp)
 {
-    std::string column, why;
-    for (std::size_t i = 0; i < labels.size(); ++i) {
-        {
-            std::unique_lock<std::mutex> held(ahead.lock);
-            ahead.changed.wait(held, [&] { return ahead.stop || i - ahead.drawn < ahead.ring.size(); });
-            if (ahead.stop)
-                return;
-        }
-        bool laid = Layout_label(setup, labels[i], ahead.ring[i % ahead.ring.size()], column, why);
-        std::lock_guard<std::mutex> held(ahead.lock);
-        if (!laid) {
-            ahead.failed = true;
-            ahead.why = column + ": " + why;
-        } else {
-            ahead.made = i + 1;
-        }
-        ahead.changed.notify_all();
-        if (!laid)
-            return;
-    }
+    page.surface.reset(cairo_image_surface_create(CAIRO_FORMAT_RGB24, static_cast<int>(picture.width),
+                                                  static_cast<int>(picture.height)));
+    page.cr.reset(cairo_create(page.surface.get()));
+    page.sink = {fp, 0};
+    cairo_scale(page.cr.get(), 1 / setup.dot, 1 / setup.dot); // millimetres
+    Font_prepare(page.cr.get());
+    double shade = picture.gap > 0 ? 0.85 : 1;
+    cairo_set_source_rgb(page.cr.get(), shade, shade, shade);
+    cairo_paint(page.cr.get());
 }
 
-// Calls draw(i, layout) for each label in turn, until it returns false;
-// false with why when a label cannot be laid out.
-template <typename Draw>
-bool Each_layout(const Layout_setup &setup, const std::vector<Label> &labels, std::string &why, Draw draw)
+// Writes the picture as a PNG and frees it.
+bool Png_end(Png_page &page, const std::string &path, Fault &fault)
 {
-    Ahead ahead;
-    ahead.ring.resize(32);
-    std::thread layer(Lay_out_ahead, std::cref(setup), std::cref(labels), std::ref(ahead));
-    bool drawing = true;
-    for (std::size_t i = 0; i < labels.size() && drawing; ++i) {
-        {
-            std::unique_lock<std::mutex> held(ahead.lock);
-            ahead.changed.wait(held, [&] { return ahead.failed || ahead.made > i; });
-            if (ahead.made <= i)
-                break;
-        }
-        drawing = draw(i, ahead.ring[i % ahead.ring.size()]);
-        std::lock_guard<std::mutex> held(ahead.lock);
-        ahead.drawn = i + 1;
-        ahead.stop = !drawing;
-        ahead.changed.notify_all();
-    }
-    layer.join();
-    why = ahead.why;
-    return !ahead.failed;
-}
-
-int Finish(cairo_surface_t *surface, cairo_t *cr, const Sink &sink, std::string &why)
-{
-    cairo_status_t status = cr != nullptr ? cairo_status(cr) : CAIRO_STATUS_SUCCESS;
-    if (cr != nullptr)
-        cairo_destroy(cr);
-    cairo_surface_finish(surface);
+    cairo_surface_flush(page.surface.get());
+    cairo_status_t status = cairo_status(page.cr.get());
     if (status == CAIRO_STATUS_SUCCESS)
-        status = cairo_surface_status(surface);
-    cairo_surface_destroy(surface);
-    if (sink.error != 0)
-        return sink.error;
-    if (status != CAIRO_STATUS_SUCCESS && why.empty())
-        why = cairo_status_to_string(status);
-    return why.empty() ? 0 : -1;
+        status = cairo_surface_write_to_png_stream(page.surface.get(), Write, &page.sink);
+    page.cr.reset();
+    page.surface.reset();
+    if (page.sink.error != 0)
+        return Fault_system(fault, path.c_str(), page.sink.error);
+    return status == CAIRO_STATUS_SUCCESS || Fault_fail(fault, path.c_str(), "%s", cairo_status_to_string(status));
 }
 
 } // namespace
@@ -188,42 +168,46 @@ void Draw_grid(const Layout_setup &setup, Sheet sheet, int &across, int &down)
     down = static_cast<int>(std::floor((height - 2 * SHEET_MARGIN) / setup.height + 1e-9));
 }
 
-void Draw_pictureSize(const Layout_setup &setup, std::size_t count, long &width, long &height)
+Picture Draw_picture(const Layout_setup &setup, std::size_t count)
 {
     long labelWidth = std::lround(setup.width / setup.dot), labelHeight = std::lround(setup.height / setup.dot);
-    if (count == 1) {
-        width = labelWidth;
-        height = labelHeight;
-        return;
-    }
-    // Roughly square: as many across as the sheet's height takes down.
+    if (count == 1)
+        return {1, 1, 0, labelWidth, labelHeight, 1};
+    // Roughly square: as many across as the sheet's height takes down, as
+    // many as a page holds.
     auto n = static_cast<double>(count);
-    long across = std::lround(std::ceil(std::sqrt(n * static_cast<double>(labelHeight) / static_cast<double>(labelWidth))));
-    long down = static_cast<long>((count + static_cast<std::size_t>(across) - 1) / static_cast<std::size_t>(across));
     long gap = std::lround(PICTURE_GAP / setup.dot);
-    width = across * (labelWidth + gap) + gap;
-    height = down * (labelHeight + gap) + gap;
+    long across = std::lround(std::ceil(std::sqrt(n * static_cast<double>(labelHeight) / static_cast<double>(labelWidth))));
+    across = std::min(across, std::max(1L, (DRAW_PAGE_PIXELS - gap) / (labelWidth + gap)));
+    long down = static_cast<long>((count + static_cast<std::size_t>(across) - 1) / static_cast<std::size_t>(across));
+    down = std::min(down, std::max(1L, (DRAW_PAGE_PIXELS - gap) / (labelHeight + gap)));
+    auto perPage = static_cast<std::size_t>(across * down);
+    return {across, down, gap, across * (labelWidth + gap) + gap, down * (labelHeight + gap) + gap,
+            (count + perPage - 1) / perPage};
 }
 
-int Draw_pdf(std::FILE *out, const Layout_setup &setup, Sheet sheet, const std::vector<Label> &labels,
-             std::string &why)
+bool Draw_pdf(Output &output, const Layout_setup &setup, Sheet sheet, const std::vector<Label> &labels,
+              const std::function<void(std::size_t)> &show, Fault &fault)
 {
-    Sink sink{out, 0};
+    Sink sink{output.fp, 0};
     double pageWidth = setup.width, pageHeight = setup.height;
     int across = 1, down = 1;
     if (sheet != SHEET_NONE) {
         Sheet_size(sheet, pageWidth, pageHeight);
         Draw_grid(setup, sheet, across, down);
     }
-    cairo_surface_t *surface =
-        cairo_pdf_surface_create_for_stream(Write, &sink, pageWidth * POINTS_PER_MM, pageHeight * POINTS_PER_MM);
-    cairo_pdf_surface_set_metadata(surface, CAIRO_PDF_METADATA_CREATOR, "reclabel " ZOL_VERSION);
-    cairo_t *cr = cairo_create(surface);
+    Surface surface(
+        cairo_pdf_surface_create_for_stream(Write, &sink, pageWidth * POINTS_PER_MM, pageHeight * POINTS_PER_MM));
+    cairo_pdf_surface_set_metadata(surface.get(), CAIRO_PDF_METADATA_CREATOR, "reclabel " ZOL_VERSION);
+    Context context(cairo_create(surface.get()));
+    cairo_t *cr = context.get();
     cairo_scale(cr, POINTS_PER_MM, POINTS_PER_MM);
     Font_prepare(cr);
     double left = (pageWidth - across * setup.width) / 2, top = (pageHeight - down * setup.height) / 2;
     std::size_t perPage = static_cast<std::size_t>(across) * static_cast<std::size_t>(down);
-    Each_layout(setup, labels, why, [&](std::size_t i, const Label_layout &layout) {
+    bool drawn = Codes_ahead(setup, labels, [&](std::size_t i, Label_layout &layout, Fault &why) {
+        if (!Layout_label(setup, labels[i], layout, why))
+            return false;
         double x = left + static_cast<double>(i % perPage % static_cast<std::size_t>(across)) * setup.width;
         double y = top + static_cast<double>(i % perPage / static_cast<std::size_t>(across)) * setup.height;
         if (sheet != SHEET_NONE) { // a hairline around each label to cut along
@@ -235,44 +219,40 @@ int Draw_pdf(std::FILE *out, const Layout_setup &setup, Sheet sheet, const std::
         Draw_label(cr, setup, layout, x, y);
         if ((i + 1) % perPage == 0 || i + 1 == labels.size())
             cairo_show_page(cr);
+        show(i + 1);
         return sink.error == 0;
-    });
-    return Finish(surface, cr, sink, why);
+    }, fault);
+    return Finish(surface, context, sink, output.paths.back(), drawn, fault);
 }
 
-int Draw_png(std::FILE *out, const Layout_setup &setup, const std::vector<Label> &labels, std::string &why)
+bool Draw_png(Output &output, const Layout_setup &setup, const std::vector<Label> &labels,
+              const std::vector<std::string> &pages, const std::function<void(std::size_t)> &show, Fault &fault)
 {
-    Sink sink{out, 0};
-    long width = 0, height = 0;
-    Draw_pictureSize(setup, labels.size(), width, height);
-    cairo_surface_t *surface =
-        cairo_image_surface_create(CAIRO_FORMAT_RGB24, static_cast<int>(width), static_cast<int>(height));
-    cairo_t *cr = cairo_create(surface);
-    cairo_scale(cr, 1 / setup.dot, 1 / setup.dot); // millimetres
-    Font_prepare(cr);
-    long labelWidth = std::lround(setup.width / setup.dot), labelHeight = std::lround(setup.height / setup.dot);
-    bool sheet = labels.size() > 1;
-    long gap = sheet ? std::lround(PICTURE_GAP / setup.dot) : 0;
-    long across = sheet ? (width - gap) / (labelWidth + gap) : 1;
-    cairo_set_source_rgb(cr, sheet ? 0.85 : 1, sheet ? 0.85 : 1, sheet ? 0.85 : 1);
-    cairo_paint(cr);
-    Each_layout(setup, labels, why, [&](std::size_t i, const Label_layout &layout) {
+    const Picture picture = Draw_picture(setup, labels.size());
+    const long labelWidth = std::lround(setup.width / setup.dot), labelHeight = std::lround(setup.height / setup.dot);
+    const auto perPage = static_cast<std::size_t>(picture.across * picture.down);
+    Png_page page{};
+    bool drawn = Codes_ahead(setup, labels, [&](std::size_t i, Label_layout &layout, Fault &why) {
+        if (!Layout_label(setup, labels[i], layout, why))
+            return false;
+        if (i % perPage == 0) {
+            if (i > 0 && !Png_end(page, output.paths.back(), why))
+                return false;
+            if (!pages.empty() && !Output_add(output, pages[i / perPage], why))
+                return false;
+            Png_begin(page, setup, picture, output.fp);
+        }
         // Each label on whole pixels, so that its modules stay on the pixel grid.
-        long column = static_cast<long>(i) % across, row = static_cast<long>(i) / across;
-        double x = static_cast<double>(gap + column * (labelWidth + gap)) * setup.dot;
-        double y = static_cast<double>(gap + row * (labelHeight + gap)) * setup.dot;
-        cairo_set_source_rgb(cr, 1, 1, 1);
-        cairo_rectangle(cr, x, y, static_cast<double>(labelWidth) * setup.dot,
+        auto at = static_cast<long>(i % perPage);
+        double x = static_cast<double>(picture.gap + at % picture.across * (labelWidth + picture.gap)) * setup.dot;
+        double y = static_cast<double>(picture.gap + at / picture.across * (labelHeight + picture.gap)) * setup.dot;
+        cairo_set_source_rgb(page.cr.get(), 1, 1, 1);
+        cairo_rectangle(page.cr.get(), x, y, static_cast<double>(labelWidth) * setup.dot,
                         static_cast<double>(labelHeight) * setup.dot);
-        cairo_fill(cr);
-        Draw_label(cr, setup, layout, x, y);
+        cairo_fill(page.cr.get());
+        Draw_label(page.cr.get(), setup, layout, x, y);
+        show(i + 1);
         return true;
-    });
-    cairo_surface_flush(surface);
-    if (why.empty() && cairo_status(cr) == CAIRO_STATUS_SUCCESS) {
-        cairo_status_t status = cairo_surface_write_to_png_stream(surface, Write, &sink);
-        if (status != CAIRO_STATUS_SUCCESS && sink.error == 0)
-            why = cairo_status_to_string(status);
-    }
-    return Finish(surface, cr, sink, why);
+    }, fault);
+    return drawn && Png_end(page, output.paths.back(), fault);
 }

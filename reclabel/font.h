@@ -4,17 +4,31 @@
 // face each; sizes are em sizes in the caller's units.
 #pragma once
 
+#include "fault.h"
+
 #include <cairo.h>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
+// Owners of the C handles of a face, which free them when it goes.
+struct Font_faceFree {
+    void operator()(cairo_font_face_t *face) const { cairo_font_face_destroy(face); }
+};
+struct Font_scaledFree {
+    void operator()(cairo_scaled_font_t *scaled) const { cairo_scaled_font_destroy(scaled); }
+};
+struct Font_charsetFree {
+    void operator()(void *charset) const; // an FcCharSet
+};
+
 struct Font_face {
-    cairo_font_face_t *face;
-    cairo_scaled_font_t *scaled; // at FONT_MEASURE_SIZE, for widths
-    void *charset;               // its FcCharSet
-    std::string file;            // the font file, and the face in it
+    std::unique_ptr<cairo_font_face_t, Font_faceFree> face;
+    std::unique_ptr<cairo_scaled_font_t, Font_scaledFree> scaled; // at FONT_MEASURE_SIZE, for widths
+    std::unique_ptr<void, Font_charsetFree> charset;             // its FcCharSet
+    std::string file;                                            // the font file, and the face in it
     int index;
 };
 
@@ -23,21 +37,19 @@ struct Font {
     std::unordered_map<char32_t, int> fallback;   // a character's face, -1 for none
 };
 
-// nullptr, or why text cannot be on a label whatever the font: it is not
-// UTF-8, or it holds a control character (C0, DEL or C1).
-const char *Font_check(std::string_view text);
+// Why text cannot be on a label whatever the font: it is not UTF-8, or it
+// holds a control character (C0, DEL or C1); or true.
+bool Font_check(std::string_view text, Fault &fault);
 
-// nullptr, or why the label face cannot be had.
-const char *Font_open(Font &font);
-void Font_close(Font &font);
+// The label face, or false with why it cannot be had.
+bool Font_open(Font &font, Fault &fault);
 
 // A character new to the font is looked up with fontconfig and remembered,
-// which is not safe on two threads at once; once every text has been
-// measured, measuring and drawing it again only reads the font.
+// which is not safe on two threads at once: only one thread uses a Font.
 
-// The width of text at em size 1, or a negative number and why in why:
-// not UTF-8, a control character, or a character that no font has.
-double Font_width(Font &font, std::string_view text, std::string &why);
+// The width of text at em size 1, or false with why: not UTF-8, a control
+// character, or a character that no font has.
+bool Font_width(Font &font, std::string_view text, double &width, Fault &fault);
 
 // Sets cr to draw text with the metrics that Font_width measures.
 void Font_prepare(cairo_t *cr);

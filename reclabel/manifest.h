@@ -2,6 +2,8 @@
 // label per unit row, or per unit asked for with -u.
 #pragma once
 
+#include "fault.h"
+
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -17,6 +19,7 @@ struct Label {
     long line;                     // the manifest line the unit's row starts on
     std::string wifi;              // the QR code's text, byte for byte
     std::string mac;               // as the manifest writes it, for its Code 128
+    std::string macDigits;         // its 12 hex digits, where that does not fit
     std::string serial;            // empty: no serial Code 128
     std::vector<Label_text> texts; // the lines beside the QR code
 };
@@ -26,16 +29,15 @@ struct Manifest {
     std::vector<std::string> columns; // -c, in order; none: the default lines
     std::vector<std::string> units;   // -u, as given
     std::vector<Label> labels;        // the units to print, in manifest order
-    std::vector<std::string> faults;  // each a whole message line
+    std::vector<Fault> faults;        // where: PATH:LINE (PATH alone for the whole file); why: COLUMN: WHY
 };
 
-enum Manifest_result {
-    MANIFEST_OK,
-    MANIFEST_BAD,        // faults say why, one line each
-    MANIFEST_READ_ERROR, // the stream failed; errno says why
-};
+// Reads the manifest from fp into manifest.labels. false with a fault for
+// each row or cell refused, in the manifest's order, or with the one fault
+// of a stream that failed. A row's wifi text must say the network and key
+// of its own ssid and passphrase (or wep-key) cells, where it has them.
+bool Manifest_read(Manifest &manifest, std::FILE *fp);
 
-Manifest_result Manifest_read(Manifest &manifest, std::FILE *fp);
-
-// "reclabel: PATH:LINE: COLUMN: WHY", without the line when it is 0.
-std::string Fault_text(const char *path, long line, std::string_view column, std::string_view why);
+// A fault of the manifest at path: "PATH:LINE", or PATH alone when line is
+// 0, and "COLUMN: WHY".
+void Manifest_fault(Fault &fault, const char *path, long line, std::string_view column, std::string_view why);

@@ -1,7 +1,11 @@
 #include "zpl.h"
 
+#include "codes.h"
+
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <string>
 
 namespace {
 
@@ -96,20 +100,19 @@ void Label_format(Format &format, const Layout_setup &setup, const Label_layout 
 
 } // namespace
 
-int Zpl_write(std::FILE *out, const Layout_setup &setup, const std::vector<Label> &labels, std::string &why)
+bool Zpl_write(Output &output, const Layout_setup &setup, const std::vector<Label> &labels,
+               const std::function<void(std::size_t)> &show, Fault &fault)
 {
     Format format{{}, setup.dot};
     Label_layout layout{};
-    std::string column;
-    for (const Label &label : labels) {
-        if (!Layout_label(setup, label, layout, column, why)) {
-            why = column + ": " + why;
-            return -1;
-        }
+    for (std::size_t i = 0; i < labels.size(); ++i) {
+        if (!Codes_make(setup, labels[i], layout, fault) || !Layout_label(setup, labels[i], layout, fault))
+            return false;
         format.text.clear();
         Label_format(format, setup, layout);
-        if (std::fwrite(format.text.data(), 1, format.text.size(), out) != format.text.size())
-            return errno != 0 ? errno : EIO;
+        if (std::fwrite(format.text.data(), 1, format.text.size(), output.fp) != format.text.size())
+            return Fault_system(fault, output.paths.back().c_str(), errno);
+        show(i + 1);
     }
-    return 0;
+    return true;
 }

@@ -7,10 +7,15 @@
 
 #include "layout.h"
 
-#include <cstdio>
-#include <string>
+#include "output.h"
+
+#include <cstddef>
+#include <functional>
 #include <vector>
 
-// Writes every label to out at setup.dot (a dot of a 203 or 300 dpi
-// printer); 0, or errno when writing failed, or -1 with why.
-int Zpl_write(std::FILE *out, const Layout_setup &setup, const std::vector<Label> &labels, std::string &why);
+// Writes every label into the file output has begun, at setup.dot (a dot
+// of a 203 or 300 dpi printer); show(done) is called as labels are
+// written. false with why when a write failed, or a label cannot be laid
+// out.
+bool Zpl_write(Output &output, const Layout_setup &setup, const std::vector<Label> &labels,
+               const std::function<void(std::size_t)> &show, Fault &fault);

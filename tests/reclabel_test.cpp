@@ -11,10 +11,13 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
+#include <pty.h>
+#include <regex>
 #include <spawn.h>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <thread>
 #include <vector>
 
@@ -27,7 +30,7 @@ const bool LSAN_SET = setenv("LSAN_OPTIONS", "print_suppressions=0:suppressions=
 
 const std::string USAGE =
     "usage: reclabel [-f pdf|png|zpl] [-s WxH] [-p a4|letter] [-d dpi] [-c column]... [-u unit]... manifest output\n"
-    "       reclabel --version\n";
+    "       reclabel --help | --version\n";
 
 // A unit as the manifest gives it; its wifi cell is made as recbatch makes it.
 struct Unit {
@@ -150,14 +153,23 @@ std::vector<std::string> Sorted(std::vector<std::string> v)
     return v;
 }
 
+// The MAC address as 12 digits, as a label prints it where its colon form
+// does not fit (the default 60x40 label at modules of 0.25 mm).
+std::string Digits(const std::string &mac)
+{
+    std::string digits = mac;
+    std::erase(digits, ':');
+    return digits;
+}
+
 // Each label's codes decode to its cells: a page a label, or all of them
-// in one picture.
+// in one picture. The MAC address is read as its 12 digits.
 void Expect_decoded(const std::vector<Unit> &units, const std::vector<Decoded> &decoded, bool onePicture)
 {
     std::vector<std::string> qr, code128, gotQr, gotCode128;
     for (const Unit &u : units) {
         qr.push_back(Wifi(u));
-        code128.push_back(u.mac);
+        code128.push_back(Digits(u.mac));
         if (!u.serial.empty())
             code128.push_back(u.serial);
     }
@@ -165,7 +177,7 @@ void Expect_decoded(const std::vector<Unit> &units, const std::vector<Decoded> &
         ASSERT_EQ(decoded.size(), units.size());
         for (std::size_t i = 0; i < units.size(); ++i) {
             EXPECT_EQ(decoded[i].qr, std::vector<std::string>{qr[i]}) << "label " << i + 1;
-            std::vector<std::string> bars{units[i].mac};
+            std::vector<std::string> bars{Digits(units[i].mac)};
             if (!units[i].serial.empty())
                 bars.push_back(units[i].serial);
             EXPECT_EQ(Sorted(decoded[i].code128), Sorted(bars)) << "label " << i + 1;
@@ -239,7 +251,7 @@ TEST(ReclabelHard, EveryCodeDecodesToItsCellInPdfAndPng)
     EXPECT_EQ(fonts.find(" no "), std::string::npos) << fonts;
 
     ASSERT_EQ(Run_program(RECLABEL, {"-f", "png", dir + "/m.csv", dir + "/l.png"}, dir).status, 0);
-    Expect_decoded(HARD, {Decode(dir + "/l.png", dir)}, true);
+    Expect_decoded(HARD, {Decode(dir + "/l-001.png", dir)}, true); // one page of the contact sheet
     ASSERT_EQ(Run_program(RECLABEL, {"-f", "png", "-d", "203", "-u", "SN-7", dir + "/m.csv", dir + "/7.png"}, dir)
                   .status, 0);
     EXPECT_EQ(Decode_bytes({dir + "/7.png"}, dir), Wifi(HARD[6]));
@@ -258,7 +270,7 @@ TEST(ReclabelHard, ZplFieldsEscaped)
         std::string serial; // a '>' in Code 128 data is written ">0"
         for (char c : u.serial)
             serial.append(c == '>' ? ">0" : std::string(1, c));
-        for (std::string field : {Zpl_field(std::string("MM,B") + count, wifi), Zpl_field(">:", u.mac),
+        for (std::string field : {Zpl_field(std::string("MM,B") + count, wifi), Zpl_field(">:", Digits(u.mac)),
                                   Zpl_field("", "Network: " + u.ssid), Zpl_field("", "Key: " + u.passphrase)})
             EXPECT_NE(zpl.find(field), std::string::npos) << field;
         if (!serial.empty()) {
@@ -288,10 +300,10 @@ const std::string DEFAULT_ZPL = "^XA\n"
                                 "^LL320\n"
                                 "^LH0,0\n"
                                 "^FO24,24^BQN,2,3^FDMM,B0053WIFI:T:WPA;S:Velmar-Setup;P:factory-passphrase-2400;;^FS\n"
-                                "^FO129,206^BY1^BCN,79,N,N,N,N^FD>:00:50:c2:a1:b2:c3^FS\n"
+                                "^FO73,206^BY2^BCN,79,N,N,N,N^FD>:0050c2a1b2c3^FS\n"
                                 "^FO143,51^A0N,18,18^FDNetwork: Velmar-Setup^FS\n"
                                 "^FO143,74^A0N,18,18^FDKey: factory-passphrase-2400^FS\n"
-                                "^FO12,285^FB456,1,0,C,0^A0N,18,18^FD00:50:c2:a1:b2:c3^FS\n"
+                                "^FO12,285^FB456,1,0,C,0^A0N,18,18^FD0050c2a1b2c3^FS\n"
                                 "^XZ\n";
 
 const Zpl_case ZPL_CASES[] = {
@@ -307,11 +319,11 @@ const Zpl_case ZPL_CASES[] = {
      "^LL472\n"
      "^LH0,0\n"
      "^FO38,38^BQN,2,5^FH^FDMM,B0032WIFI:T:WPA;S:n_5Ft;P:p_7Ess_5Ephrase;;^FS\n"
-     "^FO132,216^BY2^BCN,72,N,N,N,N^FD>:00:50:c2:a1:b2:c4^FS\n"
+     "^FO104,216^BY3^BCN,72,N,N,N,N^FD>:0050c2a1b2c4^FS\n"
      "^FO186,341^BY3^BCN,72,N,N,N,N^FH^FD>:SN>01_5F_5E_7E^FS\n"
      "^FO215,69^A0N,33,33^FH^FDNetwork: n_5Ft^FS\n"
      "^FO215,111^A0N,33,33^FH^FDKey: p_7Ess_5Ephrase^FS\n"
-     "^FO18,288^FB673,1,0,C,0^A0N,33,33^FD00:50:c2:a1:b2:c4^FS\n"
+     "^FO18,288^FB673,1,0,C,0^A0N,33,33^FD0050c2a1b2c4^FS\n"
      "^FO18,413^FB673,1,0,C,0^A0N,33,33^FH^FDSN>1_5F_5E_7E^FS\n"
      "^XZ\n"},
     {"chosen_columns_larger_label",
@@ -330,15 +342,26 @@ const Zpl_case ZPL_CASES[] = {
      "^FO12,268^FB788,1,0,C,0^A0N,23,23^FD00:50:c2:a1:b2:c5^FS\n"
      "^FO12,366^FB788,1,0,C,0^A0N,23,23^FDSN-3^FS\n"
      "^XZ\n"},
+    // ^BQ takes at most 10 dots a module, however large the label.
+    {"qr_module_cap_of_10_dots",
+     {"-f", "zpl", "-s", "200x120"},
+     {{"", "00:50:c2:a1:b2:c7", "Velmar-Setup", "factory-passphrase-2400", ""}},
+     "^XA\n^CI28\n^PW1598\n^LL959\n^LH0,0\n"
+     "^FO52,52^BQN,2,10^FDMM,B0053WIFI:T:WPA;S:Velmar-Setup;P:factory-passphrase-2400;;^FS\n"
+     "^FO577,680^BY2^BCN,239,N,N,N,N^FD>:00:50:c2:a1:b2:c7^FS\n"
+     "^FO430,189^A0N,23,23^FDNetwork: Velmar-Setup^FS\n"
+     "^FO430,217^A0N,23,23^FDKey: factory-passphrase-2400^FS\n"
+     "^FO12,919^FB1574,1,0,C,0^A0N,23,23^FD00:50:c2:a1:b2:c7^FS\n"
+     "^XZ\n"},
     {"backslash_in_field_block", // in ^FB text, \& breaks the line and \\ prints one backslash
      {"-f", "zpl", "-c", "serial"},
      {{"A>B\\\\C\\&X", "00:50:c2:a1:b2:c6", "n", "p", ""}},
      "^XA\n^CI28\n^PW480\n^LL320\n^LH0,0\n"
      "^FO28,28^BQN,2,4^FDMM,B0020WIFI:T:WPA;S:n;P:p;;^FS\n"
-     "^FO129,153^BY1^BCN,45,N,N,N,N^FD>:00:50:c2:a1:b2:c6^FS\n"
+     "^FO73,153^BY2^BCN,45,N,N,N,N^FD>:0050c2a1b2c6^FS\n"
      "^FO106,235^BY2^BCN,45,N,N,N,N^FD>:A>0B\\\\C\\&X^FS\n"
      "^FO152,64^A0N,23,23^FDSerial: A>B\\\\C\\&X^FS\n"
-     "^FO12,198^FB456,1,0,C,0^A0N,23,23^FD00:50:c2:a1:b2:c6^FS\n"
+     "^FO12,198^FB456,1,0,C,0^A0N,23,23^FD0050c2a1b2c6^FS\n"
      "^FO12,280^FB456,1,0,C,0^A0N,23,23^FDA>B\\\\\\\\C\\\\&X^FS\n"
      "^XZ\n"},
 };
@@ -361,14 +384,16 @@ TEST_P(ReclabelZpl, ExactCommands)
 INSTANTIATE_TEST_SUITE_P(Labels, ReclabelZpl, testing::ValuesIn(ZPL_CASES),
                          [](const testing::TestParamInfo<Zpl_case> &info) { return info.param.name; });
 
-// A batch of 200 units made by recbatch, with serials: every label of it.
-class ReclabelBatch : public testing::Test {
+// A batch made by recbatch, with serials: every label of it. 200 units for
+// PDF and PNG, whose pages are slow to read back; 500 for ZPL as a printer
+// renders it.
+template <int COUNT> class Batch_of : public testing::Test {
 protected:
     static void SetUpTestSuite()
     {
         dir = new std::string(Scratch_dir());
         std::string table = "serial\n";
-        for (int i = 1; i <= 200; ++i)
+        for (int i = 1; i <= COUNT; ++i)
             table += "SN-" + std::to_string(10000 + i) + "\n";
         Write_file(*dir + "/units.csv", table);
         Run_program(RECBATCH, {"-S", "-l", *dir + "/l.db", "-m", "0050c2000000-0050c2ffffff", "-u",
@@ -376,12 +401,12 @@ protected:
         manifest = new std::string(*dir + "/batch/manifest.csv");
         units = new std::vector<Unit>(Read_manifest(*manifest));
     }
-    static std::string *dir, *manifest;
-    static std::vector<Unit> *units;
+    static inline std::string *dir, *manifest;
+    static inline std::vector<Unit> *units;
 };
 
-std::string *ReclabelBatch::dir, *ReclabelBatch::manifest;
-std::vector<Unit> *ReclabelBatch::units;
+using ReclabelBatch = Batch_of<200>;
+using ReclabelZplBatch = Batch_of<500>;
 
 TEST_F(ReclabelBatch, PdfPagesDecode)
 {
@@ -393,11 +418,93 @@ TEST_F(ReclabelBatch, PdfPagesDecode)
     EXPECT_EQ(Decode_bytes(pages, work), Joined_wifi(*units));
 }
 
-TEST_F(ReclabelBatch, ContactSheetDecodes)
+// Runs program with its standard error on a terminal, which it reads:
+// the status, and what was written to the terminal (its line ends as CR LF).
+Program_result Run_on_terminal(const std::vector<std::string> &args)
+{
+    int master = -1, slave = -1;
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)
+        return {-1, "", "no terminal"};
+    std::vector<std::string> words{RECLABEL};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char *> argv;
+    for (std::string &word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, slave, 2);
+    posix_spawn_file_actions_addclose(&actions, master);
+    pid_t pid = 0;
+    int spawned = posix_spawn(&pid, RECLABEL, &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(slave);
+    Program_result result{-1, "", ""};
+    char buffer[4096];
+    for (ssize_t n = 0; spawned == 0 && (n = read(master, buffer, sizeof buffer)) > 0;) // EIO once it has gone
+        result.err.append(buffer, static_cast<std::size_t>(n));
+    close(master);
+    int status = 0;
+    if (spawned == 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+        result.status = WEXITSTATUS(status);
+    return result;
+}
+
+// A contact sheet is written a page at a time, 5 by 8 labels of 60x40 at
+// 300 dpi a page (at most 4096 pixels across and down), as l-001.png ...
+// On a terminal the run, which takes more than a second, shows how far it
+// got, as recbatch does.
+TEST_F(ReclabelBatch, ContactSheetPagesDecode)
 {
     std::string work = Scratch_dir();
-    ASSERT_EQ(Run_program(RECLABEL, {"-f", "png", *manifest, work + "/l.png"}, work).status, 0);
-    Expect_decoded(*units, {Decode(work + "/l.png", work)}, true);
+    Program_result run = Run_on_terminal({"-f", "png", *manifest, work + "/l.png"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(std::regex_match(run.err, std::regex("(\rreclabel: [0-9]+ of 200 labels, [0-9]+ labels/s)+\r\n")))
+        << run.err;
+    std::vector<std::string> names, pages;
+    for (const auto &entry : std::filesystem::directory_iterator(work))
+        names.push_back(entry.path().filename().string());
+    for (std::string name : {"l-001.png", "l-002.png", "l-003.png", "l-004.png", "l-005.png"})
+        pages.push_back(work + "/" + name);
+    EXPECT_EQ(Sorted(names), Sorted({"l-001.png", "l-002.png", "l-003.png", "l-004.png", "l-005.png"}));
+    Decoded all;
+    for (const Decoded &page : Decode_ascii(pages, work)) {
+        all.qr.insert(all.qr.end(), page.qr.begin(), page.qr.end());
+        all.code128.insert(all.code128.end(), page.code128.begin(), page.code128.end());
+    }
+    Expect_decoded(*units, {all}, true);
+}
+
+// Every MAC address and serial of the batch decodes from its ZPL as a
+// label printer would print it at dpi, rendered by a renderer that shares
+// no code with reclabel: modules of at least 0.25 mm.
+void Expect_zpl_decodes(const std::string &manifest, const std::vector<Unit> &units, const std::string &dpi)
+{
+    std::string work = Scratch_dir();
+    ASSERT_EQ(Run_program(RECLABEL, {"-f", "zpl", "-d", dpi, manifest, work + "/l.zpl"}, work).status, 0);
+    Program_result render = Run_program(
+        "/usr/bin/env", {"node", ZPL_RENDER, work + "/l.zpl", "60", "40", dpi == "203" ? "8" : "12", work + "/r"}, work);
+    ASSERT_EQ(render.status, 0) << render.err;
+    std::vector<std::string> pictures;
+    for (const auto &entry : std::filesystem::directory_iterator(work))
+        if (entry.path().filename().string().starts_with("r-"))
+            pictures.push_back(entry.path().string());
+    std::sort(pictures.begin(), pictures.end());
+    std::vector<Decoded> decoded = Decode_ascii(pictures, work);
+    ASSERT_EQ(decoded.size(), units.size());
+    for (std::size_t i = 0; i < units.size(); ++i)
+        EXPECT_EQ(Sorted(decoded[i].code128), Sorted({Digits(units[i].mac), units[i].serial})) << "label " << i + 1;
+}
+
+TEST_F(ReclabelZplBatch, RenderedAt203DpiDecodes)
+{
+    ASSERT_EQ(units->size(), 500u);
+    Expect_zpl_decodes(*manifest, *units, "203");
+}
+
+TEST_F(ReclabelZplBatch, RenderedAt300DpiDecodes)
+{
+    Expect_zpl_decodes(*manifest, *units, "300");
 }
 
 TEST_F(ReclabelBatch, ZplHoldsEveryField)
@@ -412,8 +519,8 @@ TEST_F(ReclabelBatch, ZplHoldsEveryField)
         std::string format = zpl.substr(at, end - at);
         char count[8];
         std::snprintf(count, sizeof count, "%04zu", Wifi(u).size());
-        for (std::string field : {Zpl_field(std::string("MM,B") + count, Wifi(u)), Zpl_field(">:", u.mac),
-                                  Zpl_field(">:", u.serial), Zpl_field("", u.mac), Zpl_field("", u.serial),
+        for (std::string field : {Zpl_field(std::string("MM,B") + count, Wifi(u)), Zpl_field(">:", Digits(u.mac)),
+                                  Zpl_field(">:", u.serial), Zpl_field("", Digits(u.mac)), Zpl_field("", u.serial),
                                   Zpl_field("", "Network: " + u.ssid), Zpl_field("", "Key: " + u.passphrase)})
             EXPECT_NE(format.find(field), std::string::npos) << field;
         at = end + 4;
@@ -493,6 +600,9 @@ void PrintTo(const Refusal &r, std::ostream *os)
 const std::string HEAD = "unit,serial,mac,ssid,passphrase,wifi\n";
 const std::string ROW = "1,SN-1,00:50:c2:00:00:01,net,pass-phrase,WIFI:T:WPA;S:net;P:pass-phrase;;\n";
 const std::string ROW2 = "2,1,00:50:c2:00:00:02,net,pass-phrase2,WIFI:T:WPA;S:net;P:pass-phrase2;;\n";
+// Manifests whose wifi cell stands alone, and with a column to show with -c.
+const std::string HEAD_BARE = "unit,serial,mac,wifi\n";
+const std::string HEAD_NOTE = "unit,serial,mac,note,wifi\n";
 
 const Refusal REFUSALS[] = {
     // The command line and files: status 2.
@@ -552,37 +662,68 @@ const Refusal REFUSALS[] = {
     {"unit_ambiguous", HEAD + ROW + ROW2, {"-u", "1", "M", "O"}, 1,
      "reclabel: M: -u 1: more than one unit: lines 2 and 3\n"},
 
+    // A wifi cell that is not the Wi-Fi text of the row's own cells.
+    {"wifi_disagrees_with_its_row",
+     HEAD + "1,SN-1,00:50:c2:00:00:01,net,pass-phrase,WIFI:T:WPA;S:other;P:pass-phrase;;\n"
+            "2,SN-2,00:50:c2:00:00:02,net,pass-phrase,WIFI:T:WPA;S:net;P:pass-phrase-edited;;\n"
+            "3,SN-3,00:50:c2:00:00:03,net,pass-phrase,WIFI:T:WPA;S:net;P:pass-phr\n"
+            "4,SN-4,00:50:c2:00:00:04,net,pass-phrase,WIFI:T:WPA;S:net;;\n"
+            "5,SN-5,00:50:c2:00:00:05,n;t,pass-phrase,WIFI:T:WPA;S:n\\;t;P:pass-phrase;;\n",
+     {"M", "O"}, 1,
+     "reclabel: M:2: wifi: its network name is not the ssid cell's\n"
+     "reclabel: M:3: wifi: its key is not the passphrase cell's\n"
+     "reclabel: M:4: wifi: not a whole Wi-Fi network text (WIFI:...;;)\n"
+     "reclabel: M:5: wifi: its key is not the passphrase cell's\n"}, // row 6 agrees, escapes and all
+    {"wifi_disagrees_with_the_wep_key", "unit,mac,ssid,passphrase,wep-key,wifi\n1,00:50:c2:00:00:01,net,,0102030405,"
+     "WIFI:T:WEP;S:net;P:0102030406;;\n", {"M", "O"}, 1, "reclabel: M:2: wifi: its key is not the wep-key cell's\n"},
+
     // Labels that cannot hold what they must show.
-    {"text_too_wide", HEAD + "1,SN-1,00:50:c2:00:00:01,net,a-pass-phrase-of-forty-characters-------,x\n", {"M", "O"},
-     1, "reclabel: M:2: passphrase: 57.3 mm wide at 6 pt; beside the QR code the label has room for 48.8 mm\n"},
+    {"text_too_wide", HEAD + "1,SN-1,00:50:c2:00:00:01,net,a-pass-phrase-of-forty-characters-------,"
+     "WIFI:T:WPA;S:net;P:a-pass-phrase-of-forty-characters-------;;\n", {"M", "O"},
+     1, "reclabel: M:2: passphrase: 57.3 mm wide at 6 pt; beside the QR code the label has room for 45.8 mm\n"},
     {"too_many_lines", HEAD + ROW,
      {"-s", "60x20", "-c", "unit", "-c", "serial", "-c", "mac", "-c", "ssid", "-c", "passphrase", "M", "O"}, 1,
      "reclabel: M:2: text: 5 lines need 13.2 mm at 6 pt; the label has room for 3.7 mm\n"},
-    {"qr_too_large", HEAD + "1,SN-1,00:50:c2:00:00:01,net,p," + std::string(600, 'W') + "\n", {"M", "O"}, 1,
+    {"qr_too_large", HEAD_BARE + "1,SN-1,00:50:c2:00:00:01," + std::string(600, 'W') + "\n", {"M", "O"}, 1,
      "reclabel: M:2: wifi: a QR code of 85 modules needs 21.2 mm at 0.250 mm a module; the label has room for "
      "19.7 mm\n"},
     {"qr_too_long",
-     HEAD + "1,SN-1,00:50:c2:00:00:01,net,p," + std::string(4000, 'W') + "\n2,SN-2,00:50:c2:00:00:02,net,p," +
+     HEAD_BARE + "1,SN-1,00:50:c2:00:00:01," + std::string(4000, 'W') + "\n2,SN-2,00:50:c2:00:00:02," +
          std::string(20000, 'W') + "\n",
-     {"M", "O"}, 1, "reclabel: M:2: wifi: too long for a QR code\nreclabel: M:3: wifi: too long for a QR code\n"},
-    {"serial_too_long", HEAD + "1," + std::string(40, 'S') + ",00:50:c2:00:00:01,net,pass,w\n", {"M", "O"}, 1,
-     "reclabel: M:2: serial: a Code 128 of 495 modules needs 61.9 mm at 0.125 mm a module; the label has room for "
-     "57.0 mm\n"},
-    {"mac_too_long_at_the_dpi", HEAD + ROW, {"-f", "png", "-d", "77", "M", "O"}, 1,
-     "reclabel: M:2: mac: a Code 128 of 242 modules needs 79.8 mm at 0.330 mm a module (1 dot at 77 dpi); the label "
-     "has room for 57.0 mm\n"},
-    {"serial_not_ascii", HEAD + "1,Café-1,00:50:c2:00:00:01,net,pass,w\n", {"M", "O"}, 1,
+     {"M", "O"}, 1, "reclabel: M:2: wifi: too long for a QR code (and 1 more unit)\n"},
+    // The same refusal for every unit is said once, with their number.
+    {"serial_too_long_said_once",
+     HEAD_BARE + "1," + std::string(40, 'S') + ",00:50:c2:00:00:01,w\n2,SN-2,00:50:c2:00:00:02,w\n3," +
+         std::string(40, 'T') + ",00:50:c2:00:00:03,w\n4," + std::string(40, 'U') + ",00:50:c2:00:00:04,w\n",
+     {"M", "O"}, 1,
+     "reclabel: M:2: serial: a Code 128 of 495 modules needs 123.8 mm at 0.250 mm a module; the label has room "
+     "for 57.0 mm (and 2 more units)\n"},
+    // Every Code 128 has modules of at least 0.25 mm (2 dots at 203 dpi);
+    // the MAC address is printed as 12 digits where its colons do not fit.
+    {"mac_too_long_even_as_digits", HEAD + ROW, {"-s", "40x40", "M", "O"}, 1,
+     "reclabel: M:2: mac: a Code 128 of 154 modules (the address as 12 digits) needs 38.5 mm at 0.250 mm a "
+     "module; the label has room for 37.0 mm\n"},
+    {"mac_too_long_at_203_dpi", HEAD + ROW, {"-f", "zpl", "-s", "46x40", "M", "O"}, 1,
+     "reclabel: M:2: mac: a Code 128 of 187 modules (the address as 12 digits) needs 46.8 mm at 0.250 mm a "
+     "module (2 dots at 203 dpi); the label has room for 43.0 mm\n"},
+    {"mac_too_long_at_the_dpi", HEAD + ROW, {"-f", "png", "-d", "77", "-s", "50x40", "M", "O"}, 1,
+     "reclabel: M:2: mac: a Code 128 of 154 modules (the address as 12 digits) needs 50.8 mm at 0.330 mm a "
+     "module (1 dot at 77 dpi); the label has room for 47.0 mm\n"},
+    {"serial_not_ascii", HEAD_BARE + "1,Café-1,00:50:c2:00:00:01,w\n", {"M", "O"}, 1,
      "reclabel: M:2: serial: holds a character that Code 128 cannot carry here (printable ASCII only)\n"},
-    {"not_utf8", HEAD + "1,SN-1,00:50:c2:00:00:01,n\xff,pass,w\n", {"M", "O"}, 1,
-     "reclabel: M:2: ssid: not UTF-8 text\n"},
-    {"control_character", HEAD + "1,SN-1,00:50:c2:00:00:01,n\tt,pass,w\n", {"M", "O"}, 1,
-     "reclabel: M:2: ssid: holds a control character\n"},
-    {"wifi_not_utf8", HEAD + "1,SN-1,00:50:c2:00:00:01,n,p,WIFI:T:WPA;S:n\xe9;P:p;;\n", {"-f", "zpl", "M", "O"}, 1,
+    {"not_utf8", HEAD_NOTE + "1,SN-1,00:50:c2:00:00:01,n\xff,w\n", {"-c", "note", "M", "O"}, 1,
+     "reclabel: M:2: note: not UTF-8 text\n"},
+    {"control_character", HEAD_NOTE + "1,SN-1,00:50:c2:00:00:01,n\tt,w\n", {"-c", "note", "M", "O"}, 1,
+     "reclabel: M:2: note: holds a control character\n"},
+    {"wifi_not_utf8", HEAD_BARE + "1,SN-1,00:50:c2:00:00:01,WIFI:T:WPA;S:n\xe9;P:p;;\n", {"-f", "zpl", "M", "O"}, 1,
      "reclabel: M:2: wifi: not UTF-8 text\n"},
-    {"wifi_control_character", HEAD + "1,SN-1,00:50:c2:00:00:01,n,p,WIFI:T:WPA;S:n\x01;P:p\x7f;;\n", {"M", "O"}, 1,
+    {"wifi_control_character", HEAD_BARE + "1,SN-1,00:50:c2:00:00:01,WIFI:T:WPA;S:n\x01;P:p\x7f;;\n", {"M", "O"}, 1,
      "reclabel: M:2: wifi: holds a control character\n"},
-    {"no_font_has_it", HEAD + "1,SN-1,00:50:c2:00:00:01,n\U0010FFFD,pass,w\n", {"M", "O"}, 1,
-     "reclabel: M:2: ssid: no installed font has the character U+10FFFD\n"},
+    {"no_font_has_it", HEAD_NOTE + "1,SN-1,00:50:c2:00:00:01,n\U0010FFFD,w\n", {"-c", "note", "M", "O"}, 1,
+     "reclabel: M:2: note: no installed font has the character U+10FFFD\n"},
+    // A message repeats a cell with its control characters escaped.
+    {"cell_escaped_in_a_message", "unit,serial,mac,wifi\n1,SN-1,00:50:c2:00:00:0\x1b[2J,w\n", {"M", "O"}, 1,
+     "reclabel: M:2: mac: \"00:50:c2:00:00:0\\x1b[2J\", expected an address such as 00:50:c2:a1:b2:c3\n"},
 };
 
 class ReclabelRefusal : public testing::TestWithParam<Refusal> {};
@@ -627,16 +768,19 @@ TEST_P(ReclabelRefusal, OutputUntouched)
 INSTANTIATE_TEST_SUITE_P(Inputs, ReclabelRefusal, testing::ValuesIn(REFUSALS),
                          [](const testing::TestParamInfo<Refusal> &info) { return info.param.name; });
 
-// --version, and with its standard output closed.
-TEST(Reclabel, Version)
+// --help and --version on standard output, and with it closed.
+TEST(Reclabel, HelpAndVersion)
 {
     std::string dir = Scratch_dir();
-    Program_result run = Run_program(RECLABEL, {"--version"}, dir);
-    EXPECT_EQ(run.out, "reclabel 2.8\n");
-    EXPECT_EQ(run.status, 0);
-    run = Run_program_to(RECLABEL, {"--version"}, dir, "");
-    EXPECT_EQ(run.err, "reclabel: stdout: Bad file descriptor\n");
-    EXPECT_EQ(run.status, 2);
+    for (auto [option, out] : {std::pair<std::string, std::string>{"--help", USAGE}, {"--version", "reclabel 2.8\n"}}) {
+        Program_result run = Run_program(RECLABEL, {option}, dir);
+        EXPECT_EQ(run.out, out);
+        EXPECT_EQ(run.err, "");
+        EXPECT_EQ(run.status, 0);
+        run = Run_program_to(RECLABEL, {option}, dir, "");
+        EXPECT_EQ(run.err, "reclabel: stdout: Bad file descriptor\n") << option;
+        EXPECT_EQ(run.status, 2) << option;
+    }
 }
 
 } // namespace
