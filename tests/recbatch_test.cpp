@@ -393,6 +393,9 @@ const Accepted ACCEPTED[] = {
      "0050c2aa0001|SN1002|1\n0050c2aa0002|SN1002|1\n"},
     {"outdir_recorded_absolute", "", {"-l", "L", "-m", BLOCK, "-n", "1", "T", "D/./out"}, "",
      "SELECT outdir, finished IS NOT NULL, reissue FROM batch WHERE id = 2", "D/out|1|0\n"},
+    // The bundled example makes a batch of one on its own address.
+    {"example_on_its_own_address", "", {"-l", "L", "-n", "1", "T", "O"}, "", "SELECT mac FROM address WHERE batch = 2",
+     "0050c2a1b2c3\n"},
     // The record holds any bytes: a table's SSID and pass phrase may hold
     // blanks, which no script line can carry.
     {"blanks_in_ssid_and_passphrase", "mac,ssid,passphrase\n0050c2aa0001,my net, pass phrase \n",
