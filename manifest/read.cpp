@@ -125,8 +125,9 @@ bool Manifest_wifiAgrees(const Manifest_reader &reader, const Manifest_row &row,
         return text;
     };
     std::string_view ssid = cell(ZOL_FACT_DFLT_SSID_ID, fields[1]);
-    std::string_view passphrase = cell(ZOL_FACT_DFLT_PASSPHRASE_ID, fields[0] == "WPA" ? fields[2] : "");
-    std::string_view key = cell(ZOL_FACT_DFLT_WEP_KEY_ID, fields[0] == "WEP" ? fields[2] : "");
+    const std::string_view none;
+    std::string_view passphrase = cell(ZOL_FACT_DFLT_PASSPHRASE_ID, fields[0] == "WPA" ? fields[2] : none);
+    std::string_view key = cell(ZOL_FACT_DFLT_WEP_KEY_ID, fields[0] == "WEP" ? fields[2] : none);
     if (read && Manifest_wifi(ssid, passphrase, key) == row.cells[wifi])
         return true;
     std::string where = std::string(reader.path) + ":" + std::to_string(row.line);
