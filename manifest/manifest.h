@@ -85,11 +85,16 @@ void Manifest_writeRow(std::FILE *out, const Manifest_layout &layout, const Mani
 // ---- reading
 
 // A fault of a manifest read, with its line (0: the manifest as a whole):
-// where is "PATH:LINE", why "COLUMN: WHY".
+// where is "PATH:LINE", why "COLUMN: WHY". A manifest of millions of rows
+// may give a fault for each: each is kept as its texts, not as a Fault
+// (2 KiB, fixed in size); Manifest_faultOf makes the Fault to print.
 struct Manifest_fault {
     long line;
-    Fault fault;
+    std::string where;
+    std::string why;
 };
+
+Fault Manifest_faultOf(const Manifest_fault &found);
 
 struct Manifest_row {
     long line; // the line it starts on

@@ -12,9 +12,14 @@ void Manifest_add(std::vector<Manifest_fault> &faults, const Manifest_reader &re
     std::string where = reader.path;
     if (line > 0)
         where += ":" + std::to_string(line);
-    Manifest_fault fault{line, {}};
-    Fault_refuse(fault.fault, where.c_str(), "%.*s: %s", static_cast<int>(column.size()), column.data(), why.c_str());
-    faults.push_back(fault);
+    faults.push_back({line, where, std::string(column) + ": " + why});
+}
+
+Fault Manifest_faultOf(const Manifest_fault &found)
+{
+    Fault fault{};
+    Fault_refuse(fault, found.where.c_str(), "%s", found.why.c_str());
+    return fault;
 }
 
 bool Manifest_start(Manifest_reader &reader, std::FILE *fp, const char *path, std::vector<Manifest_fault> &faults,

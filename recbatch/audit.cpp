@@ -28,10 +28,9 @@ struct Folder {
     std::vector<std::string> others;
 };
 
-void Add(std::vector<Fault> &faults, const std::string &where, const std::string &why)
+void Add(Faults &faults, const std::string &where, const std::string &why)
 {
-    faults.emplace_back();
-    Fault_refuse(faults.back(), where.c_str(), "%s", why.c_str());
+    faults.push_back({0, where, why});
 }
 
 bool Read_folder(Folder &folder, Fault &fault)
@@ -130,7 +129,7 @@ struct Unit_image {
     bool whole; // its records were read
 };
 
-bool Check_image(const Folder &folder, const Ledger_issued &unit, Unit_image &image, std::vector<Fault> &faults,
+bool Check_image(const Folder &folder, const Ledger_issued &unit, Unit_image &image, Faults &faults,
                  Fault &fault)
 {
     image.whole = false;
@@ -196,7 +195,7 @@ bool Check_row(Rows &rows, const std::vector<Ledger_issued> &issued, std::size_t
 // Every image of the batch, in unit order, each beside its manifest row;
 // then the rows past the last unit.
 bool Check_units(const Folder &folder, const std::vector<Ledger_issued> &issued, Rows &rows, bool progress,
-                 std::vector<Fault> &faults, Fault &fault)
+                 Faults &faults, Fault &fault)
 {
     Progress shown{};
     Progress_start(shown, progress, "images", issued.size());
@@ -215,7 +214,7 @@ bool Check_units(const Folder &folder, const std::vector<Ledger_issued> &issued,
 }
 
 // The manifest's faults, in line order, then its count of units.
-void Manifest_faults(const Folder &folder, Rows &rows, std::size_t units, std::vector<Fault> &faults)
+void Manifest_faults(const Folder &folder, Rows &rows, std::size_t units, Faults &faults)
 {
     if (!folder.manifest) {
         Add(faults, folder.dir + "/" + MANIFEST_NAME, "missing");
@@ -223,8 +222,8 @@ void Manifest_faults(const Folder &folder, Rows &rows, std::size_t units, std::v
     }
     std::stable_sort(rows.faults.begin(), rows.faults.end(),
                      [](const Manifest_fault &a, const Manifest_fault &b) { return a.line < b.line; });
-    for (const Manifest_fault &fault : rows.faults)
-        faults.push_back(fault.fault);
+    for (Manifest_fault &found : rows.faults)
+        faults.push_back({0, std::move(found.where), std::move(found.why)});
     if (rows.columns && !rows.reader.header.empty() && rows.units != units)
         Add(faults, folder.dir + "/" + MANIFEST_NAME,
             std::to_string(rows.units) + " units, expected " + std::to_string(units));
@@ -232,7 +231,7 @@ void Manifest_faults(const Folder &folder, Rows &rows, std::size_t units, std::v
 
 // The folder against batch id: its images, what else it holds, its manifest.
 bool Check_folder(const Folder &folder, long long id, const std::vector<Ledger_issued> &issued, bool progress,
-                  std::vector<Fault> &faults, Fault &fault)
+                  Faults &faults, Fault &fault)
 {
     const std::string path = folder.dir + "/" + MANIFEST_NAME;
     bool serials = std::any_of(issued.begin(), issued.end(), [](const Ledger_issued &unit) { return !unit.serial.empty(); });
@@ -283,12 +282,10 @@ bool Batch_audit(const char *ledgerPath, const char *outdir, bool progress, Audi
            Ledger_finish(ledger.get(), verdict.batch, Now_utc(), fault);
 }
 
-int Audit_report(const Audit_verdict &verdict)
+int Audit_report(Audit_verdict &verdict)
 {
-    for (const Fault &fault : verdict.faults)
-        Cli_warn(fault);
     if (!verdict.faults.empty())
-        return 1;
+        return Faults_report(verdict.faults);
     Fault whole{};
     Fault_refuse(whole, verdict.dir.c_str(), "batch %lld is whole, %zu image%s", verdict.batch, verdict.images,
                  verdict.images == 1 ? "" : "s");

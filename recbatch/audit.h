@@ -2,17 +2,16 @@
 // batch that a run left unfinished, and to check one at any time since.
 #pragma once
 
-#include "fault.h"
+#include "batch.h"
 
 #include <string>
-#include <vector>
 
 // What the audit found.
 struct Audit_verdict {
     std::string dir;           // the folder as messages name it
     long long batch;           // the folder's batch; 0 when none
     std::size_t images;        // the images of that batch
-    std::vector<Fault> faults; // what differs, a line each
+    Faults faults;             // what differs, a line each, in the order found
 };
 
 // Finds the batch of the folder outdir by the addresses of its images, in
@@ -28,4 +27,4 @@ bool Batch_audit(const char *ledgerPath, const char *outdir, bool progress, Audi
 
 // Prints the verdict: each fault a line, or that the batch is whole;
 // returns the status to end with, 0 when it is whole, else 1.
-int Audit_report(const Audit_verdict &verdict);
+int Audit_report(Audit_verdict &verdict);

@@ -51,8 +51,7 @@ std::string Unit_ref(const Units &units, std::size_t unit)
 void Place_fault(Faults &faults, std::size_t order, const std::string &place, const char *name,
                  const std::string &why)
 {
-    faults.push_back({order, {}});
-    Fault_refuse(faults.back().fault, place.c_str(), "%s: %s", name, why.c_str());
+    faults.push_back({order, place, std::string(name) + ": " + why});
 }
 
 void Unit_fault(Faults &faults, const Units &units, std::size_t unit, const char *name, const std::string &why)
@@ -68,8 +67,11 @@ int Faults_report(Faults &faults)
 {
     std::stable_sort(faults.begin(), faults.end(),
                      [](const Batch_fault &a, const Batch_fault &b) { return a.order < b.order; });
-    for (const Batch_fault &fault : faults)
-        Cli_warn(fault.fault);
+    Fault fault{};
+    for (const Batch_fault &found : faults) {
+        Fault_refuse(fault, found.where.c_str(), "%s", found.why.c_str());
+        Cli_warn(fault);
+    }
     return 1;
 }
 

@@ -96,10 +96,14 @@ struct Secrets {
 };
 
 // A fault of the inputs, with its place in the report: 0 for the template
-// and the command line, else its table line (without a table, its unit).
+// and the command line, else its table line (without a table, its unit). A
+// table may give a fault for each of millions of units: each is kept as its
+// texts, not as a Fault (2 KiB, fixed in size), and made into one when it
+// is reported.
 struct Batch_fault {
     std::size_t order;
-    Fault fault;
+    std::string where;
+    std::string why;
 };
 using Faults = std::vector<Batch_fault>;
 
@@ -123,7 +127,8 @@ void Place_fault(Faults &faults, std::size_t order, const std::string &place, co
 // The same for a fault of unit (from 0): "units.csv:17" or "unit 17".
 void Unit_fault(Faults &faults, const Units &units, std::size_t unit, const char *name, const std::string &why);
 
-// Prints the faults, a line each, in table order; returns 1.
+// Prints the faults, a line each, in their order (the order in which they
+// were found, where it is the same); returns 1.
 int Faults_report(Faults &faults);
 
 // The address as 00:50:c2:a1:b2:c3.

@@ -22,13 +22,13 @@ std::string Read_all(std::string text)
     for (bool more = true; more;) {
         EXPECT_TRUE(Manifest_next(reader, row, more, faults, fault));
         if (more && !Manifest_wifiAgrees(reader, row, fault))
-            faults.push_back({row.line, fault});
+            faults.push_back({row.line, fault.where, fault.why});
         else if (more)
             got += "row " + std::to_string(row.line) + "\n";
     }
     std::fclose(fp);
     for (const Manifest_fault &f : faults)
-        got += std::string(f.fault.where) + ": " + f.fault.why + "\n";
+        got += f.where + ": " + f.why + "\n";
     return got;
 }
 
