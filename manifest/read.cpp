@@ -11,7 +11,7 @@ void Manifest_add(std::vector<Manifest_fault> &faults, const Manifest_reader &re
 {
     std::string where = reader.path;
     if (line > 0)
-        where += ":" + std::to_string(line);
+        where.append(1, ':').append(std::to_string(line));
     faults.push_back({line, where, std::string(column) + ": " + why});
 }
 
