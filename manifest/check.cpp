@@ -115,9 +115,10 @@ void Manifest_check(Manifest_reader &reader, const Manifest_row &row, const Mani
 {
     const std::string number = std::to_string(expected.number);
     const std::string file = Manifest_file(expected.mac);
+    const Mac_colonText mac = Mac_colons(expected.mac);
     const std::pair<const char *, std::string_view> ledger[] = {
         {MANIFEST_UNIT, number},
-        {MANIFEST_MAC, Mac_colons(expected.mac).data()},
+        {MANIFEST_MAC, mac.data()},
         {MANIFEST_FILE, file},
         {MANIFEST_SHA256, expected.sha256},
         {MANIFEST_SERIAL, expected.serial},
