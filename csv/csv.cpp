@@ -32,6 +32,7 @@ Field_end End_of_field(Csv_reader &reader, int c, const char **why)
         *why = "a carriage return outside quotes that ends no line";
         return END_BAD;
     }
+    reader.rowEnded = c == '\n';
     if (c == '\n')
         ++reader.line;
     return END_ROW; // a line end, or the end of the table
@@ -61,6 +62,7 @@ void Csv_init(Csv_reader &reader, std::FILE *fp)
     reader.fp = fp;
     reader.line = 1;
     reader.rowLine = 1;
+    reader.rowEnded = false;
     reader.started = false;
 }
 

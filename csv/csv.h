@@ -12,6 +12,7 @@ struct Csv_reader {
     std::FILE *fp;
     long line;    // the line the next row starts on, from 1
     long rowLine; // the line the row just read started on
+    bool rowEnded; // the row just read ended in a line end, not at the end of the table
     bool started;
 };
 

@@ -1,10 +1,13 @@
 #include "audit.h"
 
-#include "csv.h"
-#include "issue.h"
+#include "batch.h"
+#include "cli.h"
+#include "image.h"
+#include "ledger.h"
+#include "manifest.h"
+#include "progress.h"
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -19,49 +22,22 @@ namespace {
 // What a batch folder holds: its images by address, the manifest, and
 // every other entry.
 struct Folder {
+    std::string dir; // as messages name it
     std::unordered_map<std::uint64_t, std::string> images;
     bool manifest;
     std::vector<std::string> others;
 };
 
-struct Audit {
-    std::string dir; // the folder as messages name it
-    std::vector<std::string> &faults;
-    std::string &path;
-    std::string &why;
-};
-
-void Audit_fault(Audit &audit, const std::string &what)
+void Add(Faults &faults, const std::string &where, const std::string &why)
 {
-    audit.faults.push_back("recbatch: " + audit.dir + "/" + what);
+    faults.push_back({0, where, why});
 }
 
-bool Failed(Audit &audit, const std::string &path, int error)
+bool Read_folder(Folder &folder, Fault &fault)
 {
-    audit.path = path;
-    audit.why = std::strerror(error != 0 ? error : EIO);
-    return false;
-}
-
-bool Ledger_failed(Audit &audit, const Fault &fault)
-{
-    audit.path = fault.where;
-    audit.why = fault.why;
-    return false;
-}
-
-// <mac>.bin, the address in 12 lower-case hex digits, as recbatch names images.
-bool Image_name(std::string_view name, Mac_address &mac)
-{
-    return name.size() == 16 && name.ends_with(".bin") && Mac_parse(name.substr(0, 12), mac) &&
-           name.substr(0, 12) == Mac_hex(mac).data();
-}
-
-bool Read_folder(Audit &audit, Folder &folder)
-{
-    DIR *dir = opendir(audit.dir.c_str());
+    DIR *dir = opendir(folder.dir.c_str());
     if (dir == nullptr)
-        return Failed(audit, audit.dir, errno);
+        return Fault_system(fault, folder.dir.c_str(), errno);
     const dirent *entry = nullptr;
     while ((errno = 0, entry = readdir(dir)) != nullptr) {
         std::string name = entry->d_name;
@@ -70,29 +46,28 @@ bool Read_folder(Audit &audit, Folder &folder)
         struct stat st {};
         bool file = fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
         Mac_address mac{};
-        if (file && name == "manifest.csv")
+        if (file && name == MANIFEST_NAME)
             folder.manifest = true;
-        else if (file && Image_name(name, mac))
+        else if (file && Manifest_isFile(name, mac))
             folder.images.emplace(mac.bits, name);
         else
             folder.others.push_back(name);
     }
     int error = errno;
     closedir(dir);
-    return error == 0 || Failed(audit, audit.dir, error);
+    return error == 0 || Fault_system(fault, folder.dir.c_str(), error);
 }
 
 // The batch that issued the most of the images' addresses (the earliest of
 // equals), or 0 when none did.
-bool Batch_of(Audit &audit, Ledger *ledger, const Folder &folder, long long &id)
+bool Batch_of(Ledger *ledger, const Folder &folder, long long &id, Fault &fault)
 {
     std::vector<Mac_address> macs;
     for (const auto &[bits, name] : folder.images)
         macs.push_back({bits});
     std::vector<long long> batches;
-    Fault fault{};
     if (!Ledger_issuers(ledger, macs, batches, fault))
-        return Ledger_failed(audit, fault);
+        return false;
     std::map<long long, std::size_t> images;
     for (long long batch : batches)
         if (batch > 0)
@@ -107,122 +82,213 @@ bool Batch_of(Audit &audit, Ledger *ledger, const Folder &folder, long long &id)
     return true;
 }
 
-// Each row of the manifest against the unit of the ledger in its place.
-bool Check_manifest(Audit &audit, const std::vector<Ledger_issued> &issued)
+// An image's bytes: at most one more than the largest image, which is then
+// known not to be one.
+bool Read_image(const std::string &path, std::string &bytes)
 {
-    std::string file = audit.dir + "/manifest.csv";
-    std::FILE *fp = std::fopen(file.c_str(), "rb");
+    std::FILE *fp = std::fopen(path.c_str(), "rb");
     if (fp == nullptr)
-        return Failed(audit, file, errno);
-    Csv_reader reader{};
-    Csv_init(reader, fp);
-    std::vector<std::string> header;
-    std::vector<std::string> row;
-    const char *bad = nullptr;
-    Csv_result result = Csv_readRow(reader, header, &bad);
-    if (result == CSV_END) {
-        bad = "no header row";
-        result = CSV_BAD;
-    }
-    // The columns that the ledger's record of a unit gives; serial only when
-    // the batch recorded serials.
-    constexpr std::array<const char *, 5> NAMES{"unit", "mac", "file", "sha256", "serial"};
-    bool serials = std::any_of(issued.begin(), issued.end(), [](const Ledger_issued &unit) { return !unit.serial.empty(); });
-    std::array<std::size_t, NAMES.size()> columns{};
-    bool rows = result == CSV_ROW;
-    for (std::size_t n = 0; result == CSV_ROW && n < NAMES.size(); ++n) {
-        columns[n] = static_cast<std::size_t>(std::find(header.begin(), header.end(), NAMES[n]) - header.begin());
-        if (columns[n] == header.size() && (n + 1 < NAMES.size() || serials)) {
-            Audit_fault(audit, "manifest.csv:1: " + std::string(NAMES[n]) + ": no such column");
-            rows = false;
-        }
-    }
-    std::size_t units = 0;
-    while (rows && (result = Csv_readRow(reader, row, &bad)) == CSV_ROW) {
-        std::string at = "manifest.csv:" + std::to_string(reader.rowLine) + ": ";
-        if (row.size() != header.size()) {
-            Audit_fault(audit, at + "row: " + std::to_string(row.size()) + " fields, expected " +
-                             std::to_string(header.size()));
-            continue;
-        }
-        if (++units > issued.size())
-            continue;
-        const Ledger_issued &unit = issued[units - 1];
-        const std::array<std::string, NAMES.size()> expected{std::to_string(unit.unit), Mac_colons(unit.mac).data(),
-                                                             std::string(Mac_hex(unit.mac).data()) + ".bin",
-                                                             unit.sha256, unit.serial};
-        for (std::size_t n = 0; n < NAMES.size(); ++n)
-            if (columns[n] < row.size() && row[columns[n]] != expected[n])
-                Audit_fault(audit, at + NAMES[n] + ": " + row[columns[n]] + ", expected " + expected[n]);
-    }
-    bool read = !std::ferror(fp) && result != CSV_READ_ERROR;
+        return false;
+    bytes.resize(IMAGE_MAX + 1);
+    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), fp));
+    bool read = !std::ferror(fp);
+    int error = errno;
     std::fclose(fp);
-    if (!read)
-        return Failed(audit, file, EIO);
-    if (result == CSV_BAD)
-        Audit_fault(audit, "manifest.csv:" + std::to_string(reader.rowLine) + ": csv: " + bad);
-    else if (rows && units != issued.size())
-        Audit_fault(audit, "manifest.csv: " + std::to_string(units) + " units, expected " + std::to_string(issued.size()));
+    errno = error;
+    return read;
+}
+
+// The records of an image after its MAC block, each checked as a reader
+// checks it; false when it is no image that recbatch writes.
+bool Image_records(std::span<const std::uint8_t> bytes, std::vector<Manifest_record> &records)
+{
+    records.clear();
+    if (!Mac_block_valid(bytes))
+        return false;
+    for (std::size_t at = MAC_BLOCK_LEN; at < bytes.size();) {
+        if (bytes.size() - at < RECORD_HEADER_LEN)
+            return false;
+        unsigned type = bytes[at + RECORD_OFF_TYPE];
+        std::uint8_t len = bytes[at + RECORD_OFF_LEN];
+        if (!Setting_isRecord(type) || bytes.size() - at - RECORD_HEADER_LEN < len)
+            return false;
+        std::span<const std::uint8_t> data = bytes.subspan(at + RECORD_HEADER_LEN, len);
+        if (Chksum_calculate(data.data(), len) != bytes[at + RECORD_OFF_CHKSUM])
+            return false;
+        records.push_back({type, data});
+        at += RECORD_HEADER_LEN + len;
+    }
     return true;
 }
 
-} // namespace
+// A unit's image as the audit reads it: there, with the SHA-256 that the
+// ledger records, and its records.
+struct Unit_image {
+    std::string bytes;
+    std::vector<Manifest_record> records;
+    bool whole; // its records were read
+};
 
-Audit_result Batch_audit(Ledger *ledger, const char *outdir, std::vector<std::string> &faults, std::string &path,
-                         std::string &why)
+bool Check_image(const Folder &folder, const Ledger_issued &unit, Unit_image &image, Faults &faults,
+                 Fault &fault)
 {
-    Audit audit{outdir, faults, path, why};
-    while (audit.dir.size() > 1 && audit.dir.back() == '/')
-        audit.dir.pop_back();
-    Folder folder{};
-    long long id = 0;
-    if (!Read_folder(audit, folder) || !Batch_of(audit, ledger, folder, id))
-        return AUDIT_FAILED;
-    if (id == 0) {
-        faults.push_back("recbatch: " + audit.dir + ": no image of an address that the ledger issued");
-        return AUDIT_NOT_WHOLE;
+    image.whole = false;
+    std::string path = folder.dir + "/" + Manifest_file(unit.mac);
+    if (!folder.images.contains(unit.mac.bits)) {
+        Add(faults, path, "missing");
+        return true;
     }
-    Ledger_batch batch{};
-    std::vector<Ledger_issued> issued;
-    Fault fault{};
-    if (!Ledger_read(ledger, id, batch, issued, fault)) {
-        Ledger_failed(audit, fault);
-        return AUDIT_FAILED;
-    }
+    if (!Read_image(path, image.bytes))
+        return Fault_system(fault, path.c_str(), errno);
+    std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t *>(image.bytes.data()), image.bytes.size());
+    if (bytes.size() > IMAGE_MAX || Digest_hex(Sha256(bytes.data(), bytes.size())) != unit.sha256)
+        Add(faults, path, "its SHA-256 is not the one that the ledger records for " + Mac_text(unit.mac));
+    else if (!(image.whole = Image_records(bytes, image.records)))
+        Add(faults, path, "its records cannot be read");
+    return true;
+}
 
-    // Every image of the batch, in unit order, then what is not the batch's.
-    std::unordered_set<std::uint64_t> ours;
-    for (const Ledger_issued &unit : issued) {
-        ours.insert(unit.mac.bits);
-        std::string name = std::string(Mac_hex(unit.mac).data()) + ".bin";
-        Digest sha256{};
-        if (!folder.images.contains(unit.mac.bits))
-            Audit_fault(audit, name + ": missing");
-        else if (!Sha256_file((audit.dir + "/" + name).c_str(), sha256)) {
-            Failed(audit, audit.dir + "/" + name, errno);
-            return AUDIT_FAILED;
-        }
-        else if (Digest_hex(sha256) != unit.sha256)
-            Audit_fault(audit, name + ": its SHA-256 is not the one that the ledger records for " +
-                             Mac_colons(unit.mac).data());
+// The manifest as the audit reads it, row by row beside the images.
+struct Rows {
+    std::FILE *fp;
+    Manifest_reader reader;
+    bool columns; // the header has every column
+    bool reading; // rows are read: no fault of the CSV has ended the reading, nor the end
+    std::size_t units;
+    std::vector<Manifest_fault> faults;
+};
+
+bool Open_rows(const Folder &folder, const std::string &path, bool serials, Rows &rows, Fault &fault)
+{
+    if (!folder.manifest)
+        return true;
+    rows.fp = std::fopen(path.c_str(), "rb");
+    if (rows.fp == nullptr)
+        return Fault_system(fault, path.c_str(), errno);
+    if (!Manifest_start(rows.reader, rows.fp, path.c_str(), rows.faults, fault))
+        return false;
+    rows.columns = !rows.reader.header.empty() && Manifest_hasColumns(rows.reader, serials, rows.faults);
+    rows.reading = rows.columns;
+    return true;
+}
+
+// The next row, checked against unit i (when the batch has it); false when
+// reading fails.
+bool Check_row(Rows &rows, const std::vector<Ledger_issued> &issued, std::size_t i, const Unit_image &image,
+               Fault &fault)
+{
+    Manifest_row row{};
+    bool more = false;
+    if (!rows.reading)
+        return true;
+    if (!Manifest_next(rows.reader, row, more, rows.faults, fault))
+        return false;
+    rows.reading = more;
+    if (more && ++rows.units <= issued.size() && i < issued.size()) {
+        const Ledger_issued &unit = issued[i];
+        Manifest_expected expected{unit.unit, unit.mac, unit.sha256, unit.serial, image.records, image.whole};
+        Manifest_check(rows.reader, row, expected, rows.faults);
     }
+    return true;
+}
+
+// Every image of the batch, in unit order, each beside its manifest row;
+// then the rows past the last unit.
+bool Check_units(const Folder &folder, const std::vector<Ledger_issued> &issued, Rows &rows, bool progress,
+                 Faults &faults, Fault &fault)
+{
+    Progress shown{};
+    Progress_start(shown, progress, "images", issued.size());
+    Unit_image image{};
+    for (std::size_t i = 0; i < issued.size(); ++i) {
+        if (!Check_image(folder, issued[i], image, faults, fault) || !Check_row(rows, issued, i, image, fault))
+            return false;
+        Progress_show(shown, i + 1);
+    }
+    Progress_end(shown);
+    image.whole = false;
+    while (rows.reading)
+        if (!Check_row(rows, issued, issued.size(), image, fault))
+            return false;
+    return true;
+}
+
+// The manifest's faults, in line order, then its count of units.
+void Manifest_faults(const Folder &folder, Rows &rows, std::size_t units, Faults &faults)
+{
+    if (!folder.manifest) {
+        Add(faults, folder.dir + "/" + MANIFEST_NAME, "missing");
+        return;
+    }
+    std::stable_sort(rows.faults.begin(), rows.faults.end(),
+                     [](const Manifest_fault &a, const Manifest_fault &b) { return a.line < b.line; });
+    for (Manifest_fault &found : rows.faults)
+        faults.push_back({0, std::move(found.where), std::move(found.why)});
+    if (rows.columns && !rows.reader.header.empty() && rows.units != units)
+        Add(faults, folder.dir + "/" + MANIFEST_NAME,
+            std::to_string(rows.units) + " units, expected " + std::to_string(units));
+}
+
+// The folder against batch id: its images, what else it holds, its manifest.
+bool Check_folder(const Folder &folder, long long id, const std::vector<Ledger_issued> &issued, bool progress,
+                  Faults &faults, Fault &fault)
+{
+    const std::string path = folder.dir + "/" + MANIFEST_NAME;
+    bool serials = std::any_of(issued.begin(), issued.end(), [](const Ledger_issued &unit) { return !unit.serial.empty(); });
+    Rows rows{};
+    bool read = Open_rows(folder, path, serials, rows, fault) && Check_units(folder, issued, rows, progress, faults, fault);
+    if (rows.fp != nullptr)
+        std::fclose(rows.fp);
+    if (!read)
+        return false;
+    std::unordered_set<std::uint64_t> ours;
+    for (const Ledger_issued &unit : issued)
+        ours.insert(unit.mac.bits);
     std::vector<std::string> others = folder.others;
     for (const auto &[bits, name] : folder.images)
         if (!ours.contains(bits))
             others.push_back(name);
     std::sort(others.begin(), others.end());
     for (const std::string &name : others)
-        Audit_fault(audit, name + ": not part of batch " + std::to_string(id));
-    if (!folder.manifest)
-        Audit_fault(audit, "manifest.csv: missing");
-    else if (!Check_manifest(audit, issued))
-        return AUDIT_FAILED;
+        Add(faults, folder.dir + "/" + name, "not part of batch " + std::to_string(id));
+    Manifest_faults(folder, rows, issued.size(), faults);
+    return true;
+}
 
-    if (!faults.empty())
-        return AUDIT_NOT_WHOLE;
-    if (batch.finished.empty() && !Ledger_finish(ledger, id, Now_utc(), fault)) {
-        Ledger_failed(audit, fault);
-        return AUDIT_FAILED;
+} // namespace
+
+bool Batch_audit(const char *ledgerPath, const char *outdir, bool progress, Audit_verdict &verdict, Fault &fault)
+{
+    Ledger_ptr ledger{nullptr, Ledger_close};
+    if (!Ledger_open(ledgerPath, ledger, fault, false))
+        return false;
+    Folder folder{outdir, {}, false, {}};
+    while (folder.dir.size() > 1 && folder.dir.back() == '/')
+        folder.dir.pop_back();
+    verdict.dir = folder.dir;
+    if (!Read_folder(folder, fault) || !Batch_of(ledger.get(), folder, verdict.batch, fault))
+        return false;
+    if (verdict.batch == 0) {
+        Add(verdict.faults, folder.dir, "no image of an address that the ledger issued");
+        return true;
     }
-    return AUDIT_WHOLE;
+    Ledger_batch batch{};
+    std::vector<Ledger_issued> issued;
+    if (!Ledger_read(ledger.get(), verdict.batch, batch, issued, fault) ||
+        !Check_folder(folder, verdict.batch, issued, progress, verdict.faults, fault))
+        return false;
+    verdict.images = issued.size();
+    return !verdict.faults.empty() || !batch.finished.empty() ||
+           Ledger_finish(ledger.get(), verdict.batch, Now_utc(), fault);
+}
+
+int Audit_report(Audit_verdict &verdict)
+{
+    if (!verdict.faults.empty())
+        return Faults_report(verdict.faults);
+    Fault whole{};
+    Fault_refuse(whole, verdict.dir.c_str(), "batch %lld is whole, %zu image%s", verdict.batch, verdict.images,
+                 verdict.images == 1 ? "" : "s");
+    Cli_warn(whole);
+    return 0;
 }

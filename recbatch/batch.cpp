@@ -1,5 +1,10 @@
 #include "batch.h"
 
+#include "cli.h"
+
+#include <algorithm>
+#include <ctime>
+
 std::size_t Secret_length(unsigned type)
 {
     return type == ZOL_FACT_DFLT_WEP_KEY_ID ? 2 * SECRET_KEY_BYTES : SECRET_TEXT_LEN;
@@ -7,72 +12,78 @@ std::size_t Secret_length(unsigned type)
 
 namespace {
 
-// Where the g-th secret of a unit starts, and how many bytes a unit's take.
-std::size_t Secret_at(const Batch &batch, std::size_t unit, std::size_t g)
+// Where the g-th secret of a unit starts.
+std::size_t Secret_at(const Secrets &secrets, std::size_t unit, std::size_t g)
 {
     std::size_t before = 0;
     std::size_t all = 0;
-    for (std::size_t k = 0; k < batch.generate.size(); ++k) {
-        before += k < g ? Secret_length(batch.generate[k]) : 0;
-        all += Secret_length(batch.generate[k]);
+    for (std::size_t k = 0; k < secrets.types.size(); ++k) {
+        before += k < g ? Secret_length(secrets.types[k]) : 0;
+        all += Secret_length(secrets.types[k]);
     }
     return unit * all + before;
 }
 
 } // namespace
 
-std::string_view Unit_secret(const Batch &batch, std::size_t unit, std::size_t g)
+std::string_view Unit_secret(const Secrets &secrets, std::size_t unit, std::size_t g)
 {
-    return std::string_view(batch.secrets).substr(Secret_at(batch, unit, g), Secret_length(batch.generate[g]));
+    return std::string_view(secrets.text).substr(Secret_at(secrets, unit, g), Secret_length(secrets.types[g]));
 }
 
-std::span<char> Unit_secretRoom(Batch &batch, std::size_t unit, std::size_t g)
+std::span<char> Unit_secretRoom(Secrets &secrets, std::size_t unit, std::size_t g)
 {
-    return std::span(batch.secrets).subspan(Secret_at(batch, unit, g), Secret_length(batch.generate[g]));
+    return std::span(secrets.text).subspan(Secret_at(secrets, unit, g), Secret_length(secrets.types[g]));
 }
 
-std::string_view Serial_of(const Batch &batch, std::size_t unit)
+std::string_view Serial_of(const Units &units, std::size_t unit)
 {
-    if (batch.rows.empty())
-        return {};
-    for (std::size_t c = 0; c < batch.columns.size(); ++c)
-        if (batch.columns[c].type == 0 && batch.columns[c].name == "serial")
-            return batch.rows[unit][c];
-    return {};
+    return units.serial < units.columns.size() ? std::string_view(units.rows[unit][units.serial]) : std::string_view();
 }
 
-std::string Unit_place(const Batch &batch, std::size_t unit)
+std::string Unit_ref(const Units &units, std::size_t unit)
 {
-    if (batch.unitsPath == nullptr)
+    if (units.path == nullptr)
         return "unit " + std::to_string(unit + 1);
-    return std::string(batch.unitsPath) + ":" + std::to_string(batch.units[unit].line);
+    return "line " + std::to_string(units.list[unit].line);
 }
 
-std::string Unit_ref(const Batch &batch, std::size_t unit)
+void Place_fault(Faults &faults, std::size_t order, const std::string &place, const char *name,
+                 const std::string &why)
 {
-    if (batch.unitsPath == nullptr)
-        return "unit " + std::to_string(unit + 1);
-    return "line " + std::to_string(batch.units[unit].line);
+    faults.push_back({order, place, std::string(name) + ": " + why});
 }
 
-void Batch_fault(Batch &batch, const std::string &place, const char *name, const std::string &why)
+void Unit_fault(Faults &faults, const Units &units, std::size_t unit, const char *name, const std::string &why)
 {
-    batch.faults.push_back({0, "recbatch: " + place + ": " + name + ": " + why});
+    if (units.path == nullptr)
+        Place_fault(faults, unit + 1, "unit " + std::to_string(unit + 1), name, why);
+    else
+        Place_fault(faults, static_cast<std::size_t>(units.list[unit].line),
+                    std::string(units.path) + ":" + std::to_string(units.list[unit].line), name, why);
 }
 
-void Line_fault(Batch &batch, long line, const char *name, const std::string &why)
+int Faults_report(Faults &faults)
 {
-    Batch_fault(batch, std::string(batch.unitsPath) + ":" + std::to_string(line), name, why);
-    batch.faults.back().order = static_cast<std::size_t>(line);
-}
-
-void Unit_fault(Batch &batch, std::size_t unit, const char *name, const std::string &why)
-{
-    Batch_fault(batch, Unit_place(batch, unit), name, why);
-    batch.faults.back().order = batch.unitsPath == nullptr ? unit + 1 : static_cast<std::size_t>(batch.units[unit].line);
+    std::stable_sort(faults.begin(), faults.end(),
+                     [](const Batch_fault &a, const Batch_fault &b) { return a.order < b.order; });
+    Fault fault{};
+    for (const Batch_fault &found : faults) {
+        Fault_refuse(fault, found.where.c_str(), "%s", found.why.c_str());
+        Cli_warn(fault);
+    }
+    return 1;
 }
 
 std::string Mac_text(Mac_address mac)
 {
     return Mac_colons(mac).data();
+}
+
+std::string Now_utc()
+{
+    char text[32];
+    std::time_t now = std::time(nullptr);
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&now));
+    return text;
 }

@@ -1,9 +1,19 @@
-// A production batch: what the command line asks for, the template, the
-// table's columns and rows, each unit's address, secrets and image SHA-256,
-// and the faults found, each with its place. The other files of recbatch
-// each do one step over it: table (template and table → units), values (a
-// unit's script, value by value), checks (every check before anything is
-// issued), issue (the ledger's transaction), write (OUTDIR) and manifest.
+// What the stages of a batch hand on to each other. A batch runs as a
+// pipeline, each stage taking what it reads and returning what it makes:
+//
+//   request   the command line                            request.*
+//   template  the template, read once and converted       table.*
+//   units     the table's rows, or a count; the addresses
+//             given, and the range's foreseen              table.*, issue.*
+//   secrets   the -g secrets of every unit                 secret.*
+//   checks    every check, and each image's SHA-256        checks.*
+//   issue     the ledger's transaction                     issue.*
+//   write     the images and the manifest                  write.*
+//   finish    the batch marked finished in the ledger      main.cpp
+//
+// A unit's script, value by value, is made where it is needed (values.*).
+// The inputs' faults are gathered as they are found, each with its place,
+// and reported together in table order.
 #pragma once
 
 #include "digest.h"
@@ -22,81 +32,107 @@
 inline constexpr std::array<unsigned, 3> SECRET_TYPES{ZOL_FACT_DFLT_PASSPHRASE_ID, ZOL_FACT_DFLT_PASSWORD_ID,
                                                       ZOL_FACT_DFLT_WEP_KEY_ID};
 
-// The manifest's own columns, which a table column may not be named.
-inline constexpr std::array<const char *, 5> MANIFEST_COLUMNS{"unit", "mac", "file", "sha256", "wifi"};
+// What the command line asks for.
+struct Request {
+    const char *templatePath;
+    const char *unitsPath;  // -u; nullptr without a table
+    const char *outdir;
+    const char *ledgerPath; // -l; nullptr without a ledger
+    const char *audit;      // -V's folder, or nullptr
+    std::size_t count;      // -n; 0 with a table
+    bool sharedSecrets;     // -S
+    bool reissue;           // -R: serials of earlier batches may be issued again
+    bool ranged;            // -m gives range
+    Mac_range range;
+    std::vector<unsigned> generate; // -g, in order
+};
+
+struct Template {
+    std::string bytes;  // as read, once
+    Digest sha256;      // of bytes
+    Script_given given; // its settings
+    bool hostLineEnd;   // a unit's own host name takes a line end (the template's has one)
+};
 
 struct Column {
     std::string name;
     unsigned type; // the setting it gives, or 0 for a column carried to the manifest
 };
 
-// A refusal, a line for standard error; they are reported in table order.
-struct Input_fault {
-    std::size_t order; // 0 for the template and the command line, else its table line (without a table, its unit)
-    std::string text;
+// Where a unit's address comes from.
+enum Address_from : std::uint8_t {
+    ADDRESS_NONE,     // none yet: the range's, if there is one
+    ADDRESS_TABLE,    // its table cell
+    ADDRESS_TEMPLATE, // the template's, in a batch of one
+    ADDRESS_RANGE,    // the -m range's: foreseen before the ledger's lock, settled inside it
+    ADDRESS_REFUSED,  // its table cell is no address
 };
 
-// What is kept of a unit from its checks to its file: its address and the
-// SHA-256 of its image. Its image is converted again when it is written.
 struct Unit {
-    long line;       // the table line its row starts on; 0 without a table
-    Mac_address mac;
-    bool hasMac;     // mac is the unit's address
-    bool macRefused; // its table cell is no address
-    bool fromRange;  // mac is the -m range's: foreseen before the ledger's lock, settled inside it
-    bool settled;    // sha256 is that of its image with mac
-    Digest sha256;
+    long line;           // the table line its row starts on; 0 without a table
+    Address_from from;
+    Mac_address mac;     // from TABLE, TEMPLATE or RANGE
 };
 
-struct Batch {
-    // What the command line asks for.
-    const char *templatePath;
-    const char *unitsPath; // nullptr without a table
-    const char *outdir;
-    const char *ledgerPath; // nullptr without a ledger
-    bool sharedSecrets;     // -S
-    bool reissue;           // -R: serials of earlier batches may be issued again
-    bool hasBlock;          // -m
-    Mac_range range;
-    std::vector<unsigned> generate; // -g
+// Whether the unit has an address.
+constexpr bool Unit_hasMac(const Unit &unit)
+{
+    return unit.from == ADDRESS_TABLE || unit.from == ADDRESS_TEMPLATE || unit.from == ADDRESS_RANGE;
+}
 
-    std::string templateBytes; // the template as read, once
-    Digest templateSha256;     // of templateBytes
-    Script_given given;        // the template's settings
-    bool templateMac;          // the one unit's address is the template's
+struct Units {
+    const char *path;     // the table as messages name it; nullptr without one
     std::vector<Column> columns;
     std::vector<std::vector<std::string>> rows; // one per unit of a table, a cell per column
-    std::vector<Unit> units;
-    std::string secrets;       // every unit's -g secrets, back to back, Secret_length each
-    Random_pool random;        // the kernel's random bytes, not yet used
-    std::vector<Input_fault> faults;
-    Fault ledgerFault; // why the ledger failed
+    std::vector<Unit> list;
+    std::size_t serial;   // the serial column, or columns.size() when there is none
 };
+
+// Every unit's -g secrets, back to back, Secret_length each.
+struct Secrets {
+    std::vector<unsigned> types; // -g
+    std::string text;
+    Random_pool random;          // the kernel's random bytes, not yet used
+};
+
+// A fault of the inputs, with its place in the report: 0 for the template
+// and the command line, else its table line (without a table, its unit). A
+// table may give a fault for each of millions of units: each is kept as its
+// texts, not as a Fault (2 KiB, fixed in size), and made into one when it
+// is reported.
+struct Batch_fault {
+    std::size_t order;
+    std::string where;
+    std::string why;
+};
+using Faults = std::vector<Batch_fault>;
 
 // The length of a generated secret of setting type.
 std::size_t Secret_length(unsigned type);
 
-// The unit's secret of the g-th -g setting, in Batch::secrets.
-std::string_view Unit_secret(const Batch &batch, std::size_t unit, std::size_t g);
-std::span<char> Unit_secretRoom(Batch &batch, std::size_t unit, std::size_t g);
+// The unit's secret of the g-th -g setting.
+std::string_view Unit_secret(const Secrets &secrets, std::size_t unit, std::size_t g);
+std::span<char> Unit_secretRoom(Secrets &secrets, std::size_t unit, std::size_t g);
 
 // The unit's cell of the table's serial column, or nothing.
-std::string_view Serial_of(const Batch &batch, std::size_t unit);
-
-// Where a fault of unit was found, for its message: "units.csv:17" or "unit 17".
-std::string Unit_place(const Batch &batch, std::size_t unit);
+std::string_view Serial_of(const Units &units, std::size_t unit);
 
 // Another unit as a message names it: "line 17" or "unit 17".
-std::string Unit_ref(const Batch &batch, std::size_t unit);
+std::string Unit_ref(const Units &units, std::size_t unit);
 
-// Adds "recbatch: PLACE: NAME: WHY" to the faults.
-void Batch_fault(Batch &batch, const std::string &place, const char *name, const std::string &why);
+// Adds the fault "PLACE: NAME: WHY" at order.
+void Place_fault(Faults &faults, std::size_t order, const std::string &place, const char *name,
+                 const std::string &why);
 
-// The same for a fault of the table line at line, in table order.
-void Line_fault(Batch &batch, long line, const char *name, const std::string &why);
+// The same for a fault of unit (from 0): "units.csv:17" or "unit 17".
+void Unit_fault(Faults &faults, const Units &units, std::size_t unit, const char *name, const std::string &why);
 
-// The same for a fault of unit (from 0), placed by Unit_place.
-void Unit_fault(Batch &batch, std::size_t unit, const char *name, const std::string &why);
+// Prints the faults, a line each, in their order (the order in which they
+// were found, where it is the same); returns 1.
+int Faults_report(Faults &faults);
 
 // The address as 00:50:c2:a1:b2:c3.
 std::string Mac_text(Mac_address mac);
+
+// The time now as the ledger records it: UTC, ISO 8601.
+std::string Now_utc();

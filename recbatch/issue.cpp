@@ -2,7 +2,6 @@
 
 #include "checks.h"
 
-#include <ctime>
 #include <unordered_set>
 
 namespace {
@@ -17,60 +16,67 @@ constexpr std::size_t SETTLED_INSIDE = 4096;
 constexpr int ATTEMPTS = 4;
 constexpr int TRIES = 16;
 
-// The units that take an address from the range: the lowest free ones, in
-// unit order, passing over those that the table gives. moved counts the
-// units whose address differs from the one they had.
-bool Take_range(Batch &batch, Ledger *ledger, std::size_t need, std::size_t &moved)
+bool From_range(const Unit &unit)
 {
-    moved = 0;
-    if (!batch.hasBlock || need == 0)
-        return true;
+    return unit.from == ADDRESS_NONE || unit.from == ADDRESS_RANGE;
+}
+
+// The units that take an address from the range: the lowest free ones, in
+// unit order, passing over those that the table gives. moved lists the
+// units whose address differs from the one they had.
+bool Take_range(const Request &request, Ledger *ledger, Units &units, std::vector<std::size_t> &moved, Faults &faults,
+                Fault &fault)
+{
+    moved.clear();
+    std::size_t need = 0;
     std::unordered_set<std::uint64_t> taken;
-    for (const Unit &unit : batch.units)
-        if (unit.hasMac && !unit.fromRange)
+    for (const Unit &unit : units.list) {
+        need += From_range(unit);
+        if (unit.from == ADDRESS_TABLE || unit.from == ADDRESS_TEMPLATE)
             taken.insert(unit.mac.bits);
+    }
+    if (!request.ranged || need == 0)
+        return true;
     std::vector<Mac_address> free;
-    if (!Ledger_free(ledger, batch.range, need, taken, free, batch.ledgerFault))
+    if (!Ledger_free(ledger, request.range, need, taken, free, fault))
         return false;
     if (free.size() < need)
-        Batch_fault(batch, "-m", "mac",
+        Place_fault(faults, 0, "-m", "mac",
                     std::to_string(free.size()) + " free addresses in the range for " + std::to_string(need) + " units");
     std::size_t next = 0;
-    for (Unit &unit : batch.units) {
-        if (unit.macRefused || (unit.hasMac && !unit.fromRange) || next == free.size())
+    for (std::size_t u = 0; u < units.list.size() && next < free.size(); ++u) {
+        Unit &unit = units.list[u];
+        if (!From_range(unit))
             continue;
-        if (!unit.hasMac || unit.mac != free[next]) {
-            unit.mac = free[next];
-            unit.settled = false;
-            ++moved;
-        }
-        unit.hasMac = unit.fromRange = true;
-        ++next;
+        if (unit.from == ADDRESS_NONE || unit.mac != free[next])
+            moved.push_back(u);
+        unit.mac = free[next++];
+        unit.from = ADDRESS_RANGE;
     }
     return true;
 }
 
 // The addresses that the table or the template gives, against the ledger.
-bool Check_given(Batch &batch, Ledger *ledger)
+bool Check_given(const Request &request, Ledger *ledger, const Units &units, Faults &faults, Fault &fault)
 {
     std::vector<Mac_address> macs;
-    std::vector<std::size_t> units;
-    for (std::size_t u = 0; u < batch.units.size(); ++u)
-        if (batch.units[u].hasMac && !batch.units[u].fromRange) {
-            macs.push_back(batch.units[u].mac);
-            units.push_back(u);
+    std::vector<std::size_t> given;
+    for (std::size_t u = 0; u < units.list.size(); ++u)
+        if (units.list[u].from == ADDRESS_TABLE || units.list[u].from == ADDRESS_TEMPLATE) {
+            macs.push_back(units.list[u].mac);
+            given.push_back(u);
         }
     std::vector<long long> issuers;
-    if (!Ledger_issuers(ledger, macs, issuers, batch.ledgerFault))
+    if (!Ledger_issuers(ledger, macs, issuers, fault))
         return false;
     for (std::size_t m = 0; m < macs.size(); ++m) {
         if (issuers[m] == 0)
             continue;
         std::string why = Mac_text(macs[m]) + " was issued by batch " + std::to_string(issuers[m]);
-        if (batch.templateMac)
-            Batch_fault(batch, batch.templatePath, "mac", why);
+        if (units.list[given[m]].from == ADDRESS_TEMPLATE)
+            Place_fault(faults, 0, request.templatePath, "mac", why);
         else
-            Unit_fault(batch, units[m], "mac", why);
+            Unit_fault(faults, units, given[m], "mac", why);
     }
     return true;
 }
@@ -78,99 +84,112 @@ bool Check_given(Batch &batch, Ledger *ledger)
 // A serial of the table that the ledger recorded for another batch than
 // this one (except, once recorded) is refused unless the batch reissues
 // serials; those repeated within the table were refused by the checks.
-bool Check_serials(Batch &batch, Ledger *ledger, long long except)
+bool Check_serials(const Request &request, Ledger *ledger, const Units &units, long long except, Faults &faults,
+                   Fault &fault)
 {
-    if (batch.reissue)
+    if (request.reissue)
         return true;
     std::vector<std::string_view> serials;
-    std::vector<std::size_t> units;
-    for (std::size_t u = 0; u < batch.units.size(); ++u) {
-        std::string_view serial = Serial_of(batch, u);
+    std::vector<std::size_t> given;
+    for (std::size_t u = 0; u < units.list.size(); ++u) {
+        std::string_view serial = Serial_of(units, u);
         if (!serial.empty()) {
             serials.push_back(serial);
-            units.push_back(u);
+            given.push_back(u);
         }
     }
     std::vector<Ledger_holder> holders;
-    if (!Ledger_serials(ledger, serials, holders, except, batch.ledgerFault))
+    if (!Ledger_serials(ledger, serials, holders, except, fault))
         return false;
     for (std::size_t i = 0; i < serials.size(); ++i)
         if (holders[i].batch > 0)
-            Unit_fault(batch, units[i], "serial",
+            Unit_fault(faults, units, given[i], "serial",
                        std::string(serials[i]) + " was recorded by batch " + std::to_string(holders[i].batch) +
                            " for " + Mac_text(holders[i].mac));
     return true;
 }
 
 // Records the batch and each unit's address, serial and image SHA-256.
-bool Record(const Batch &batch, Ledger *ledger, const std::string &outdir, long long *id, Fault &fault)
+bool Record(const Request &request, const Template &tpl, Ledger *ledger, const std::string &outdir,
+            const Units &units, const std::vector<Digest> &hashes, long long &id, Fault &fault)
 {
     Ledger_batch record{};
     record.started = Now_utc();
-    record.templateSha256 = Digest_hex(batch.templateSha256);
+    record.templateSha256 = Digest_hex(tpl.sha256);
     record.outdir = outdir;
-    record.units = batch.units.size();
+    record.units = units.list.size();
     record.version = ZOL_VERSION;
-    record.reissue = batch.reissue;
+    record.reissue = request.reissue;
     std::vector<Ledger_address> issued;
-    issued.reserve(batch.units.size());
-    for (std::size_t u = 0; u < batch.units.size(); ++u)
-        issued.push_back({batch.units[u].mac, u + 1, Serial_of(batch, u), batch.units[u].sha256});
-    return Ledger_issue(ledger, record, issued, id, fault);
+    issued.reserve(units.list.size());
+    for (std::size_t u = 0; u < units.list.size(); ++u)
+        issued.push_back({units.list[u].mac, u + 1, Serial_of(units, u), hashes[u]});
+    return Ledger_issue(ledger, record, issued, &id, fault);
+}
+
+// The units whose address moved, settled at it; false when a fault was
+// found or the random source failed.
+bool Settle(const Template &tpl, Units &units, Secrets &secrets, std::vector<Digest> &hashes,
+            const std::vector<std::size_t> &moved, Faults &faults, Fault &fault)
+{
+    for (std::size_t u : moved) {
+        if (!Unit_drawAgain(units, u, secrets, fault))
+            return false;
+        Unit_settle(tpl, units, secrets, u, hashes[u], faults);
+    }
+    return faults.empty();
 }
 
 } // namespace
 
-std::string Now_utc()
+bool Batch_foresee(const Request &request, Ledger *ledger, Units &units, Faults &faults, Fault &fault)
 {
-    char text[32];
-    std::time_t now = std::time(nullptr);
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&now));
-    return text;
+    std::vector<std::size_t> moved;
+    return Take_range(request, ledger, units, moved, faults, fault);
 }
 
-bool Batch_foresee(Batch &batch, Ledger *ledger, std::size_t need)
+bool Ledger_checks(const Request &request, Ledger *ledger, const Units &units, Faults &faults, Fault &fault)
 {
-    // The ledger's own checks too, read without the lock, so that a table
-    // is refused with every fault at once; the transaction checks again.
-    std::size_t moved = 0;
-    return Check_given(batch, ledger) && Check_serials(batch, ledger, 0) && Take_range(batch, ledger, need, moved);
+    return Check_given(request, ledger, units, faults, fault) &&
+           Check_serials(request, ledger, units, 0, faults, fault);
 }
 
-Issue_result Batch_issue(Batch &batch, Ledger *ledger, std::size_t need, const std::string &outdir, long long *id)
+bool Batch_issue(const Request &request, const Template &tpl, Ledger *ledger, const std::string &outdir, Units &units,
+                 Secrets &secrets, std::vector<Digest> &hashes, long long &id, Faults &faults, Fault &fault)
 {
     for (int attempt = 1;; ++attempt) {
+        // The checks again, inside the transaction, and the range's free
+        // addresses as they are now.
         bool held = false;
-        std::size_t moved = 0;
-        if (!Ledger_start(ledger, &held, batch.ledgerFault) || !Check_given(batch, ledger) || !Take_range(batch, ledger, need, moved) ||
-            (held && !Check_serials(batch, ledger, 0)))
-            return ISSUE_LEDGER_FAILED;
-        if (!batch.faults.empty())
-            return ISSUE_REFUSED;
-        bool outside = held && moved > SETTLED_INSIDE && attempt < ATTEMPTS;
-        if (outside && !Ledger_end(ledger, false, batch.ledgerFault))
-            return ISSUE_LEDGER_FAILED;
-        for (std::size_t u = 0; u < batch.units.size() && moved > 0; ++u)
-            if (!batch.units[u].settled && !Unit_settle(batch, u))
-                return ISSUE_RANDOM_FAILED;
-        if (!batch.faults.empty())
-            return ISSUE_REFUSED;
+        std::vector<std::size_t> moved;
+        if (!Ledger_start(ledger, &held, fault) || !Check_given(request, ledger, units, faults, fault) ||
+            !Take_range(request, ledger, units, moved, faults, fault) ||
+            (held && !Check_serials(request, ledger, units, 0, faults, fault)) || !faults.empty())
+            return false;
+        // Many units moved: they are settled outside the lock, and the
+        // transaction is tried again.
+        bool outside = held && moved.size() > SETTLED_INSIDE && attempt < ATTEMPTS;
+        if ((outside && !Ledger_end(ledger, false, fault)) || !Settle(tpl, units, secrets, hashes, moved, faults, fault))
+            return false;
         if (outside)
             continue;
-        if (!Record(batch, ledger, outdir, id, batch.ledgerFault)) {
-            if (!Ledger_taken(ledger))
-                return ISSUE_LEDGER_FAILED;
+        // Another run issued one of the addresses first (on a server): the
+        // transaction is rolled back and tried again.
+        if (Fault tried{}; !Record(request, tpl, ledger, outdir, units, hashes, id, tried)) {
+            if (!Ledger_taken(ledger)) {
+                fault = tried;
+                return false;
+            }
             if (attempt == TRIES)
-                return ISSUE_BUSY;
-            if (!Ledger_end(ledger, false, batch.ledgerFault))
-                return ISSUE_LEDGER_FAILED;
+                return Fault_fail(fault, Ledger_name(ledger),
+                                  "other runs issued the free addresses first, try after try; run it again");
+            if (!Ledger_end(ledger, false, fault))
+                return false;
             continue;
         }
         // Without the lock so far: the last checks and the commit hold it.
-        if (!held && (!Ledger_hold(ledger, batch.ledgerFault) || !Check_serials(batch, ledger, *id)))
-            return ISSUE_LEDGER_FAILED;
-        if (!batch.faults.empty())
-            return ISSUE_REFUSED;
-        return Ledger_end(ledger, true, batch.ledgerFault) ? ISSUED : ISSUE_LEDGER_FAILED;
+        if (!held && (!Ledger_hold(ledger, fault) || !Check_serials(request, ledger, units, id, faults, fault)))
+            return false;
+        return faults.empty() && Ledger_end(ledger, true, fault);
     }
 }

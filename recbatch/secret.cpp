@@ -1,5 +1,7 @@
 #include "secret.h"
 
+#include "batch.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -101,5 +103,34 @@ bool Secret_draw(Random_pool &pool, bool key, bool hasMac, Mac_address mac, std:
         if (!(key ? Secret_key(pool, out) : Secret_text(pool, out)))
             return false;
     while (Secret_derived({out.data(), out.size()}, hasMac, mac, serial) != nullptr);
+    return true;
+}
+
+bool Batch_secrets(const Request &request, const Units &units, Secrets &secrets, Fault &fault)
+{
+    secrets.types = request.generate;
+    std::size_t perUnit = 0;
+    for (unsigned type : secrets.types)
+        perUnit += Secret_length(type);
+    secrets.text.assign(units.list.size() * perUnit, '\0');
+    for (std::size_t u = 0; u < units.list.size(); ++u) {
+        const Unit &unit = units.list[u];
+        for (std::size_t g = 0; g < secrets.types.size(); ++g)
+            if (!Secret_draw(secrets.random, secrets.types[g] == ZOL_FACT_DFLT_WEP_KEY_ID, Unit_hasMac(unit), unit.mac,
+                             Serial_of(units, u), Unit_secretRoom(secrets, u, g)))
+                return Fault_system(fault, "getrandom", errno);
+    }
+    return true;
+}
+
+bool Unit_drawAgain(const Units &units, std::size_t u, Secrets &secrets, Fault &fault)
+{
+    const Unit &unit = units.list[u];
+    std::string_view serial = Serial_of(units, u);
+    for (std::size_t g = 0; g < secrets.types.size(); ++g)
+        if (Secret_derived(Unit_secret(secrets, u, g), Unit_hasMac(unit), unit.mac, serial) != nullptr &&
+            !Secret_draw(secrets.random, secrets.types[g] == ZOL_FACT_DFLT_WEP_KEY_ID, Unit_hasMac(unit), unit.mac,
+                         serial, Unit_secretRoom(secrets, u, g)))
+            return Fault_system(fault, "getrandom", errno);
     return true;
 }

@@ -39,3 +39,19 @@ const char *Secret_derived(std::string_view secret, bool hasMac, Mac_address mac
 // drawn again until it holds neither the unit's address nor its serial.
 bool Secret_draw(Random_pool &pool, bool key, bool hasMac, Mac_address mac, std::string_view serial,
                  std::span<char> out);
+
+// ---- the secrets stage
+
+struct Request;
+struct Units;
+struct Secrets;
+struct Fault;
+
+// Draws every unit's -g secrets, each holding neither the unit's address
+// (where it has one, or one foreseen) nor its serial. False when the kernel
+// gives no random bytes (fault says why).
+bool Batch_secrets(const Request &request, const Units &units, Secrets &secrets, Fault &fault);
+
+// For a unit whose address moved: its -g secrets drawn again where they
+// hold its new address. False as Batch_secrets.
+bool Unit_drawAgain(const Units &units, std::size_t unit, Secrets &secrets, Fault &fault);

@@ -2,7 +2,9 @@
 
 #include "console.h"
 #include "csv.h"
+#include "manifest.h"
 #include "values.h"
+#include "writer.h"
 
 #include <algorithm>
 #include <cctype>
@@ -14,16 +16,16 @@ namespace {
 
 // The template's bytes, read once, to its end, from standard input for "-";
 // a FIFO works as a file does. Reading stops once it is over TEMPLATE_MAX.
-bool Read_template(Batch &batch)
+bool Read_template(const char *path, std::string &bytes)
 {
-    bool useStdin = std::strcmp(batch.templatePath, "-") == 0;
-    std::FILE *fp = useStdin ? stdin : std::fopen(batch.templatePath, "rb");
+    bool useStdin = std::strcmp(path, "-") == 0;
+    std::FILE *fp = useStdin ? stdin : std::fopen(path, "rb");
     if (fp == nullptr)
         return false;
     std::array<char, 65536> buf;
     std::size_t n = 0;
-    while (batch.templateBytes.size() <= TEMPLATE_MAX && (n = std::fread(buf.data(), 1, buf.size(), fp)) > 0)
-        batch.templateBytes.append(buf.data(), n);
+    while (bytes.size() <= TEMPLATE_MAX && (n = std::fread(buf.data(), 1, buf.size(), fp)) > 0)
+        bytes.append(buf.data(), n);
     bool read = !std::ferror(fp);
     int error = errno;
     if (!useStdin)
@@ -42,36 +44,47 @@ std::string_view Trimmed(std::string_view words)
     return words;
 }
 
+// A unit's own host name takes its line end by the template's rule: with
+// it, unless the template's host name has none and so must end the script.
+bool Host_lineEnd(const Script_given &given)
+{
+    for (std::size_t i = 0; i < given.count; ++i) {
+        Convert_value value = Script_value(given.items[i]);
+        if (value.type == ZOL_FACT_DFLT_HOST_NAME)
+            return Script_misfitOf(value, false) != MISFIT_NOT_LAST;
+    }
+    return true;
+}
+
 } // namespace
 
-bool Batch_template(Batch &batch, bool &readError)
+bool Batch_template(const Request &request, Template &tpl, Faults &faults, Fault &fault)
 {
-    readError = !Read_template(batch);
-    if (readError)
-        return false;
-    if (batch.templateBytes.size() > TEMPLATE_MAX) {
-        Batch_fault(batch, batch.templatePath, "template", "more than " + std::to_string(TEMPLATE_MAX) + " bytes");
+    if (!Read_template(request.templatePath, tpl.bytes))
+        return Fault_system(fault, request.templatePath, errno);
+    if (tpl.bytes.size() > TEMPLATE_MAX) {
+        Place_fault(faults, 0, request.templatePath, "template", "more than " + std::to_string(TEMPLATE_MAX) + " bytes");
         return false;
     }
-    batch.templateSha256 =
-        Sha256(reinterpret_cast<const std::uint8_t *>(batch.templateBytes.data()), batch.templateBytes.size());
+    tpl.sha256 = Sha256(reinterpret_cast<const std::uint8_t *>(tpl.bytes.data()), tpl.bytes.size());
 
     // Read and converted as the converter reads and converts a script.
     Script script{};
-    Script_initBytes(script, batch.templateBytes);
-    Script_readAll(script, batch.given);
+    Script_initBytes(script, tpl.bytes);
+    Script_readAll(script, tpl.given);
+    tpl.hostLineEnd = Host_lineEnd(tpl.given);
     Image image{};
     Image_init(image);
-    Convert_result result = Script_convert(batch.given, image);
-    if (!Convert_refused(result) && batch.given.ending == ENDING_VALUE)
-        result = batch.given.refusal;
-    if (!Convert_refused(result) && Script_complete(batch.given))
+    Convert_result result = Script_convert(tpl.given, image);
+    if (!Convert_refused(result) && tpl.given.ending == ENDING_VALUE)
+        result = tpl.given.refusal;
+    if (!Convert_refused(result) && Script_complete(tpl.given))
         return true;
     Console_text text{};
     std::string_view words = Convert_refused(result) ? Console_refusal(result, text)
-                                                     : Console_endingWords(batch.given, text);
+                                                     : Console_endingWords(tpl.given, text);
     const char *name = Convert_refused(result) ? Setting_of(static_cast<unsigned>(result.type)).name : "";
-    Batch_fault(batch, batch.templatePath, *name != '\0' ? name : "script", std::string(Trimmed(words)));
+    Place_fault(faults, 0, request.templatePath, *name != '\0' ? name : "script", std::string(Trimmed(words)));
     return false;
 }
 
@@ -94,42 +107,40 @@ const char *Meant_name(std::string_view name)
     for (const Setting &setting : SETTINGS)
         if (setting.kind != DATA_NONE && same(setting.name))
             return setting.name;
-    return same("serial") ? "serial" : nullptr;
+    return same(MANIFEST_SERIAL) ? MANIFEST_SERIAL : nullptr;
 }
 
 // Names the table's columns from its header and refuses what cannot be used.
-void Batch_columns(Batch &batch, const std::vector<std::string> &header)
+void Name_columns(const Template &tpl, const std::vector<std::string> &header, Units &units, Faults &faults)
 {
-    const std::string place = std::string(batch.unitsPath) + ":1";
+    const std::string place = std::string(units.path) + ":1";
     std::unordered_set<std::string_view> names;
     for (std::size_t c = 0; c < header.size(); ++c) {
         const std::string &name = header[c];
         bool nul = name.find('\0') != std::string::npos;
         unsigned type = nul ? 0 : Setting_named(name.c_str());
-        batch.columns.push_back({name, type});
-        const char *meant = type == 0 && name != "serial" ? Meant_name(name) : nullptr;
+        units.columns.push_back({name, type});
+        const char *meant = type == 0 && name != MANIFEST_SERIAL ? Meant_name(name) : nullptr;
         std::string number = "column " + std::to_string(c + 1);
         if (name.empty())
-            Batch_fault(batch, place, "column", number + " has no name");
+            Place_fault(faults, 0, place, "column", number + " has no name");
         else if (nul)
-            Batch_fault(batch, place, number.c_str(), "holds a 0x00 byte");
+            Place_fault(faults, 0, place, number.c_str(), "holds a 0x00 byte");
         else if (!names.insert(name).second)
-            Batch_fault(batch, place, name.c_str(), "a second column of that name");
+            Place_fault(faults, 0, place, name.c_str(), "a second column of that name");
         else if (meant != nullptr)
-            Batch_fault(batch, place, name.c_str(), std::string("did you mean ") + meant + "?");
-        else if (type == 0 && std::find(MANIFEST_COLUMNS.begin(), MANIFEST_COLUMNS.end(), name) != MANIFEST_COLUMNS.end())
-            Batch_fault(batch, place, name.c_str(), "a column that the manifest makes itself");
-        else if (type != 0 && Template_count(batch, type) > 1)
-            Batch_fault(batch, place, name.c_str(), "the template gives this setting more than once");
+            Place_fault(faults, 0, place, name.c_str(), std::string("did you mean ") + meant + "?");
+        else if (type == 0 && std::find(MANIFEST_OWN.begin(), MANIFEST_OWN.end(), name) != MANIFEST_OWN.end())
+            Place_fault(faults, 0, place, name.c_str(), "a column that the manifest makes itself");
+        else if (type != 0 && Template_count(tpl, type) > 1)
+            Place_fault(faults, 0, place, name.c_str(), "the template gives this setting more than once");
     }
 }
 
-} // namespace
-
-Table_result Batch_table(Batch &batch, std::FILE *fp)
+// The table's rows, each a unit; false when the table cannot be used: not
+// CSV, a fault of its header, or no units.
+bool Read_rows(const Template &tpl, Csv_reader &reader, Units &units, Faults &faults)
 {
-    Csv_reader reader{};
-    Csv_init(reader, fp);
     std::vector<std::string> row;
     const char *why = nullptr;
     Csv_result result = Csv_readRow(reader, row, &why);
@@ -138,88 +149,119 @@ Table_result Batch_table(Batch &batch, std::FILE *fp)
         result = CSV_BAD;
     }
     if (result == CSV_ROW) {
-        Batch_columns(batch, row);
-        if (!batch.faults.empty())
-            return TABLE_BAD; // the rows cannot be read without their columns
+        std::size_t before = faults.size();
+        Name_columns(tpl, row, units, faults);
+        if (faults.size() != before)
+            return false; // the rows cannot be read without their columns
     }
+    const std::string path = units.path;
     while (result == CSV_ROW && (result = Csv_readRow(reader, row, &why)) == CSV_ROW) {
-        if (row.size() != batch.columns.size()) {
-            Line_fault(batch, reader.rowLine, "row",
-                       std::to_string(row.size()) + " fields, expected " + std::to_string(batch.columns.size()));
+        auto line = static_cast<std::size_t>(reader.rowLine);
+        if (row.size() != units.columns.size()) {
+            Place_fault(faults, line, path + ":" + std::to_string(line), "row",
+                        std::to_string(row.size()) + " fields, expected " + std::to_string(units.columns.size()));
             continue;
         }
-        batch.units.push_back({reader.rowLine, {}, false, false, false, false, {}});
-        batch.rows.push_back(std::move(row));
+        units.list.push_back({reader.rowLine, ADDRESS_NONE, {}});
+        units.rows.push_back(std::move(row));
         // A setting's cells are checked as its values; the others here.
-        for (std::size_t c = 0; c < batch.columns.size(); ++c)
-            if (batch.columns[c].type == 0 && batch.rows.back()[c].find('\0') != std::string::npos)
-                Unit_fault(batch, batch.units.size() - 1, batch.columns[c].name.c_str(), "holds a 0x00 byte");
+        for (std::size_t c = 0; c < units.columns.size(); ++c)
+            if (units.columns[c].type == 0 && units.rows.back()[c].find('\0') != std::string::npos)
+                Unit_fault(faults, units, units.list.size() - 1, units.columns[c].name.c_str(), "holds a 0x00 byte");
     }
-    if (result == CSV_READ_ERROR)
-        return TABLE_READ_ERROR;
     if (result == CSV_BAD) {
-        Line_fault(batch, reader.rowLine, "csv", why);
-        return TABLE_BAD;
+        auto line = static_cast<std::size_t>(reader.rowLine);
+        Place_fault(faults, line, path + ":" + std::to_string(line), "csv", why);
+        return false;
     }
-    if (batch.units.empty() && batch.faults.empty()) {
-        Batch_fault(batch, batch.unitsPath, "table", "no units");
-        return TABLE_BAD;
+    if (units.list.empty() && faults.empty()) {
+        Place_fault(faults, 0, path, "table", "no units");
+        return false;
     }
-    return TABLE_OK; // a row of the wrong width is a fault; the others are checked on
+    return true; // a row of the wrong width is a fault; the others are checked on
 }
 
-namespace {
+// Reads the table, from standard input for "-".
+bool Read_table(const Request &request, const Template &tpl, Units &units, Faults &faults, Fault &fault)
+{
+    bool useStdin = std::strcmp(request.unitsPath, "-") == 0;
+    std::FILE *fp = useStdin ? stdin : std::fopen(request.unitsPath, "rb");
+    if (fp == nullptr)
+        return Fault_system(fault, request.unitsPath, errno);
+    Csv_reader reader{};
+    Csv_init(reader, fp);
+    bool usable = Read_rows(tpl, reader, units, faults);
+    int error = errno;
+    bool read = !std::ferror(fp);
+    if (!useStdin)
+        std::fclose(fp);
+    if (!read)
+        return Fault_system(fault, request.unitsPath, error);
+    for (unsigned type : request.generate)
+        for (const Column &column : units.columns)
+            if (column.type == type)
+                return Fault_fail(fault, "-g", "the table has a column for that setting");
+    return usable;
+}
+
+// The address of a unit's mac cell: as -m takes them, 12 hex digits or the
+// colon form, of an address that a device can have.
+void Cell_address(std::string_view text, Unit &unit, std::string &why)
+{
+    if (text.find('\0') != std::string_view::npos)
+        why = "holds a 0x00 byte";
+    else if (!Mac_parseTyped(text, unit.mac))
+        why.append("\"").append(text.substr(0, 40)).append("\", expected 12 hex digits or the colon form");
+    else if (const char *misfit = Mac_misfit(unit.mac))
+        why = misfit;
+    unit.from = why.empty() ? ADDRESS_TABLE : ADDRESS_REFUSED;
+}
 
 // A batch of one without an address of its own and without -m takes the
 // template's address, the last it gives.
-void Template_address(Batch &batch)
+void Template_address(const Request &request, const Template &tpl, Units &units, Faults &faults)
 {
-    if (batch.units.size() != 1 || batch.units[0].hasMac || batch.units[0].macRefused || batch.hasBlock)
+    if (units.list.size() != 1 || units.list[0].from != ADDRESS_NONE || request.ranged)
         return;
-    Unit &unit = batch.units[0];
+    Unit &unit = units.list[0];
     bool found = false;
-    for (std::size_t i = 0; i < batch.given.count; ++i) {
-        Convert_value value = Script_value(batch.given.items[i]);
+    for (std::size_t i = 0; i < tpl.given.count; ++i) {
+        Convert_value value = Script_value(tpl.given.items[i]);
         if (value.type == ZOL_FACT_DFLT_MAC_ID)
             found = Mac_parse(value.text, unit.mac);
     }
     if (!found)
         return;
-    if (const char *misfit = Mac_misfit(unit.mac)) {
-        Batch_fault(batch, batch.templatePath, "mac", misfit);
-        unit.macRefused = true;
-        return;
-    }
-    unit.hasMac = true;
-    batch.templateMac = true;
+    const char *misfit = Mac_misfit(unit.mac);
+    if (misfit != nullptr)
+        Place_fault(faults, 0, request.templatePath, "mac", misfit);
+    unit.from = misfit != nullptr ? ADDRESS_REFUSED : ADDRESS_TEMPLATE;
 }
 
 } // namespace
 
-std::size_t Batch_givenAddresses(Batch &batch)
+bool Batch_units(const Request &request, const Template &tpl, Units &units, Faults &faults, Fault &fault)
 {
-    std::size_t need = 0;
-    std::string_view text;
-    for (std::size_t u = 0; u < batch.units.size(); ++u) {
-        Unit &unit = batch.units[u];
-        if (Unit_own(batch, u, ZOL_FACT_DFLT_MAC_ID, text)) {
-            // As -m takes them: 12 hex digits or the colon form, of an
-            // address that a device can have.
+    units.path = request.unitsPath;
+    if (request.unitsPath == nullptr)
+        units.list.assign(request.count, Unit{});
+    else if (!Read_table(request, tpl, units, faults, fault))
+        return false;
+    units.serial = 0;
+    while (units.serial < units.columns.size() && units.columns[units.serial].name != MANIFEST_SERIAL)
+        ++units.serial;
+    for (std::size_t c = 0; c < units.columns.size(); ++c) {
+        if (units.columns[c].type != ZOL_FACT_DFLT_MAC_ID)
+            continue;
+        for (std::size_t u = 0; u < units.list.size(); ++u) {
+            if (units.rows[u][c].empty())
+                continue;
             std::string why;
-            if (text.find('\0') != std::string_view::npos)
-                why = "holds a 0x00 byte";
-            else if (!Mac_parseTyped(text, unit.mac))
-                why.append("\"").append(text.substr(0, 40)).append("\", expected 12 hex digits or the colon form");
-            else if (const char *misfit = Mac_misfit(unit.mac))
-                why = misfit;
-            unit.macRefused = !why.empty();
-            unit.hasMac = !unit.macRefused;
-            if (unit.macRefused)
-                Unit_fault(batch, u, "mac", why);
-        } else if (batch.hasBlock) {
-            ++need;
+            Cell_address(units.rows[u][c], units.list[u], why);
+            if (!why.empty())
+                Unit_fault(faults, units, u, "mac", why);
         }
     }
-    Template_address(batch);
-    return need;
+    Template_address(request, tpl, units, faults);
+    return true;
 }

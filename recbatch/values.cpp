@@ -2,49 +2,33 @@
 
 #include "writer.h"
 
-std::size_t Template_count(const Batch &batch, unsigned type)
+std::size_t Template_count(const Template &tpl, unsigned type)
 {
     std::size_t count = 0;
-    for (std::size_t i = 0; i < batch.given.count; ++i)
-        count += batch.given.items[i].type == static_cast<std::int32_t>(type);
+    for (std::size_t i = 0; i < tpl.given.count; ++i)
+        count += tpl.given.items[i].type == static_cast<std::int32_t>(type);
     return count;
 }
 
-bool Unit_own(const Batch &batch, std::size_t unit, unsigned type, std::string_view &text)
+bool Unit_own(const Units &units, const Secrets &secrets, std::size_t unit, unsigned type, std::string_view &text)
 {
-    for (std::size_t c = 0; c < batch.columns.size() && !batch.rows.empty(); ++c)
-        if (batch.columns[c].type == type && !batch.rows[unit][c].empty()) {
-            text = batch.rows[unit][c];
+    for (std::size_t c = 0; c < units.columns.size() && !units.rows.empty(); ++c)
+        if (units.columns[c].type == type && !units.rows[unit][c].empty()) {
+            text = units.rows[unit][c];
             return true;
         }
-    for (std::size_t g = 0; g < batch.generate.size(); ++g)
-        if (batch.generate[g] == type) {
-            text = Unit_secret(batch, unit, g);
+    for (std::size_t g = 0; g < secrets.types.size(); ++g)
+        if (secrets.types[g] == type) {
+            text = Unit_secret(secrets, unit, g);
             return true;
         }
     return false;
 }
 
-namespace {
-
-// A unit's own host name takes its line end by the template's rule: with
-// it, unless the template's host name has none and so must end the script.
-// A line of the longest length is read without its line end.
-bool Host_lineEnd(const Batch &batch)
+void Unit_valuesOf(const Template &tpl, const Units &units, const Secrets &secrets, std::size_t u,
+                   Unit_values &values)
 {
-    for (std::size_t i = 0; i < batch.given.count; ++i) {
-        Convert_value value = Script_value(batch.given.items[i]);
-        if (value.type == ZOL_FACT_DFLT_HOST_NAME)
-            return Script_misfitOf(value, false) != MISFIT_NOT_LAST;
-    }
-    return true;
-}
-
-} // namespace
-
-void Batch_values(const Batch &batch, std::size_t u, Unit_values &values)
-{
-    const Unit &unit = batch.units[u];
+    const Unit &unit = units.list[u];
     values.count = 0;
     values.macText = Mac_hex(unit.mac);
     const std::string_view mac(values.macText.data(), 2 * MAC_ADDR_LEN);
@@ -53,10 +37,11 @@ void Batch_values(const Batch &batch, std::size_t u, Unit_values &values)
             values.items[values.count++] = {{static_cast<std::int32_t>(type), text}, slot, fromTemplate};
     };
     // The unit's own host name is stored by the template's rule, whether or
-    // not other settings follow it.
+    // not other settings follow it. A line of the longest length is read
+    // without its line end.
     auto own = [&](unsigned type, std::string_view text) {
         const Setting &setting = Setting_of(type);
-        if (setting.reading != READ_LINE || text.size() >= setting.longest || !Host_lineEnd(batch))
+        if (setting.reading != READ_LINE || text.size() >= setting.longest || !tpl.hostLineEnd)
             return text;
         values.hostLine.assign(text);
         values.hostLine.push_back('\n');
@@ -65,50 +50,50 @@ void Batch_values(const Batch &batch, std::size_t u, Unit_values &values)
     std::size_t slot = 0;
     bool templateMac = false;
     std::string_view text;
-    for (std::size_t i = 0; i < batch.given.count; ++i) {
-        Convert_value given = Script_value(batch.given.items[i]);
+    for (std::size_t i = 0; i < tpl.given.count; ++i) {
+        Convert_value given = Script_value(tpl.given.items[i]);
         auto type = static_cast<unsigned>(given.type);
         if (Setting_of(type).kind == DATA_NONE) // passed over by the converter
             continue;
         if (type == ZOL_FACT_DFLT_MAC_ID) {
             templateMac = true;
-            add(type, unit.hasMac ? mac : given.text, !unit.hasMac, 0);
-        } else if (Unit_own(batch, u, type, text)) {
+            add(type, Unit_hasMac(unit) ? mac : given.text, !Unit_hasMac(unit), 0);
+        } else if (Unit_own(units, secrets, u, type, text)) {
             add(type, own(type, text), false, slot++);
         } else {
             add(type, given.text, true, slot++);
         }
     }
     // Settings the template lacks follow it: the table's, then -g's.
-    for (std::size_t c = 0; c < batch.columns.size(); ++c) {
-        unsigned type = batch.columns[c].type;
-        if (type == 0 || type == ZOL_FACT_DFLT_MAC_ID || Template_count(batch, type) > 0)
+    for (std::size_t c = 0; c < units.columns.size(); ++c) {
+        unsigned type = units.columns[c].type;
+        if (type == 0 || type == ZOL_FACT_DFLT_MAC_ID || Template_count(tpl, type) > 0)
             continue;
-        if (!batch.rows[u][c].empty())
-            add(type, own(type, batch.rows[u][c]), false, slot);
+        if (!units.rows[u][c].empty())
+            add(type, own(type, units.rows[u][c]), false, slot);
         ++slot;
     }
-    for (std::size_t g = 0; g < batch.generate.size(); ++g)
-        if (Template_count(batch, batch.generate[g]) == 0)
-            add(batch.generate[g], Unit_secret(batch, u, g), false, slot++);
-    if (unit.hasMac && !templateMac)
+    for (std::size_t g = 0; g < secrets.types.size(); ++g)
+        if (Template_count(tpl, secrets.types[g]) == 0)
+            add(secrets.types[g], Unit_secret(secrets, u, g), false, slot++);
+    if (Unit_hasMac(unit) && !templateMac)
         add(ZOL_FACT_DFLT_MAC_ID, mac, false, 0);
 }
 
-std::vector<unsigned> Manifest_types(const Batch &batch)
+std::vector<unsigned> Value_types(const Template &tpl, const Units &units, const Secrets &secrets)
 {
-    // The slots of Batch_values: every setting but the address.
+    // The slots of Unit_valuesOf: every setting but the address.
     std::vector<unsigned> types;
-    for (std::size_t i = 0; i < batch.given.count; ++i) {
-        auto type = static_cast<unsigned>(batch.given.items[i].type);
+    for (std::size_t i = 0; i < tpl.given.count; ++i) {
+        auto type = static_cast<unsigned>(tpl.given.items[i].type);
         if (Setting_of(type).kind != DATA_NONE && type != ZOL_FACT_DFLT_MAC_ID)
             types.push_back(type);
     }
-    for (const Column &column : batch.columns)
-        if (column.type != 0 && column.type != ZOL_FACT_DFLT_MAC_ID && Template_count(batch, column.type) == 0)
+    for (const Column &column : units.columns)
+        if (column.type != 0 && column.type != ZOL_FACT_DFLT_MAC_ID && Template_count(tpl, column.type) == 0)
             types.push_back(column.type);
-    for (unsigned type : batch.generate)
-        if (Template_count(batch, type) == 0)
+    for (unsigned type : secrets.types)
+        if (Template_count(tpl, type) == 0)
             types.push_back(type);
     return types;
 }

@@ -1,7 +1,8 @@
 // A unit's script, value by value: the template with the unit's values in
 // place of its own, then the settings that the template lacks (the table's,
 // in column order, then those of -g, then the address); and its image, what
-// the converter makes of those values.
+// the converter makes of those values. Made where a stage needs it, from
+// the template, the units and the secrets, which it only reads.
 #pragma once
 
 #include "batch.h"
@@ -24,22 +25,23 @@ inline constexpr std::size_t UNIT_VALUES_MAX = 64;
 struct Unit_values {
     std::array<Unit_value, UNIT_VALUES_MAX> items;
     std::size_t count;
-    Mac_hexText macText;  // the unit's address, when it gives one
+    Mac_hexText macText;  // the unit's address, when it has one
     std::string hostLine; // the unit's own host name with its line end
 };
 
 // How often the template gives a setting.
-std::size_t Template_count(const Batch &batch, unsigned type);
+std::size_t Template_count(const Template &tpl, unsigned type);
 
 // The unit's own value of a setting from its table row or -g, if it has one.
-bool Unit_own(const Batch &batch, std::size_t unit, unsigned type, std::string_view &text);
+bool Unit_own(const Units &units, const Secrets &secrets, std::size_t unit, unsigned type, std::string_view &text);
 
 // The unit's script, value by value, in script order.
-void Batch_values(const Batch &batch, std::size_t unit, Unit_values &values);
+void Unit_valuesOf(const Template &tpl, const Units &units, const Secrets &secrets, std::size_t unit,
+                   Unit_values &values);
 
 // The setting of each manifest value column, in slot order: the template's
 // settings, then those that the table and -g add.
-std::vector<unsigned> Manifest_types(const Batch &batch);
+std::vector<unsigned> Value_types(const Template &tpl, const Units &units, const Secrets &secrets);
 
 // The unit's image: its values converted by the converter itself, in the
 // order of its script. False when the converter refuses one (the checks

@@ -1,11 +1,12 @@
 #include "write.h"
 
 #include "manifest.h"
+#include "progress.h"
 #include "values.h"
+#include "writer.h"
 
 #include <array>
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <climits>
 #include <cstdlib>
@@ -17,6 +18,9 @@
 #include <unistd.h>
 
 namespace {
+
+// The signals that stop a run.
+constexpr std::array<int, 3> STOPS{SIGINT, SIGTERM, SIGHUP};
 
 // What the signal handler sees: all of the run's signal state, here alone.
 volatile std::sig_atomic_t stopSignal = 0; // the signal that asked the run to stop, or 0
@@ -48,6 +52,15 @@ extern "C" void On_stop(int number)
     End_by(number);
 }
 
+sigset_t Stop_set()
+{
+    sigset_t stops;
+    sigemptyset(&stops);
+    for (int number : STOPS)
+        sigaddset(&stops, number);
+    return stops;
+}
+
 bool Write_all(int fd, const std::uint8_t *bytes, std::size_t len)
 {
     while (len > 0) {
@@ -62,12 +75,13 @@ bool Write_all(int fd, const std::uint8_t *bytes, std::size_t len)
     return true;
 }
 
-bool Write_file(int dir, const char *name, const std::uint8_t *bytes, std::size_t len, mode_t mode)
+// A new file of the hidden folder, mode 0600: it holds a unit's secrets.
+bool Write_file(int dir, const char *name, std::span<const std::uint8_t> bytes)
 {
-    int fd = openat(dir, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    int fd = openat(dir, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0)
         return false;
-    bool written = Write_all(fd, bytes, len);
+    bool written = Write_all(fd, bytes.data(), bytes.size());
     int error = errno;
     if (close(fd) != 0 && written)
         return false;
@@ -75,24 +89,8 @@ bool Write_file(int dir, const char *name, const std::uint8_t *bytes, std::size_
     return written;
 }
 
-// Shows units done, the total and the rate, at most four times a second,
-// once the batch has taken a second.
-void Show_progress(std::size_t done, std::size_t total, std::chrono::steady_clock::time_point start,
-                   std::chrono::steady_clock::time_point &shown, bool &any)
-{
-    auto now = std::chrono::steady_clock::now();
-    if (now - start < std::chrono::seconds(1) || (any && now - shown < std::chrono::milliseconds(250) && done < total))
-        return;
-    double seconds = std::chrono::duration<double>(now - start).count();
-    std::fprintf(stderr, "\rrecbatch: %zu of %zu units, %.0f units/s", done, total, done / seconds);
-    shown = now;
-    any = true;
-}
-
-} // namespace
-
 // The folder that holds path, and its last name.
-void Write_splitPath(const char *path, std::string &parent, std::string &name)
+void Split_path(const char *path, std::string &parent, std::string &name)
 {
     std::string whole = path;
     while (whole.size() > 1 && whole.back() == '/')
@@ -102,14 +100,116 @@ void Write_splitPath(const char *path, std::string &parent, std::string &name)
     name = slash == std::string::npos ? whole : whole.substr(slash + 1);
 }
 
+// The manifest's columns: the table's carried ones, and a value column per
+// setting of the units' scripts.
+Manifest_layout Layout_of(const Template &tpl, const Units &units, const Secrets &secrets)
+{
+    Manifest_layout layout{};
+    for (const Column &column : units.columns)
+        if (column.type == 0)
+            layout.carried.push_back(column.name);
+    layout.types = Value_types(tpl, units, secrets);
+    return layout;
+}
+
+// The unit's manifest row, from the values its image was made of.
+void Row_of(const Units &units, std::size_t u, const Unit_values &values, std::string_view sha256,
+            Manifest_unit &row)
+{
+    row.number = u + 1;
+    row.mac = units.list[u].mac;
+    row.sha256 = sha256;
+    row.carried.clear();
+    for (std::size_t c = 0; c < units.columns.size(); ++c)
+        if (units.columns[c].type == 0)
+            row.carried.push_back(units.rows[u][c]);
+    std::fill(row.values.begin(), row.values.end(), std::string_view());
+    for (std::size_t k = 0; k < values.count; ++k)
+        if (values.items[k].value.type != ZOL_FACT_DFLT_MAC_ID)
+            row.values[values.items[k].slot] = Script_lineText(values.items[k].value);
+}
+
+// Each unit's image, converted again and checked against the SHA-256 that
+// the ledger recorded, and its manifest row.
+bool Write_units(const Template &tpl, const Units &units, const Secrets &secrets, const std::vector<Digest> &hashes,
+                 int dir, std::FILE *manifest, Progress &progress, Fault &fault)
+{
+    const std::string hidden = hiddenPath.data();
+    const Manifest_layout layout = Layout_of(tpl, units, secrets);
+    Manifest_writeHeader(manifest, layout);
+    Manifest_unit row{};
+    row.values.resize(layout.types.size());
+    Unit_values values{};
+    Image image{};
+    for (std::size_t u = 0; u < units.list.size(); ++u) {
+        if (stopSignal != 0)
+            return Fault_system(fault, hidden.c_str(), EINTR);
+        Unit_valuesOf(tpl, units, secrets, u, values);
+        const std::string name = Manifest_file(units.list[u].mac);
+        const std::string path = hidden + "/" + name;
+        bool converted = Unit_image(values, image);
+        std::span<const std::uint8_t> bytes = Image_bytes(image);
+        if (!converted || Sha256(bytes.data(), bytes.size()) != hashes[u])
+            return Fault_fail(fault, path.c_str(), "not the image issued for its address (its SHA-256 differs)");
+        if (!Write_file(dir, name.c_str(), bytes))
+            return Fault_system(fault, path.c_str(), errno);
+        const std::string sha256 = Digest_hex(hashes[u]);
+        Row_of(units, u, values, sha256, row);
+        Manifest_writeRow(manifest, layout, row);
+        Progress_show(progress, u + 1);
+    }
+    return true;
+}
+
+// The manifest, written as the images are.
+std::FILE *Open_manifest(int dir)
+{
+    int fd = openat(dir, MANIFEST_NAME, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    std::FILE *manifest = fd >= 0 ? fdopen(fd, "w") : nullptr;
+    if (manifest == nullptr && fd >= 0) {
+        int error = errno;
+        close(fd);
+        errno = error;
+    }
+    return manifest;
+}
+
+bool Close_manifest(std::FILE *manifest, bool written, Fault &fault)
+{
+    if (manifest == nullptr)
+        return false;
+    errno = 0;
+    bool flushed = std::fflush(manifest) == 0 && !std::ferror(manifest);
+    int error = errno;
+    if (std::fclose(manifest) != 0 && flushed) {
+        flushed = false;
+        error = errno;
+    }
+    std::string path = std::string(hiddenPath.data()) + "/" + MANIFEST_NAME;
+    return written && (flushed || Fault_system(fault, path.c_str(), error));
+}
+
+// One sync for the whole folder, then the rename that makes it OUTDIR; an
+// OUTDIR that appeared meanwhile is never replaced.
+bool Sync_and_rename(int dir, const char *outdir, Fault &fault)
+{
+    if (stopSignal != 0)
+        return Fault_system(fault, hiddenPath.data(), EINTR);
+    if (syncfs(dir) != 0 || fsync(dir) != 0)
+        return Fault_system(fault, hiddenPath.data(), errno);
+    if (renameat2(AT_FDCWD, hiddenPath.data(), AT_FDCWD, outdir, RENAME_NOREPLACE) != 0)
+        return Fault_system(fault, outdir, errno);
+    return true;
+}
+
+} // namespace
+
 void Write_catchSignals()
 {
     struct sigaction action {};
     action.sa_handler = On_stop;
-    sigemptyset(&action.sa_mask);
-    sigaddset(&action.sa_mask, SIGINT);
-    sigaddset(&action.sa_mask, SIGTERM);
-    for (int number : {SIGINT, SIGTERM}) {
+    action.sa_mask = Stop_set();
+    for (int number : STOPS) {
         // A signal ignored when the run started (a background job of a
         // shell, nohup) stays ignored.
         struct sigaction before {};
@@ -118,26 +218,21 @@ void Write_catchSignals()
     }
 }
 
-bool Write_start(const char *outdir, std::string &absolute)
+bool Write_start(const char *outdir, std::string &absolute, Fault &fault)
 {
-    if (struct stat st {}; lstat(outdir, &st) == 0 || errno != ENOENT) {
-        errno = errno == 0 || errno == ENOENT ? EEXIST : errno;
-        return false;
-    }
+    if (struct stat st {}; lstat(outdir, &st) == 0)
+        return Fault_system(fault, outdir, EEXIST);
+    else if (errno != ENOENT)
+        return Fault_system(fault, outdir, errno);
     std::string parent;
     std::string name;
-    Write_splitPath(outdir, parent, name);
+    Split_path(outdir, parent, name);
     std::string hidden = parent + "/." + name + ".XXXXXX";
-    if (hidden.size() >= hiddenPath.size()) {
-        errno = ENAMETOOLONG;
-        return false;
-    }
+    if (hidden.size() >= hiddenPath.size())
+        return Fault_system(fault, outdir, ENAMETOOLONG);
     // The folder is made and named to the signal handler at one stroke.
-    sigset_t stops;
+    sigset_t stops = Stop_set();
     sigset_t before;
-    sigemptyset(&stops);
-    sigaddset(&stops, SIGINT);
-    sigaddset(&stops, SIGTERM);
     sigprocmask(SIG_BLOCK, &stops, &before);
     bool made = mkdtemp(hidden.data()) != nullptr;
     int error = errno;
@@ -150,8 +245,7 @@ bool Write_start(const char *outdir, std::string &absolute)
     if (real == nullptr) {
         error = made ? errno : error;
         Write_remove();
-        errno = error;
-        return false;
+        return Fault_system(fault, outdir, error);
     }
     absolute = std::strcmp(real, "/") == 0 ? "/" + name : real + ("/" + name);
     std::free(real);
@@ -183,78 +277,36 @@ void Write_endByStop()
     std::_Exit(2); // not reached: the signal ends the run
 }
 
-Write_result Batch_write(const Batch &batch, bool progress, std::string &path, std::string &why)
+bool Batch_write(const Request &request, const Template &tpl, const Units &units, const Secrets &secrets,
+                 const std::vector<Digest> &hashes, bool progress, Fault &fault)
 {
-    std::string parent;
-    std::string name;
-    Write_splitPath(batch.outdir, parent, name);
-    std::string hidden = hiddenPath.data();
     writing = 1;
-    int dir = open(hidden.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    auto fail = [&](const std::string &what, const char *words = nullptr) {
-        why = words != nullptr ? words : std::strerror(errno != 0 ? errno : EIO);
-        path = what;
-        if (dir >= 0)
-            close(dir);
+    Progress shown{};
+    Progress_start(shown, progress, "units", units.list.size());
+    int dir = open(hiddenPath.data(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    std::FILE *manifest = dir >= 0 ? Open_manifest(dir) : nullptr;
+    if (int error = errno; manifest == nullptr) {
+        std::string path = std::string(hiddenPath.data()) + (dir >= 0 ? std::string("/") + MANIFEST_NAME : "");
+        Fault_system(fault, path.c_str(), error);
+    }
+    bool written = manifest != nullptr && Write_units(tpl, units, secrets, hashes, dir, manifest, shown, fault);
+    written = Close_manifest(manifest, written, fault) && Sync_and_rename(dir, request.outdir, fault);
+    if (dir >= 0)
+        close(dir);
+    if (!written) {
         Write_remove();
         writing = 0;
-        return stopSignal != 0 ? WRITE_STOPPED : WRITE_FAILED;
-    };
-    if (dir < 0)
-        return fail(hidden);
-
-    auto start = std::chrono::steady_clock::now();
-    auto shown = start;
-    bool any = false;
-    Unit_values values{};
-    Image image{};
-    for (std::size_t u = 0; u < batch.units.size(); ++u) {
-        if (stopSignal != 0)
-            return fail(hidden);
-        Batch_values(batch, u, values);
-        std::string file = std::string(values.macText.data()) + ".bin";
-        bool converted = Unit_image(values, image);
-        std::span<const std::uint8_t> bytes = Image_bytes(image);
-        if (!converted || Sha256(bytes.data(), bytes.size()) != batch.units[u].sha256)
-            return fail(hidden + "/" + file, "not the image issued for its address (its SHA-256 differs)");
-        if (!Write_file(dir, file.c_str(), bytes.data(), bytes.size(), 0644))
-            return fail(hidden + "/" + file);
-        if (progress && (u & 255) == 0)
-            Show_progress(u, batch.units.size(), start, shown, any);
+        return false;
     }
-
-    // The manifest holds every unit's secrets: only its owner may read it.
-    int fd = openat(dir, "manifest.csv", O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    std::FILE *manifest = fd >= 0 ? fdopen(fd, "w") : nullptr;
-    if (manifest == nullptr) {
-        if (fd >= 0)
-            close(fd);
-        return fail(hidden + "/manifest.csv");
-    }
-    Batch_manifest(batch, manifest);
-    bool written = std::fflush(manifest) == 0 && !std::ferror(manifest);
-    if (std::fclose(manifest) != 0 || !written)
-        return fail(hidden + "/manifest.csv");
-
-    // One sync for the whole folder, then the rename that makes it OUTDIR;
-    // an OUTDIR that appeared meanwhile is never replaced.
-    if (stopSignal != 0)
-        return fail(hidden);
-    if (syncfs(dir) != 0 || fsync(dir) != 0)
-        return fail(hidden);
-    if (renameat2(AT_FDCWD, hidden.c_str(), AT_FDCWD, batch.outdir, RENAME_NOREPLACE) != 0)
-        return fail(batch.outdir);
     hiddenMade = 0;
     writing = 0;
-    close(dir);
-    int parentDir = open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (parentDir >= 0) {
+    std::string parent;
+    std::string name;
+    Split_path(request.outdir, parent, name);
+    if (int parentDir = open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); parentDir >= 0) {
         fsync(parentDir);
         close(parentDir);
     }
-    if (progress && any) {
-        Show_progress(batch.units.size(), batch.units.size(), start, shown, any);
-        std::fputc('\n', stderr);
-    }
-    return WRITE_DONE;
+    Progress_end(shown);
+    return true;
 }

@@ -19,11 +19,12 @@ struct Read {
     Csv_result end;
     std::string why;
     long line; // of the row at fault
+    bool lastEnded; // the last row read ended in a line end
 };
 
 Read Read_all(std::string text)
 {
-    Read got{{}, {}, CSV_END, "", 0};
+    Read got{{}, {}, CSV_END, "", 0, true};
     std::FILE *fp = text.empty() ? std::fopen("/dev/null", "r") : fmemopen(text.data(), text.size(), "r");
     Csv_reader reader{};
     Csv_init(reader, fp);
@@ -32,6 +33,7 @@ Read Read_all(std::string text)
     while ((got.end = Csv_readRow(reader, fields, &why)) == CSV_ROW) {
         got.rows.push_back(fields);
         got.lines.push_back(reader.rowLine);
+        got.lastEnded = reader.rowEnded;
     }
     if (got.end == CSV_BAD) {
         got.why = why;
@@ -42,7 +44,8 @@ Read Read_all(std::string text)
 }
 
 // Tables of RFC 4180, each row with the line it starts on, and what breaks
-// one: the line of the row at fault and why.
+// one: the line of the row at fault and why; whether the last row ends in a
+// line end, which a table cut short lacks.
 TEST(Csv, ReadsTablesAndRefusesWhatIsNotCsv)
 {
     struct Case {
@@ -51,11 +54,14 @@ TEST(Csv, ReadsTablesAndRefusesWhatIsNotCsv)
         std::vector<long> lines;
         std::string why = ""; // empty: the whole table reads
         long line = 0;
+        bool lastEnded = true;
     };
     const Case cases[] = {
         {"", {}, {}},
         {"a,b\r\n1,2\r\n", {{"a", "b"}, {"1", "2"}}, {1, 2}},
-        {"a,b\n1,2", {{"a", "b"}, {"1", "2"}}, {1, 2}},
+        {"a,b\n1,2", {{"a", "b"}, {"1", "2"}}, {1, 2}, "", 0, false},
+        {"a,\"b\"\r\n", {{"a", "b"}}, {1}},
+        {"a,\"b\"", {{"a", "b"}}, {1}, "", 0, false},
         {"\xEF\xBB\xBF" "a\n", {{"a"}}, {1}},
         {"\xEF\xBB" "a\n", {{"\xEF\xBB" "a"}}, {1}},
         {"a,,\n,x,\n", {{"a", "", ""}, {"", "x", ""}}, {1, 2}},
@@ -81,6 +87,7 @@ TEST(Csv, ReadsTablesAndRefusesWhatIsNotCsv)
         EXPECT_EQ(got.lines, c.lines);
         EXPECT_EQ(got.why, c.why);
         EXPECT_EQ(got.line, c.line);
+        EXPECT_EQ(got.lastEnded, c.lastEnded);
     }
 }
 
@@ -89,7 +96,7 @@ TEST(Csv, ReadsTablesAndRefusesWhatIsNotCsv)
 TEST(Csv, WrittenFieldsReadBack)
 {
     const std::vector<std::vector<std::string>> rows{
-        {"plain", "a,b", "say \"hi\"", "two\r\nlines", "", "\n", "\"", " x "}, {""}};
+        {"plain", "a,b", "say \"hi\"", "two\r\nlines", "", "\n", "\"", " x ", "lone\rcr", "\r"}, {""}};
     for (const std::vector<std::string> &fields : rows) {
         char *text = nullptr;
         std::size_t size = 0;

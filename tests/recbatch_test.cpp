@@ -237,11 +237,11 @@ const Refusal REFUSALS[] = {
     // fault of every row is named, in table order.
     {"values_refused",
      "mac,ssid,channel,manufacturer,passphrase\n"
-     "0050c2aa0001,my net,6,Acme,passphrase-1\n"
+     "0050c2aa0001,\"my\rnet\",6,Acme,pass phrase 1\n"
      "0050c2aa0002,net2,0x0B,\"two\nlines\",short77\n"
      "zz,net\0\x33,166,Acme,passphrase-3\n"s,
      {"-S", "-u", "U", "T", "O"}, 1,
-     "recbatch: U:2: ssid: holds a blank\n"
+     "recbatch: U:2: ssid: holds a line end\n"
      "recbatch: U:3: manufacturer: holds a line end\n"
      "recbatch: U:3: channel: \"0x0B\", expected a whole number from 0 to 165\n"
      "recbatch: U:3: passphrase: 7 bytes, expected 8 to 63\n"
@@ -307,6 +307,9 @@ const Refusal REFUSALS[] = {
      "recbatch: U:6: mac: 00:50:c2:aa:00:01 is also that of line 2\n"},
     {"serial_repeated", "serial,mac\nSN1,0050c2aa0001\nSN1,0050c2aa0002\n", {"-S", "-u", "U", "T", "O"}, 1,
      "recbatch: U:3: serial: SN1 is also that of line 2\n"},
+    // A cell that a message repeats is escaped: one fault, one line.
+    {"serial_with_a_line_end", "serial,mac\n\"S\n1\x1b\",0050c2aa0001\n\"S\n1\x1b\",0050c2aa0002\n",
+     {"-S", "-u", "U", "T", "O"}, 1, "recbatch: U:4: serial: S\\n1\\x1b is also that of line 2\n"},
     {"serial_in_the_ledger", "serial,mac\nSN9,0050c2aa0001\nSN1002,0050c2aa0002\n", {"-S", "-l", "L", "-u", "U", "T", "O"},
      1, "recbatch: U:3: serial: SN1002 was recorded by batch 1 for 00:50:c2:00:00:01\n"},
     {"block_too_small", "", {"-S", "-l", "L", "-m", "0050c2000000-0050c2000004", "-n", "3", "T", "O"}, 1,
@@ -371,6 +374,7 @@ struct Accepted {
     std::string out;
     std::string query;
     std::string rows;
+    std::string wifi = ""; // the first unit's, when given
 };
 
 void PrintTo(const Accepted &a, std::ostream *os)
@@ -389,11 +393,20 @@ const Accepted ACCEPTED[] = {
      "0050c2aa0001|SN1002|1\n0050c2aa0002|SN1002|1\n"},
     {"outdir_recorded_absolute", "", {"-l", "L", "-m", BLOCK, "-n", "1", "T", "D/./out"}, "",
      "SELECT outdir, finished IS NOT NULL, reissue FROM batch WHERE id = 2", "D/out|1|0\n"},
+    // The bundled example makes a batch of one on its own address.
+    {"example_on_its_own_address", "", {"-l", "L", "-n", "1", "T", "O"}, "", "SELECT mac FROM address WHERE batch = 2",
+     "0050c2a1b2c3\n"},
+    // The record holds any bytes: a table's SSID and pass phrase may hold
+    // blanks, which no script line can carry.
+    {"blanks_in_ssid_and_passphrase", "mac,ssid,passphrase\n0050c2aa0001,my net, pass phrase \n",
+     {"-l", "L", "-u", "U", "T", "O"}, "", "SELECT mac FROM address WHERE batch = 2", "0050c2aa0001\n",
+     "WIFI:T:WPA;S:my net;P: pass phrase ;;"},
 };
 
 class RecbatchRun : public testing::TestWithParam<Accepted> {};
 
-// Also: no secret of the manifest holds its unit's serial or address.
+// Also: no secret of the manifest holds its unit's serial or address, and
+// the batch passes its own audit.
 TEST_P(RecbatchRun, IssuedAndRecorded)
 {
     const Accepted &r = GetParam();
@@ -421,6 +434,13 @@ TEST_P(RecbatchRun, IssuedAndRecorded)
                 EXPECT_EQ(secret.find(folded(serial)), std::string::npos) << secret;
             }
         }
+    }
+    if (!r.wifi.empty()) {
+        EXPECT_EQ(Cell(manifest, 1, "wifi"), r.wifi);
+    }
+    if (!manifest.empty()) {
+        Program_result audit = Run_program(RECBATCH, scene.Args({"-l", "L", "-V", "O"}), scene.dir);
+        EXPECT_EQ(audit.status, 0) << audit.err;
     }
 }
 
@@ -451,8 +471,17 @@ void Replace(const std::string &path, const std::string &from, const std::string
     Write_file(path, text);
 }
 
+// The manifest's lines, each without its CR LF.
+std::vector<std::string> Lines_of(const std::string &text)
+{
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < text.size(); at = text.find("\r\n", at) + 2)
+        lines.push_back(text.substr(at, text.find("\r\n", at) - at));
+    return lines;
+}
+
 const Audit AUDITS[] = {
-    {"whole", [](const std::string &) {}, 0, ""},
+    {"whole", [](const std::string &) {}, 0, "recbatch: D/first: batch 1 is whole, 3 images\n"},
     {"image_missing", [](const std::string &f) { std::filesystem::remove(f + "/0050c2000001.bin"); }, 1,
      "recbatch: D/first/0050c2000001.bin: missing\n"},
     {"image_changed", [](const std::string &f) { Write_file(f + "/0050c2000002.bin", Read_file(f + "/0050c2000002.bin") + "x"); },
@@ -471,6 +500,31 @@ const Audit AUDITS[] = {
      1,
      "recbatch: D/first/manifest.csv:3: mac: 00:50:c2:00:00:07, expected 00:50:c2:00:00:01\n"
      "recbatch: D/first/manifest.csv:4: serial: SN1009, expected SN1003\n"},
+    // Every cell against the image's own values, and the Wi-Fi text made
+    // from them; a manifest cut short.
+    {"manifest_passphrase_edited",
+     [](const std::string &f) { Replace(f + "/manifest.csv", "factory-passphrase-2400", "factory-passphrase-2401"); }, 1,
+     "recbatch: D/first/manifest.csv:2: passphrase: not the value that the image holds\n"},
+    {"manifest_channel_edited", [](const std::string &f) { Replace(f + "/manifest.csv", "Setup,6,", "Setup,11,"); }, 1,
+     "recbatch: D/first/manifest.csv:2: channel: 11, expected 6\n"},
+    {"manifest_wifi_edited", [](const std::string &f) { Replace(f + "/manifest.csv", "S:Velmar-Setup", "S:Velmar"); }, 1,
+     "recbatch: D/first/manifest.csv:2: wifi: not the Wi-Fi text of the image's ssid, passphrase and wep-key\n"},
+    {"manifest_wifi_column_removed",
+     [](const std::string &f) {
+         std::string text;
+         for (const std::string &line : Lines_of(Read_file(f + "/manifest.csv")))
+             text += line.substr(0, line.rfind(',')) + "\r\n";
+         Write_file(f + "/manifest.csv", text);
+     },
+     1, "recbatch: D/first/manifest.csv:1: wifi: no such column\n"},
+    {"manifest_cut_in_its_last_wifi_cell",
+     [](const std::string &f) {
+         std::string text = Read_file(f + "/manifest.csv");
+         Write_file(f + "/manifest.csv", text.substr(0, text.size() - 12));
+     },
+     1,
+     "recbatch: D/first/manifest.csv:4: row: no line end: the manifest may be cut short\n"
+     "recbatch: D/first/manifest.csv: 2 units, expected 3\n"},
     {"manifest_row_missing",
      [](const std::string &f) {
          std::string text = Read_file(f + "/manifest.csv");
@@ -479,6 +533,23 @@ const Audit AUDITS[] = {
      1, "recbatch: D/first/manifest.csv: 2 units, expected 3\n"},
     {"manifest_missing", [](const std::string &f) { std::filesystem::remove(f + "/manifest.csv"); }, 1,
      "recbatch: D/first/manifest.csv: missing\n"},
+    // An image's name is its address in lower-case hex digits.
+    {"image_in_upper_case_hex",
+     [](const std::string &f) { std::filesystem::copy_file(f + "/0050c2000000.bin", f + "/0050C2000000.bin"); }, 1,
+     "recbatch: D/first/0050C2000000.bin: not part of batch 1\n"},
+    // Of batches that issued as many of the images, the earliest is the
+    // folder's.
+    {"two_batches_as_many_images",
+     [](const std::string &f) {
+         std::string dir = f.substr(0, f.rfind('/'));
+         Run_program(RECBATCH, {"-S", "-l", dir + "/l.db", "-m", BLOCK, "-n", "2", EXAMPLE_SCRIPT, dir + "/second"}, dir);
+         std::filesystem::remove(f + "/0050c2000002.bin");
+         for (const char *mac : {"0050c2000003", "0050c2000004"})
+             std::filesystem::copy_file(dir + "/second/" + mac + ".bin", f + "/" + mac + ".bin");
+     },
+     1,
+     "recbatch: D/first/0050c2000002.bin: missing\nrecbatch: D/first/0050c2000003.bin: not part of batch 1\n"
+     "recbatch: D/first/0050c2000004.bin: not part of batch 1\n"},
     {"no_image_of_the_ledger",
      [](const std::string &f) {
          for (const char *mac : {"0050c2000000", "0050c2000001", "0050c2000002"})
@@ -504,7 +575,7 @@ TEST_P(RecbatchAudit, FinishesAWholeBatchOnly)
     EXPECT_EQ(run.status, r.status);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(File_exists(scene.Args({r.ledger})[0]), r.status != 2);
-    EXPECT_EQ(Query(scene.ledger, "SELECT finished IS NOT NULL FROM batch"), r.status == 0 ? "1\n" : "0\n");
+    EXPECT_EQ(Query(scene.ledger, "SELECT finished IS NOT NULL FROM batch WHERE id = 1"), r.status == 0 ? "1\n" : "0\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Folders, RecbatchAudit, testing::ValuesIn(AUDITS),
@@ -561,6 +632,8 @@ TEST(RecbatchBatch, EveryImageIsTheConvertersOwn)
         EXPECT_EQ(Cell(manifest, row, "unit"), std::to_string(row));
         EXPECT_EQ(Cell(manifest, row, "serial"), "SN-" + std::to_string(1000 + row));
         std::string image = dir + "/out/" + Cell(manifest, row, "file");
+        ASSERT_EQ(stat(image.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u) << "an image holds its unit's secrets";
         Write_file(dir + "/unit.txt", Unit_script(manifest, row));
         ASSERT_EQ(Run_program(TROSKET, {dir + "/unit.txt", dir + "/unit.bin"}, dir).status, 0);
         std::string bytes = Read_file(image);
@@ -747,14 +820,18 @@ TEST(RecbatchLedger, AnAddressIssuedWhileARunWaitsIsSettledAnew)
 }
 
 // Where a run is stopped, and what it leaves: stopped once its addresses
-// are issued, no OUTDIR (nor, on SIGTERM, its hidden folder), and its
+// are issued, no OUTDIR (nor, but by SIGKILL, its hidden folder), and its
 // addresses are never issued again; stopped while another run holds the
-// ledger, it ends at once, and nothing is left or issued.
+// ledger, it ends at once, and nothing is left or issued. An OUTDIR made
+// while the run waits for the ledger is never replaced: the run fails, its
+// addresses issued. The run works in a hidden folder beside OUTDIR.
 struct Interruption {
     const char *name;
-    int signal;
+    int signal;      // 0: OUTDIR is made meanwhile
+
     bool ledgerHeld; // else stopped once its batch is recorded
     const char *next; // the address that the next run issues
+    const char *units = "60000";
 };
 
 void PrintTo(const Interruption &i, std::ostream *os)
@@ -765,7 +842,9 @@ void PrintTo(const Interruption &i, std::ostream *os)
 const Interruption INTERRUPTIONS[] = {
     {"killed_once_issued", SIGKILL, false, "00:50:c2:00:ea:60 "},
     {"terminated_once_issued", SIGTERM, false, "00:50:c2:00:ea:60 "},
+    {"hung_up_once_issued", SIGHUP, false, "00:50:c2:00:ea:60 "},
     {"interrupted_waiting_for_the_ledger", SIGINT, true, "00:50:c2:00:00:00 "},
+    {"outdir_made_while_waiting_for_the_ledger", 0, true, "00:50:c2:00:00:02 ", "2"},
 };
 
 class RecbatchStopped : public testing::TestWithParam<Interruption> {};
@@ -780,7 +859,7 @@ TEST_P(RecbatchStopped, LeavesNoOutdirAndNoAddressIssuedTwice)
         ASSERT_EQ(sqlite3_open(ledger.c_str(), &holder), SQLITE_OK);
         ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
     }
-    std::vector<std::string> args{RECBATCH, "-S", "-l", ledger, "-m", BLOCK, "-n", "60000", EXAMPLE_SCRIPT, dir + "/out"};
+    std::vector<std::string> args{RECBATCH, "-S", "-l", ledger, "-m", BLOCK, "-n", r.units, EXAMPLE_SCRIPT, dir + "/out"};
     std::vector<char *> argv;
     for (std::string &arg : args)
         argv.push_back(arg.data());
@@ -792,22 +871,36 @@ TEST_P(RecbatchStopped, LeavesNoOutdirAndNoAddressIssuedTwice)
     while ((r.ledgerHeld ? Hidden_left(dir) != 1 : Query(ledger, "SELECT count(*) FROM batch") != "1\n") &&
            std::chrono::steady_clock::now() - start < std::chrono::seconds(60))
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    EXPECT_EQ(Hidden_left(dir), 1u) << "no hidden folder beside OUTDIR";
     if (r.ledgerHeld)
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    kill(pid, r.signal);
+    if (r.signal == 0) {
+        EXPECT_EQ(mkdir((dir + "/out").c_str(), 0700), 0);
+        sqlite3_close(holder); // rolls back: the run takes the ledger
+        holder = nullptr;
+    } else {
+        kill(pid, r.signal);
+    }
     auto stopped = std::chrono::steady_clock::now();
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(5));
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(r.signal == 0 ? 60 : 5));
     sqlite3_close(holder); // rolls back
-    ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before it was stopped";
-    EXPECT_EQ(WTERMSIG(status), r.signal);
-    EXPECT_FALSE(File_exists(dir + "/out"));
+    if (r.signal == 0) {
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 2);
+        EXPECT_TRUE(std::filesystem::is_empty(dir + "/out")) << "OUTDIR replaced";
+    } else {
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before it was stopped";
+        EXPECT_EQ(WTERMSIG(status), r.signal);
+        EXPECT_FALSE(File_exists(dir + "/out"));
+    }
     if (r.signal != SIGKILL) {
         EXPECT_EQ(Hidden_left(dir), 0u);
     }
-    if (!r.ledgerHeld) {
-        EXPECT_EQ(Query(ledger, "SELECT count(*), finished IS NULL FROM address JOIN batch ON batch = id"), "60000|1\n");
+    if (!r.ledgerHeld || r.signal == 0) {
+        EXPECT_EQ(Query(ledger, "SELECT count(*), finished IS NULL FROM address JOIN batch ON batch = id"),
+                  std::string(r.units) + "|1\n");
     }
     Program_result again =
         Run_program(RECBATCH, {"-S", "-l", ledger, "-m", BLOCK, "-n", "1", EXAMPLE_SCRIPT, dir + "/again"}, dir);

@@ -17,7 +17,7 @@ const std::string EXAMPLE_DUMP = R"(0 1 mac 7 00:50:c2:a1:b2:c3
 23 3 channel 1 6
 27 4 security 1 3
 31 5 wep-index 1 1
-35 6 wep-key 5 a1b2c3d4e5
+35 6 wep-key 5 7f3e9d4c68
 43 7 passphrase 23 "factory-passphrase-2400"
 69 8 user-name 5 "admin"
 77 9 password 9 "Vm2400adm"
@@ -205,7 +205,7 @@ const std::string EXAMPLE_JSON = R"({
     {"offset": 23, "type": 3, "name": "channel", "length": 1, "value": 6, "data": "06"},
     {"offset": 27, "type": 4, "name": "security", "length": 1, "value": 3, "data": "03"},
     {"offset": 31, "type": 5, "name": "wep-index", "length": 1, "value": 1, "data": "01"},
-    {"offset": 35, "type": 6, "name": "wep-key", "length": 5, "value": "a1b2c3d4e5", "data": "a1b2c3d4e5"},
+    {"offset": 35, "type": 6, "name": "wep-key", "length": 5, "value": "7f3e9d4c68", "data": "7f3e9d4c68"},
     {"offset": 43, "type": 7, "name": "passphrase", "length": 23, "value": "factory-passphrase-2400", "data": "666163746f72792d706173737068726173652d32343030"},
     {"offset": 69, "type": 8, "name": "user-name", "length": 5, "value": "admin", "data": "61646d696e"},
     {"offset": 77, "type": 9, "name": "password", "length": 9, "value": "Vm2400adm", "data": "566d3234303061646d"},
@@ -297,7 +297,7 @@ TEST(RecdumpScript, ExampleRoundTrip)
     std::string dir = Scratch_dir();
     std::string file = Example_file(dir);
     ASSERT_EQ(Shell("'" RECDUMP "' -s '" + dir + "/example.bin' > '" + dir + "/back.txt'"), 0);
-    EXPECT_EQ(Read_file(dir + "/back.txt"), "1 0050c2a1b2c3\n2 Velmar-Setup\n3 6\n4 3\n5 1\n6 a1b2c3d4e5\n"
+    EXPECT_EQ(Read_file(dir + "/back.txt"), "1 0050c2a1b2c3\n2 Velmar-Setup\n3 6\n4 3\n5 1\n6 7f3e9d4c68\n"
                                             "7 factory-passphrase-2400\n8 admin\n9 Vm2400adm\n"
                                             "10 Velmar Networks\n11 VW-2400N\n12 802.11n Access Point\n"
                                             "13 Velmar AP 2400\n14 velmar-ap\n");

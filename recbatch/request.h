@@ -1,0 +1,14 @@
+// The command line of recbatch.
+#pragma once
+
+#include "batch.h"
+
+// What --help prints and a misuse repeats.
+inline constexpr const char *REQUEST_USAGE =
+    "usage: recbatch [-RS] [-l ledger] [-m first-last] [-n count] [-u units] [-g setting]... template outdir\n"
+    "       recbatch -l ledger -V outdir\n"
+    "       recbatch --version\n";
+
+// Reads the command line into request. False when it is wrong, said on
+// standard error (the usage, or what is wrong): the run ends with status 2.
+bool Request_parse(int argc, char *argv[], Request &request);
