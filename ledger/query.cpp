@@ -21,7 +21,8 @@ constexpr char MATCH_COLUMNS[] =
 // An address's history, one event a row: kind (0 claim, 1 read-back, 2 void,
 // 3 release), time, who, station, verdict, differs_at, reason, the row's id.
 constexpr char HISTORY[] =
-    "SELECT 0, CAST(c.claimed AS TEXT), c.login, c.station, NULL, NULL, NULL, c.id FROM claim c WHERE c.mac = $1"
+    "SELECT 0, CAST(c.claimed AS TEXT), c.login, c.station, NULL, CAST(NULL AS BIGINT), NULL, c.id FROM claim c"
+    " WHERE c.mac = $1"
     " UNION ALL SELECT 1, CAST(r.checked AS TEXT), r.login, c.station, r.verdict, r.differs_at, NULL, c.id"
     " FROM readback r JOIN claim c ON c.id = r.claim WHERE c.mac = $1"
     " UNION ALL SELECT 2, CAST(v.at AS TEXT), v.who, NULL, NULL, NULL, v.reason, v.id FROM void v WHERE v.mac = $1"

@@ -14,7 +14,8 @@ namespace {
 // unit, serial and SHA-256, or the event's id, time, who, station, verdict,
 // differs_at and reason.
 constexpr char EVERY_ADDRESS[] =
-    "SELECT a.mac, 0, a.batch, CAST(a.unit AS TEXT), a.serial, a.sha256, NULL, NULL, NULL FROM address a"
+    "SELECT a.mac, 0, a.batch, CAST(a.unit AS TEXT), a.serial, a.sha256, NULL, CAST(NULL AS BIGINT), NULL"
+    " FROM address a"
     " UNION ALL SELECT c.mac, 1, c.id, CAST(c.claimed AS TEXT), c.login, c.station, NULL, NULL, NULL FROM claim c"
     " UNION ALL SELECT c.mac, 2, c.id, CAST(r.checked AS TEXT), r.login, c.station, r.verdict, r.differs_at, NULL"
     " FROM readback r JOIN claim c ON c.id = r.claim"
