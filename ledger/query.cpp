@@ -6,6 +6,7 @@
 #include "backend.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <map>
 
@@ -19,14 +20,16 @@ constexpr char MATCH_COLUMNS[] =
     " FROM address a JOIN batch b ON b.id = a.batch";
 
 // An address's history, one event a row: kind (0 claim, 1 read-back, 2 void,
-// 3 release), time, who, station, verdict, differs_at, reason, the row's id.
+// 3 release), time, who, station, verdict, differs_at, reason, and the claim
+// that the event belongs to (none for a void).
 constexpr char HISTORY[] =
     "SELECT 0, CAST(c.claimed AS TEXT), c.login, c.station, NULL, CAST(NULL AS BIGINT), NULL, c.id FROM claim c"
     " WHERE c.mac = $1"
     " UNION ALL SELECT 1, CAST(r.checked AS TEXT), r.login, c.station, r.verdict, r.differs_at, NULL, c.id"
     " FROM readback r JOIN claim c ON c.id = r.claim WHERE c.mac = $1"
-    " UNION ALL SELECT 2, CAST(v.at AS TEXT), v.who, NULL, NULL, NULL, v.reason, v.id FROM void v WHERE v.mac = $1"
-    " UNION ALL SELECT 3, CAST(l.at AS TEXT), l.who, NULL, NULL, NULL, l.reason, l.id FROM release l"
+    " UNION ALL SELECT 2, CAST(v.at AS TEXT), v.who, NULL, NULL, NULL, v.reason, NULL FROM void v"
+    " WHERE v.mac = $1"
+    " UNION ALL SELECT 3, CAST(l.at AS TEXT), l.who, NULL, NULL, NULL, l.reason, l.claim FROM release l"
     " WHERE l.mac = $1";
 
 std::string Text(const char *text)
@@ -88,9 +91,24 @@ Ledger_event Event(const Ledger_row &row, std::size_t column)
     return event;
 }
 
-// Oldest first; at one time, a claim before its read-back, in the order of
-// the rows.
-void Order_history(std::vector<Ledger_event> &history, std::vector<long long> &ids)
+bool History(Ledger *ledger, Ledger_found &found, Fault &fault)
+{
+    std::vector<long long> ids;
+    bool ok = Run(
+        ledger, HISTORY, {Mac_hex(found.mac).data()},
+        [&](const Ledger_row &row) {
+            found.history.push_back(Event(row, 0));
+            ids.push_back(row.columns[7] == nullptr ? LLONG_MAX : Integer(row.columns[7]));
+            return true;
+        },
+        fault);
+    Ledger_orderHistory(found.history, ids);
+    return ok;
+}
+
+} // namespace
+
+void Ledger_orderHistory(std::vector<Ledger_event> &history, const std::vector<long long> &claims)
 {
     std::vector<std::size_t> order(history.size());
     for (std::size_t i = 0; i < order.size(); ++i)
@@ -100,7 +118,7 @@ void Order_history(std::vector<Ledger_event> &history, std::vector<long long> &i
         const Ledger_event &b = history[y];
         if (a.when != b.when)
             return a.when < b.when;
-        return a.kind != b.kind ? a.kind < b.kind : ids[x] < ids[y];
+        return claims[x] != claims[y] ? claims[x] < claims[y] : a.kind < b.kind;
     });
     std::vector<Ledger_event> sorted;
     sorted.reserve(history.size());
@@ -108,23 +126,6 @@ void Order_history(std::vector<Ledger_event> &history, std::vector<long long> &i
         sorted.push_back(std::move(history[i]));
     history = std::move(sorted);
 }
-
-bool History(Ledger *ledger, Ledger_found &found, Fault &fault)
-{
-    std::vector<long long> ids;
-    bool ok = Run(
-        ledger, HISTORY, {Mac_hex(found.mac).data()},
-        [&](const Ledger_row &row) {
-            found.history.push_back(Event(row, 0));
-            ids.push_back(Integer(row.columns[7]));
-            return true;
-        },
-        fault);
-    Order_history(found.history, ids);
-    return ok;
-}
-
-} // namespace
 
 std::string Ledger_isoTime(const char *text)
 {

@@ -36,6 +36,12 @@ bool Ledger_counts(Ledger *ledger, const std::string &made, Ledger_report &repor
 using Ledger_each = std::function<bool(const Ledger_found &found)>;
 bool Ledger_export(Ledger *ledger, const Ledger_each &take, Fault &fault);
 
+// For the ledger's own files: history in time order; at one time, by the
+// claim that each event belongs to (claims[i], the event's; LLONG_MAX for a
+// void), a claim before its read-back before its release. Times of whole
+// seconds tie often: a retry's claim and the failed read-back before it.
+void Ledger_orderHistory(std::vector<Ledger_event> &history, const std::vector<long long> &claims);
+
 // A time as the database gave it, as the ledger writes times: UTC, ISO 8601
 // (2026-03-02T09:15:00Z); a server's "2026-03-02 09:15:00+00" becomes that.
 std::string Ledger_isoTime(const char *text);

@@ -18,7 +18,8 @@ const std::string TEMPLATE(64, 'e');
 // Batch 1 has a range, a host and a runner; batch 2, as an earlier layout
 // left it, has none. Unit 2 of batch 1 has two addresses; unit 3 was never
 // claimed, and voided. Address ...01 failed its first read-back and passed
-// its second; ...10 was claimed, released, claimed at another station and
+// its second, claimed again within the second of the first read-back (the
+// history keeps them in the order they happened); ...10 was claimed, released, claimed at another station and
 // failed. The serial SN-2 is on two units; abcdefabcdef reads as a MAC.
 std::string Ledger_sql()
 {
@@ -33,7 +34,7 @@ std::string Ledger_sql()
            " ('0050c2100010', 2, 1, 'SN-2', '" + SHA2 + "'), ('0050c2100011', 2, 2, 'abcdefabcdef', '" + SHA1 + "');"
            "INSERT INTO claim (id, mac, station, claimed, version) VALUES"
            " (1, '0050c2100001', 'st1', '2026-03-01T09:00:00Z', '2.8'),"
-           " (2, '0050c2100001', 'st1', '2026-03-01T09:05:00Z', '2.8'),"
+           " (2, '0050c2100001', 'st1', '2026-03-01T09:01:00Z', '2.8'),"
            " (3, '0050c2100002', 'st2', '2026-03-01T09:10:00Z', '2.8'),"
            " (4, '0050c2100010', 'st2', '2026-03-05T10:00:00Z', '2.8'),"
            " (5, '0050c2100010', 'st1', '2026-03-05T10:40:00Z', '2.8');"
@@ -122,7 +123,7 @@ TEST_P(RecledgerLedger, FindsByEveryFormOfAKey)
     const std::string FIRST = "0050c2100001 0050c2100001-0050c2100001 u1 SN-1 " + BATCH1 + " sha1\n"
                               "  claim 2026-03-01T09:00:00Z {login} st1 \n"
                               "  read-back 2026-03-01T09:01:00Z {login} st1 failed@112 \n"
-                              "  claim 2026-03-01T09:05:00Z {login} st1 \n"
+                              "  claim 2026-03-01T09:01:00Z {login} st1 \n"
                               "  read-back 2026-03-01T09:06:00Z {login} st1 verified \n";
     const std::string SECOND = "0050c2100002 0050c2100002-0050c2100003 u2 SN-2 " + BATCH1 + " sha2\n"
                                "  claim 2026-03-01T09:10:00Z {login} st2 \n"
@@ -189,7 +190,7 @@ TEST_P(RecledgerLedger, ProgramFindsAndExports)
     const std::string a10 = "00:50:c2:10:00:10,2,1,SN-2," + SHA2;
     const std::string csv = head + a1 + ",claim,2026-03-01T09:00:00Z,{login},st1,,,\r\n" + a1 +
                             ",read-back,2026-03-01T09:01:00Z,{login},st1,failed,112,\r\n" + a1 +
-                            ",claim,2026-03-01T09:05:00Z,{login},st1,,,\r\n" + a1 +
+                            ",claim,2026-03-01T09:01:00Z,{login},st1,,,\r\n" + a1 +
                             ",read-back,2026-03-01T09:06:00Z,{login},st1,verified,,\r\n"
                             "00:50:c2:10:00:02,1,2,SN-2," + SHA2 + ",claim,2026-03-01T09:10:00Z,{login},st2,,,\r\n"
                             "00:50:c2:10:00:02,1,2,SN-2," + SHA2 + ",read-back,2026-03-01T09:11:00Z,{login},st2,verified,,\r\n"
