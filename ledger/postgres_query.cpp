@@ -1,12 +1,21 @@
 // What a person asks of a ledger on a server (query.cpp): a query's rows
 // through a cursor, FETCH_ROWS at a time, so that an export of every
-// address holds one chunk at once. Times are read in UTC, in ISO's order.
+// address holds one chunk at once. Times are read in UTC, in ISO's order. A
+// query may run within another's rows (export asks for an address's voids),
+// with a cursor of its own.
 #include "postgres.h"
 
 namespace postgres {
 
+namespace {
+
+int depth = 0; // of the queries that run within another's rows, each its own cursor
+
+} // namespace
+
 bool Rows(Ledger &ledger, const char *query, const std::vector<std::string> &params, const Ledger_take &take)
 {
+    std::string cursor = "ledger_query" + std::to_string(depth);
     bool own = PQtransactionStatus(Conn(ledger)) == PQTRANS_IDLE;
     if (!Exec(ledger, own ? "BEGIN ISOLATION LEVEL REPEATABLE READ; SET LOCAL TimeZone = 'UTC';"
                             " SET LOCAL DateStyle = 'ISO'"
@@ -15,14 +24,14 @@ bool Rows(Ledger &ledger, const char *query, const std::vector<std::string> &par
     std::vector<const char *> values;
     for (const std::string &param : params)
         values.push_back(param.c_str());
-    std::string declare = std::string("DECLARE ledger_query NO SCROLL CURSOR FOR ") + query;
+    std::string declare = "DECLARE " + cursor + " NO SCROLL CURSOR FOR " + query;
     Result declared{PQexecParams(Conn(ledger), declare.c_str(), static_cast<int>(values.size()), nullptr,
                                  values.data(), nullptr, nullptr, 0),
                     PQclear};
     bool ok = PQresultStatus(declared.get()) == PGRES_COMMAND_OK || Fail(ledger, declared.get());
     Ledger_row row;
     for (bool more = ok; more;) {
-        Result chunk = Run(ledger, ("FETCH " + std::to_string(FETCH_ROWS) + " FROM ledger_query").c_str(), {});
+        Result chunk = Run(ledger, ("FETCH " + std::to_string(FETCH_ROWS) + " FROM " + cursor).c_str(), {});
         ok = more = chunk != nullptr;
         int rows = ok ? PQntuples(chunk.get()) : 0;
         row.columns.resize(ok ? static_cast<std::size_t>(PQnfields(chunk.get())) : 0);
@@ -31,11 +40,13 @@ bool Rows(Ledger &ledger, const char *query, const std::vector<std::string> &par
                 row.columns[i] = PQgetisnull(chunk.get(), at, static_cast<int>(i))
                                      ? nullptr
                                      : PQgetvalue(chunk.get(), at, static_cast<int>(i));
+            ++depth;
             more = take(row);
+            --depth;
         }
         more = more && rows == FETCH_ROWS;
     }
-    ok = ok && Exec(ledger, "CLOSE ledger_query");
+    ok = ok && Exec(ledger, ("CLOSE " + cursor).c_str());
     if (own) {
         std::string error = ledger.error;
         ok = Exec(ledger, ok ? "COMMIT" : "ROLLBACK") && ok;

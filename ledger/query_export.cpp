@@ -1,7 +1,8 @@
 // Every address with its history, for an export: one query whose rows come
-// by address, the address's own row first, then its claims, read-backs,
-// voids and releases; each address is handed on as soon as the next one
-// begins, so that one address is held at a time, whatever the ledger's size.
+// by address, a row for each of its claims with the claim's read-back; an
+// address that was voided or released has those read apart, as it comes.
+// Each address is handed on as soon as the next one begins, so that one
+// address is held at a time, whatever the ledger's size.
 #include "backend.h"
 
 #include <algorithm>
@@ -10,19 +11,19 @@
 
 namespace {
 
-// Each row: the address, then its kind (0 the address itself, then an
-// event: 1 claim, 2 read-back, 3 void, 4 release), then the address's batch,
-// unit, serial and SHA-256, or the event's claim (none for a void), time,
-// who, station, verdict, differs_at and reason.
+// Each row: the address, its batch, unit, serial and SHA-256; a claim's id,
+// time, login and station; its read-back's claim, time, login, verdict and
+// differs_at; and whether the address has a void or a release.
 constexpr char EVERY_ADDRESS[] =
-    "SELECT a.mac, 0, a.batch, CAST(a.unit AS TEXT), a.serial, a.sha256, NULL, CAST(NULL AS BIGINT), NULL"
-    " FROM address a"
-    " UNION ALL SELECT c.mac, 1, c.id, CAST(c.claimed AS TEXT), c.login, c.station, NULL, NULL, NULL FROM claim c"
-    " UNION ALL SELECT c.mac, 2, c.id, CAST(r.checked AS TEXT), r.login, c.station, r.verdict, r.differs_at, NULL"
-    " FROM readback r JOIN claim c ON c.id = r.claim"
-    " UNION ALL SELECT v.mac, 3, NULL, CAST(v.at AS TEXT), v.who, NULL, NULL, NULL, v.reason FROM void v"
-    " UNION ALL SELECT l.mac, 4, l.claim, CAST(l.at AS TEXT), l.who, NULL, NULL, NULL, l.reason FROM release l"
-    " ORDER BY 1, 2, 3";
+    "SELECT a.mac, a.batch, a.unit, a.serial, a.sha256, c.id, CAST(c.claimed AS TEXT), c.login, c.station,"
+    " r.claim, CAST(r.checked AS TEXT), r.login, r.verdict, r.differs_at, m.mac FROM address a"
+    " LEFT JOIN claim c ON c.mac = a.mac LEFT JOIN readback r ON r.claim = c.id"
+    " LEFT JOIN (SELECT mac FROM void UNION SELECT mac FROM release) m ON m.mac = a.mac ORDER BY a.mac, c.id";
+
+// An address's voids and releases: kind, time, who, reason, claim.
+constexpr char CORRECTIONS[] =
+    "SELECT 2, CAST(v.at AS TEXT), v.who, v.reason, NULL FROM void v WHERE v.mac = $1"
+    " UNION ALL SELECT 3, CAST(l.at AS TEXT), l.who, l.reason, l.claim FROM release l WHERE l.mac = $1";
 
 std::string Text(const char *text)
 {
@@ -34,47 +35,86 @@ long long Integer(const char *text)
     return text == nullptr ? 0 : std::strtoll(text, nullptr, 10);
 }
 
+struct Export {
+    Ledger *ledger;
+    Ledger_found found;
+    std::vector<long long> claims; // of found's history
+    bool held;                     // whether found holds an address not yet handed on
+};
+
+bool Corrections(Export &each)
+{
+    return each.ledger->ops->rows(*each.ledger, CORRECTIONS, {Mac_hex(each.found.mac).data()},
+                                  [&](const Ledger_row &row) {
+                                      const std::vector<const char *> &c = row.columns;
+                                      each.claims.push_back(c[4] == nullptr ? LLONG_MAX : Integer(c[4]));
+                                      each.found.history.push_back(
+                                          {Integer(c[0]) == 2 ? LEDGER_EVENT_VOID : LEDGER_EVENT_RELEASE,
+                                           Ledger_isoTime(c[1]), Text(c[2]), "", false, -1, Text(c[3])});
+                                      return true;
+                                  });
+}
+
+// The address of the row, when it begins one; false when its voids and
+// releases could not be read.
+bool Address(Export &each, const Ledger_row &row)
+{
+    const std::vector<const char *> &c = row.columns;
+    each.found.history.clear();
+    each.claims.clear();
+    each.held = Mac_parse(Text(c[0]), each.found.mac);
+    each.found.first = each.found.last = each.found.mac;
+    each.found.batch.id = Integer(c[1]);
+    each.found.unit = static_cast<std::size_t>(std::max(0LL, Integer(c[2])));
+    each.found.serial = Text(c[3]);
+    each.found.sha256 = Text(c[4]);
+    return c[14] == nullptr || !each.held || Corrections(each);
+}
+
+// The row's claim and its read-back.
+void Claim(Export &each, const Ledger_row &row)
+{
+    const std::vector<const char *> &c = row.columns;
+    if (c[5] == nullptr)
+        return;
+    long long claim = Integer(c[5]);
+    each.claims.push_back(claim);
+    each.found.history.push_back({LEDGER_EVENT_CLAIM, Ledger_isoTime(c[6]), Text(c[7]), Text(c[8]), false, -1, ""});
+    if (c[9] == nullptr)
+        return;
+    each.claims.push_back(claim);
+    each.found.history.push_back({LEDGER_EVENT_READBACK, Ledger_isoTime(c[10]), Text(c[11]), Text(c[8]),
+                                  Text(c[12]) == "verified", c[13] == nullptr ? -1 : Integer(c[13]), ""});
+}
+
 } // namespace
 
 bool Ledger_export(Ledger *ledger, const Ledger_each &take, Fault &fault)
 {
-    static constexpr Ledger_eventKind KINDS[] = {LEDGER_EVENT_CLAIM, LEDGER_EVENT_READBACK, LEDGER_EVENT_VOID,
-                                                 LEDGER_EVENT_RELEASE};
-    Ledger_found found{};
-    std::vector<long long> claims; // of found's history
-    bool held = false; // whether found holds an address not yet handed on
+    Export each{ledger, {}, {}, false};
     bool stopped = false;
+    bool failed = false;
     auto hand = [&]() {
-        Ledger_orderHistory(found.history, claims);
-        stopped = !take(found);
+        Ledger_orderHistory(each.found.history, each.claims);
+        stopped = !take(each.found);
         return !stopped;
     };
+    std::string mac; // of the address held
     bool ok = ledger->ops->rows(*ledger, EVERY_ADDRESS, {}, [&](const Ledger_row &row) {
-        const std::vector<const char *> &c = row.columns;
-        long long kind = Integer(c[1]);
-        if (kind == 0) {
-            if (held && !hand())
+        if (!each.held || mac != row.columns[0]) {
+            if (each.held && !hand())
                 return false;
-            found.history.clear();
-            claims.clear();
-            held = Mac_parse(Text(c[0]), found.mac);
-            found.first = found.last = found.mac;
-            found.batch.id = Integer(c[2]);
-            found.unit = static_cast<std::size_t>(std::max(0LL, Integer(c[3])));
-            found.serial = Text(c[4]);
-            found.sha256 = Text(c[5]);
-            return true;
+            mac = Text(row.columns[0]);
+            failed = !Address(each, row);
+            if (failed)
+                return false;
         }
-        if (!held || kind > 4)
-            return true;
-        claims.push_back(c[2] == nullptr ? LLONG_MAX : Integer(c[2]));
-        found.history.push_back({KINDS[kind - 1], Ledger_isoTime(c[3]), Text(c[4]), Text(c[5]),
-                                     Text(c[6]) == "verified", c[7] == nullptr ? -1 : Integer(c[7]), Text(c[8])});
+        Claim(each, row);
         return true;
     });
-    if (!ok)
+    if (!ok || failed)
         return Fault_fail(fault, ledger->name.c_str(), "%s", ledger->error.c_str());
-    if (!stopped && held)
+    if (!stopped && each.held)
         hand();
     return !stopped || Fault_fail(fault, "export", "stopped");
 }

@@ -13,31 +13,30 @@
 namespace {
 
 // Per batch: units; units claimed; by the latest read-back of each unit,
-// verified and failed; units voided.
+// verified and failed; units voided. One pass over the addresses, a unit at
+// a time: a read-back is told by its claim's id, twice over, plus 1 when it
+// verified, so that the greatest is the latest and its last bit its verdict.
 constexpr char BATCHES[] =
-    "WITH u AS (SELECT a.batch, a.unit,"
-    " max(CASE WHEN EXISTS (SELECT 1 FROM claim c WHERE c.mac = a.mac) THEN 1 ELSE 0 END) AS claimed,"
-    " max(CASE WHEN EXISTS (SELECT 1 FROM void v WHERE v.mac = a.mac) THEN 1 ELSE 0 END) AS voided"
-    " FROM address a GROUP BY a.batch, a.unit),"
-    " l AS (SELECT batch, verdict FROM (SELECT a.batch, r.verdict, ROW_NUMBER() OVER"
-    " (PARTITION BY a.batch, a.unit ORDER BY c.id DESC) AS n FROM readback r JOIN claim c ON c.id = r.claim"
-    " JOIN address a ON a.mac = c.mac) x WHERE n = 1),"
-    " lv AS (SELECT batch, sum(CASE WHEN verdict = 'verified' THEN 1 ELSE 0 END) AS verified,"
-    " sum(CASE WHEN verdict = 'verified' THEN 0 ELSE 1 END) AS failed FROM l GROUP BY batch),"
-    " uc AS (SELECT batch, count(*) AS units, sum(claimed) AS claimed, sum(voided) AS voided FROM u GROUP BY batch)"
-    " SELECT b.id, CAST(b.started AS TEXT), coalesce(uc.units, 0), coalesce(uc.claimed, 0),"
-    " coalesce(lv.verified, 0), coalesce(lv.failed, 0), coalesce(uc.voided, 0)"
-    " FROM batch b LEFT JOIN uc ON uc.batch = b.id LEFT JOIN lv ON lv.batch = b.id ORDER BY b.id";
+    "SELECT b.id, CAST(b.started AS TEXT), coalesce(o.units, 0), coalesce(o.claimed, 0), coalesce(o.verified, 0),"
+    " coalesce(o.failed, 0), coalesce(o.voided, 0) FROM batch b LEFT JOIN"
+    " (SELECT batch, count(*) AS units, sum(claimed) AS claimed,"
+    " sum(CASE WHEN latest % 2 = 1 THEN 1 ELSE 0 END) AS verified,"
+    " sum(CASE WHEN latest % 2 = 0 THEN 1 ELSE 0 END) AS failed, sum(voided) AS voided FROM"
+    " (SELECT a.batch, a.unit, max(CASE WHEN c.id IS NULL THEN 0 ELSE 1 END) AS claimed,"
+    " max(CASE WHEN r.claim IS NULL THEN NULL WHEN r.verdict = 'verified' THEN c.id * 2 + 1 ELSE c.id * 2 END)"
+    " AS latest, max(CASE WHEN v.mac IS NULL THEN 0 ELSE 1 END) AS voided"
+    " FROM address a LEFT JOIN claim c ON c.mac = a.mac LEFT JOIN readback r ON r.claim = c.id"
+    " LEFT JOIN void v ON v.mac = a.mac GROUP BY a.batch, a.unit) u GROUP BY batch) o ON o.batch = b.id"
+    " ORDER BY b.id";
 
-// Per station: claims, and the addresses that it claimed.
-constexpr char STATIONS[] = "SELECT station, count(*), count(DISTINCT mac) FROM claim GROUP BY station";
-
-// Per station: the addresses that it read back, and of those, the ones
-// verified at its first read-back of them.
-constexpr char FIRST_PASS[] =
-    "SELECT station, count(*), sum(CASE WHEN verdict = 'verified' THEN 1 ELSE 0 END) FROM"
-    " (SELECT c.station, r.verdict, ROW_NUMBER() OVER (PARTITION BY c.station, c.mac ORDER BY c.id) AS n"
-    " FROM readback r JOIN claim c ON c.id = r.claim) x WHERE n = 1 GROUP BY station";
+// Per station: claims; the addresses that it claimed; of those, the ones
+// that it read back, and the ones verified at its first read-back of them
+// (the least of the same numbers as the batches').
+constexpr char STATIONS[] =
+    "SELECT station, sum(claims), count(*), count(first), sum(CASE WHEN first % 2 = 1 THEN 1 ELSE 0 END) FROM"
+    " (SELECT c.station, count(*) AS claims,"
+    " min(CASE WHEN r.claim IS NULL THEN NULL WHEN r.verdict = 'verified' THEN c.id * 2 + 1 ELSE c.id * 2 END)"
+    " AS first FROM claim c LEFT JOIN readback r ON r.claim = c.id GROUP BY c.mac, c.station) x GROUP BY station";
 
 // The ranges that batches recorded.
 constexpr char RANGES[] = "SELECT DISTINCT range_first, range_last FROM batch"
@@ -72,36 +71,18 @@ bool Run(Ledger *ledger, const char *query, const std::vector<std::string> &para
            Fault_fail(fault, ledger->name.c_str(), "%s", ledger->error.c_str());
 }
 
-// The station's count, added when the report has none yet.
-Ledger_stationCount &Station(Ledger_report &report, const std::string &name)
-{
-    for (Ledger_stationCount &station : report.stations)
-        if (station.station == name)
-            return station;
-    report.stations.push_back({name, 0, 0, 0, 0});
-    return report.stations.back();
-}
-
 bool Stations(Ledger *ledger, Ledger_report &report, Fault &fault)
 {
     bool ok = Run(
         ledger, STATIONS, {},
         [&](const Ledger_row &row) {
-            Ledger_stationCount &station = Station(report, Text(row.columns[0]));
-            station.claims = Count(row.columns[1]);
-            station.retries = station.claims - std::min(station.claims, Count(row.columns[2]));
+            const std::vector<const char *> &c = row.columns;
+            std::size_t claims = Count(c[1]);
+            report.stations.push_back(
+                {Text(c[0]), claims, Count(c[3]), Count(c[4]), claims - std::min(claims, Count(c[2]))});
             return true;
         },
         fault);
-    ok = ok && Run(
-                   ledger, FIRST_PASS, {},
-                   [&](const Ledger_row &row) {
-                       Ledger_stationCount &station = Station(report, Text(row.columns[0]));
-                       station.readBack = Count(row.columns[1]);
-                       station.firstPass = Count(row.columns[2]);
-                       return true;
-                   },
-                   fault);
     std::sort(report.stations.begin(), report.stations.end(),
               [](const auto &a, const auto &b) { return a.station < b.station; });
     return ok;
