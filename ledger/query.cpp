@@ -32,19 +32,9 @@ constexpr char HISTORY[] =
     " UNION ALL SELECT 3, CAST(l.at AS TEXT), l.who, NULL, NULL, NULL, l.reason, l.claim FROM release l"
     " WHERE l.mac = $1";
 
-std::string Text(const char *text)
-{
-    return text == nullptr ? std::string() : std::string(text);
-}
-
-long long Integer(const char *text)
-{
-    return text == nullptr ? 0 : std::strtoll(text, nullptr, 10);
-}
-
 std::size_t Count(const char *text)
 {
-    return static_cast<std::size_t>(std::max(0LL, Integer(text)));
+    return static_cast<std::size_t>(std::max(0LL, Query_integer(text)));
 }
 
 Mac_address Mac(const char *text)
@@ -55,21 +45,14 @@ Mac_address Mac(const char *text)
     return mac;
 }
 
-bool Run(Ledger *ledger, const char *query, const std::vector<std::string> &params, const Ledger_take &take,
-         Fault &fault)
-{
-    return ledger->ops->rows(*ledger, query, params, take) ||
-           Fault_fail(fault, ledger->name.c_str(), "%s", ledger->error.c_str());
-}
-
 // The batch's columns from column on: id, started, finished, outdir,
 // template, range first and last, host, runner.
 Ledger_batchInfo Batch_info(const Ledger_row &row, std::size_t column)
 {
     const std::vector<const char *> &c = row.columns;
-    Ledger_batchInfo batch{Integer(c[column]), Ledger_isoTime(c[column + 1]), Ledger_isoTime(c[column + 2]),
-                           Text(c[column + 3]), Text(c[column + 4]), false, {}, Text(c[column + 7]),
-                           Text(c[column + 8])};
+    Ledger_batchInfo batch{Query_integer(c[column]), Ledger_isoTime(c[column + 1]), Ledger_isoTime(c[column + 2]),
+                           Query_text(c[column + 3]), Query_text(c[column + 4]), false, {}, Query_text(c[column + 7]),
+                           Query_text(c[column + 8])};
     batch.ranged = c[column + 5] != nullptr && c[column + 6] != nullptr &&
                    Mac_parse(c[column + 5], batch.range.first) && Mac_parse(c[column + 6], batch.range.last);
     return batch;
@@ -81,24 +64,24 @@ Ledger_event Event(const Ledger_row &row, std::size_t column)
     const std::vector<const char *> &c = row.columns;
     static constexpr Ledger_eventKind KINDS[] = {LEDGER_EVENT_CLAIM, LEDGER_EVENT_READBACK, LEDGER_EVENT_VOID,
                                                  LEDGER_EVENT_RELEASE};
-    Ledger_event event{KINDS[std::clamp(Integer(c[column]), 0LL, 3LL)],
+    Ledger_event event{KINDS[std::clamp(Query_integer(c[column]), 0LL, 3LL)],
                        Ledger_isoTime(c[column + 1]),
-                       Text(c[column + 2]),
-                       Text(c[column + 3]),
-                       Text(c[column + 4]) == "verified",
-                       c[column + 5] == nullptr ? -1 : Integer(c[column + 5]),
-                       Text(c[column + 6])};
+                       Query_text(c[column + 2]),
+                       Query_text(c[column + 3]),
+                       Query_text(c[column + 4]) == "verified",
+                       c[column + 5] == nullptr ? -1 : Query_integer(c[column + 5]),
+                       Query_text(c[column + 6])};
     return event;
 }
 
 bool History(Ledger *ledger, Ledger_found &found, Fault &fault)
 {
     std::vector<long long> ids;
-    bool ok = Run(
+    bool ok = Query_run(
         ledger, HISTORY, {Mac_hex(found.mac).data()},
         [&](const Ledger_row &row) {
             found.history.push_back(Event(row, 0));
-            ids.push_back(row.columns[7] == nullptr ? LLONG_MAX : Integer(row.columns[7]));
+            ids.push_back(row.columns[7] == nullptr ? LLONG_MAX : Query_integer(row.columns[7]));
             return true;
         },
         fault);
@@ -107,6 +90,23 @@ bool History(Ledger *ledger, Ledger_found &found, Fault &fault)
 }
 
 } // namespace
+
+std::string Query_text(const char *text)
+{
+    return text == nullptr ? std::string() : std::string(text);
+}
+
+long long Query_integer(const char *text)
+{
+    return text == nullptr ? 0 : std::strtoll(text, nullptr, 10);
+}
+
+bool Query_run(Ledger *ledger, const char *query, const std::vector<std::string> &params, const Ledger_take &take,
+               Fault &fault)
+{
+    return ledger->ops->rows(*ledger, query, params, take) ||
+           Fault_fail(fault, ledger->name.c_str(), "%s", ledger->error.c_str());
+}
 
 void Ledger_orderHistory(std::vector<Ledger_event> &history, const std::vector<long long> &claims)
 {
@@ -129,7 +129,7 @@ void Ledger_orderHistory(std::vector<Ledger_event> &history, const std::vector<l
 
 std::string Ledger_isoTime(const char *text)
 {
-    std::string time = Text(text);
+    std::string time = Query_text(text);
     if (time.size() >= 19 && time[10] == ' ')
         time[10] = 'T';
     if (time.size() > 19 && time.ends_with("+00"))
@@ -144,12 +144,12 @@ bool Ledger_find(Ledger *ledger, bool isMac, Mac_address mac, std::string_view k
     std::string query = std::string(MATCH_COLUMNS) + (isMac ? " WHERE a.mac = $1" : " WHERE a.serial = $1") +
                         " ORDER BY b.id, a.unit, a.mac";
     std::string param = isMac ? std::string(Mac_hex(mac).data()) : std::string(key);
-    bool ok = Run(
+    bool ok = Query_run(
         ledger, query.c_str(), {param},
         [&](const Ledger_row &row) {
             const std::vector<const char *> &c = row.columns;
-            matches.push_back({Mac(c[0]), Mac(c[13]), Mac(c[14]), Batch_info(row, 4), Count(c[1]), Text(c[2]),
-                               Text(c[3]), {}});
+            matches.push_back({Mac(c[0]), Mac(c[13]), Mac(c[14]), Batch_info(row, 4), Count(c[1]), Query_text(c[2]),
+                               Query_text(c[3]), {}});
             return true;
         },
         fault);

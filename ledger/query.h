@@ -36,6 +36,13 @@ bool Ledger_counts(Ledger *ledger, const std::string &made, Ledger_report &repor
 using Ledger_each = std::function<bool(const Ledger_found &found)>;
 bool Ledger_export(Ledger *ledger, const Ledger_each &take, Fault &fault);
 
+// For the ledger's own files: a column's text (empty for NULL) and number
+// (0 for NULL); a query run through the backend, its failure in fault.
+std::string Query_text(const char *text);
+long long Query_integer(const char *text);
+bool Query_run(Ledger *ledger, const char *query, const std::vector<std::string> &params, const Ledger_take &take,
+               Fault &fault);
+
 // For the ledger's own files: history in time order; at one time, by the
 // claim that each event belongs to (claims[i], the event's; LLONG_MAX for a
 // void), a claim before its read-back before its release. Times of whole

@@ -25,16 +25,6 @@ constexpr char CORRECTIONS[] =
     "SELECT 2, CAST(v.at AS TEXT), v.who, v.reason, NULL FROM void v WHERE v.mac = $1"
     " UNION ALL SELECT 3, CAST(l.at AS TEXT), l.who, l.reason, l.claim FROM release l WHERE l.mac = $1";
 
-std::string Text(const char *text)
-{
-    return text == nullptr ? std::string() : std::string(text);
-}
-
-long long Integer(const char *text)
-{
-    return text == nullptr ? 0 : std::strtoll(text, nullptr, 10);
-}
-
 struct Export {
     Ledger *ledger;
     Ledger_found found;
@@ -47,10 +37,10 @@ bool Corrections(Export &each)
     return each.ledger->ops->rows(*each.ledger, CORRECTIONS, {Mac_hex(each.found.mac).data()},
                                   [&](const Ledger_row &row) {
                                       const std::vector<const char *> &c = row.columns;
-                                      each.claims.push_back(c[4] == nullptr ? LLONG_MAX : Integer(c[4]));
+                                      each.claims.push_back(c[4] == nullptr ? LLONG_MAX : Query_integer(c[4]));
                                       each.found.history.push_back(
-                                          {Integer(c[0]) == 2 ? LEDGER_EVENT_VOID : LEDGER_EVENT_RELEASE,
-                                           Ledger_isoTime(c[1]), Text(c[2]), "", false, -1, Text(c[3])});
+                                          {Query_integer(c[0]) == 2 ? LEDGER_EVENT_VOID : LEDGER_EVENT_RELEASE,
+                                           Ledger_isoTime(c[1]), Query_text(c[2]), "", false, -1, Query_text(c[3])});
                                       return true;
                                   });
 }
@@ -62,12 +52,12 @@ bool Address(Export &each, const Ledger_row &row)
     const std::vector<const char *> &c = row.columns;
     each.found.history.clear();
     each.claims.clear();
-    each.held = Mac_parse(Text(c[0]), each.found.mac);
+    each.held = Mac_parse(Query_text(c[0]), each.found.mac);
     each.found.first = each.found.last = each.found.mac;
-    each.found.batch.id = Integer(c[1]);
-    each.found.unit = static_cast<std::size_t>(std::max(0LL, Integer(c[2])));
-    each.found.serial = Text(c[3]);
-    each.found.sha256 = Text(c[4]);
+    each.found.batch.id = Query_integer(c[1]);
+    each.found.unit = static_cast<std::size_t>(std::max(0LL, Query_integer(c[2])));
+    each.found.serial = Query_text(c[3]);
+    each.found.sha256 = Query_text(c[4]);
     return c[14] == nullptr || !each.held || Corrections(each);
 }
 
@@ -77,14 +67,14 @@ void Claim(Export &each, const Ledger_row &row)
     const std::vector<const char *> &c = row.columns;
     if (c[5] == nullptr)
         return;
-    long long claim = Integer(c[5]);
+    long long claim = Query_integer(c[5]);
     each.claims.push_back(claim);
-    each.found.history.push_back({LEDGER_EVENT_CLAIM, Ledger_isoTime(c[6]), Text(c[7]), Text(c[8]), false, -1, ""});
+    each.found.history.push_back({LEDGER_EVENT_CLAIM, Ledger_isoTime(c[6]), Query_text(c[7]), Query_text(c[8]), false, -1, ""});
     if (c[9] == nullptr)
         return;
     each.claims.push_back(claim);
-    each.found.history.push_back({LEDGER_EVENT_READBACK, Ledger_isoTime(c[10]), Text(c[11]), Text(c[8]),
-                                  Text(c[12]) == "verified", c[13] == nullptr ? -1 : Integer(c[13]), ""});
+    each.found.history.push_back({LEDGER_EVENT_READBACK, Ledger_isoTime(c[10]), Query_text(c[11]), Query_text(c[8]),
+                                  Query_text(c[12]) == "verified", c[13] == nullptr ? -1 : Query_integer(c[13]), ""});
 }
 
 } // namespace
@@ -104,7 +94,7 @@ bool Ledger_export(Ledger *ledger, const Ledger_each &take, Fault &fault)
         if (!each.held || mac != row.columns[0]) {
             if (each.held && !hand())
                 return false;
-            mac = Text(row.columns[0]);
+            mac = Query_text(row.columns[0]);
             failed = !Address(each, row);
             if (failed)
                 return false;

@@ -59,27 +59,15 @@ std::size_t Count(const char *text)
     return text == nullptr ? 0 : static_cast<std::size_t>(std::max(0LL, std::strtoll(text, nullptr, 10)));
 }
 
-std::string Text(const char *text)
-{
-    return text == nullptr ? std::string() : std::string(text);
-}
-
-bool Run(Ledger *ledger, const char *query, const std::vector<std::string> &params, const Ledger_take &take,
-         Fault &fault)
-{
-    return ledger->ops->rows(*ledger, query, params, take) ||
-           Fault_fail(fault, ledger->name.c_str(), "%s", ledger->error.c_str());
-}
-
 bool Stations(Ledger *ledger, Ledger_report &report, Fault &fault)
 {
-    bool ok = Run(
+    bool ok = Query_run(
         ledger, STATIONS, {},
         [&](const Ledger_row &row) {
             const std::vector<const char *> &c = row.columns;
             std::size_t claims = Count(c[1]);
             report.stations.push_back(
-                {Text(c[0]), claims, Count(c[3]), Count(c[4]), claims - std::min(claims, Count(c[2]))});
+                {Query_text(c[0]), claims, Count(c[3]), Count(c[4]), claims - std::min(claims, Count(c[2]))});
             return true;
         },
         fault);
@@ -104,11 +92,11 @@ std::string Week_before(const std::string &made)
 
 bool Ranges(Ledger *ledger, const std::string &made, Ledger_report &report, Fault &fault)
 {
-    bool ok = Run(
+    bool ok = Query_run(
         ledger, RANGES, {},
         [&](const Ledger_row &row) {
             Ledger_rangeCount range{};
-            if (Mac_parse(Text(row.columns[0]), range.range.first) && Mac_parse(Text(row.columns[1]), range.range.last))
+            if (Mac_parse(Query_text(row.columns[0]), range.range.first) && Mac_parse(Query_text(row.columns[1]), range.range.last))
                 report.ranges.push_back(range);
             return true;
         },
@@ -120,7 +108,7 @@ bool Ranges(Ledger *ledger, const std::string &made, Ledger_report &report, Faul
     std::string week = Week_before(made);
     for (std::size_t i = 0; ok && i < report.ranges.size(); ++i) {
         Ledger_rangeCount &range = report.ranges[i];
-        ok = Run(
+        ok = Query_run(
             ledger, RANGE_COUNTS, {Mac_hex(range.range.first).data(), Mac_hex(range.range.last).data(), week},
             [&](const Ledger_row &row) {
                 range.issued = Count(row.columns[0]);
@@ -137,13 +125,13 @@ bool Ranges(Ledger *ledger, const std::string &made, Ledger_report &report, Faul
 
 bool Hours(Ledger *ledger, Ledger_report &report, Fault &fault)
 {
-    bool ok = Run(
+    bool ok = Query_run(
         ledger, HOURS, {},
         [&](const Ledger_row &row) {
-            std::string hour = Text(row.columns[0]);
+            std::string hour = Query_text(row.columns[0]);
             if (hour.size() > 10 && hour[10] == ' ')
                 hour[10] = 'T';
-            report.hours.push_back({hour, Text(row.columns[1]), Count(row.columns[2])});
+            report.hours.push_back({hour, Query_text(row.columns[1]), Count(row.columns[2])});
             return true;
         },
         fault);
@@ -159,7 +147,7 @@ bool Ledger_counts(Ledger *ledger, const std::string &made, Ledger_report &repor
 {
     report = {};
     report.made = made;
-    bool ok = Run(
+    bool ok = Query_run(
         ledger, BATCHES, {},
         [&](const Ledger_row &row) {
             const std::vector<const char *> &c = row.columns;
