@@ -11,6 +11,7 @@
 
 #include "layout.h"
 #include "ledger.h"
+#include "query.h"
 
 struct Ledger_ops {
     // Opens the ledger that where names (a file, made when create allows,
@@ -84,6 +85,14 @@ struct Ledger_ops {
 
     // Adds the read-back of a claim (Ledger_checkClaim).
     bool (*checkClaim)(Ledger &ledger, long long id, const Ledger_claim &result);
+
+    // Runs query (a SELECT in the SQL that every backend reads alike, its
+    // parameters $1, $2, ... bound to params as text) and hands each row to
+    // take, until take returns false or the rows end; rows are fetched a
+    // chunk at a time, so that memory stays flat however many there are
+    // (Ledger_find, Ledger_counts, Ledger_export).
+    bool (*rows)(Ledger &ledger, const char *query, const std::vector<std::string> &params,
+                 const Ledger_take &take);
 };
 
 struct Ledger {

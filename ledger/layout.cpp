@@ -73,8 +73,35 @@ constexpr Statement TO_3[] = {
                     " CASE r.grantee WHEN 'PUBLIC' THEN 'PUBLIC' ELSE quote_ident(r.grantee) END; END LOOP; END$$"},
 };
 
+// 4: the ledger's one chain of hashes, a batch's range, host and runner,
+// and voids and releases. Every row a tool adds has its place in the chain
+// (seq, unique across the tables through chain's key) and its hash, which
+// covers its own fields and the hash of the row before it.
+constexpr Statement TO_4[] = {
+    {LAYOUT_BOTH, "ALTER TABLE batch ADD COLUMN range_first TEXT"},
+    {LAYOUT_BOTH, "ALTER TABLE batch ADD COLUMN range_last TEXT"},
+    {LAYOUT_BOTH, "ALTER TABLE batch ADD COLUMN host TEXT"},
+    {LAYOUT_BOTH, "ALTER TABLE batch ADD COLUMN runner TEXT"},
+    {LAYOUT_BOTH, "CREATE TABLE chain (seq ${INT} PRIMARY KEY, tbl TEXT NOT NULL)"},
+    {LAYOUT_BOTH, "ALTER TABLE batch ADD COLUMN seq ${INT}"},
+    {LAYOUT_BOTH, "ALTER TABLE batch ADD COLUMN hash TEXT"},
+    {LAYOUT_BOTH, "ALTER TABLE address ADD COLUMN seq ${INT}"},
+    {LAYOUT_BOTH, "ALTER TABLE address ADD COLUMN hash TEXT"},
+    {LAYOUT_BOTH, "ALTER TABLE claim ADD COLUMN seq ${INT}"},
+    {LAYOUT_BOTH, "ALTER TABLE claim ADD COLUMN hash TEXT"},
+    {LAYOUT_BOTH, "ALTER TABLE readback ADD COLUMN seq ${INT}"},
+    {LAYOUT_BOTH, "ALTER TABLE readback ADD COLUMN hash TEXT"},
+    {LAYOUT_BOTH, "CREATE TABLE void (id ${ID}, mac ${MAC} NOT NULL REFERENCES address(mac), reason TEXT NOT NULL,"
+                  " who TEXT NOT NULL, at TEXT NOT NULL, seq ${INT}, hash TEXT)"},
+    {LAYOUT_BOTH, "CREATE INDEX void_mac ON void (mac)"},
+    {LAYOUT_BOTH, "CREATE TABLE release (id ${ID}, claim ${INT} NOT NULL REFERENCES claim(id),"
+                  " mac ${MAC} NOT NULL REFERENCES address(mac), reason TEXT NOT NULL, who TEXT NOT NULL,"
+                  " at TEXT NOT NULL, seq ${INT}, hash TEXT)"},
+    {LAYOUT_BOTH, "CREATE INDEX release_mac ON release (mac)"},
+};
+
 // STEPS[n] takes a ledger of layout n to layout n + 1.
-constexpr std::span<const Statement> STEPS[] = {TO_1, TO_2, TO_3};
+constexpr std::span<const Statement> STEPS[] = {TO_1, TO_2, TO_3, TO_4};
 static_assert(std::size(STEPS) == LEDGER_SCHEMA_VERSION, "one step to each layout");
 
 // The statement with every word of dialect spelt out.

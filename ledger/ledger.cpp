@@ -113,6 +113,11 @@ bool Null_checkClaim(Ledger &ledger, long long, const Ledger_claim &)
     return false;
 }
 
+bool Null_rows(Ledger &, const char *, const std::vector<std::string> &, const Ledger_take &)
+{
+    return true;
+}
+
 constexpr Ledger_ops LEDGER_NULL{
     .open = Null_open,
     .close = Null_close,
@@ -133,6 +138,7 @@ constexpr Ledger_ops LEDGER_NULL{
     .lookup = Null_lookup,
     .addClaim = Null_addClaim,
     .checkClaim = Null_checkClaim,
+    .rows = Null_rows,
 };
 
 // A server's ledger is named by a connection URI; anything else is a file.

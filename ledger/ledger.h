@@ -4,11 +4,15 @@
 // chosen when it is opened, and only that backend's files know it. The
 // tables, in plain SQL on every backend (layout.cpp makes them):
 //
-//   ledger_schema(version)        one row: the layout of the tables, 3
-//   batch(id, started, template_sha256, outdir, units, finished, version, reissue)
-//   address(mac, batch, unit, serial, sha256)
-//   claim(id, mac, station, claimed, version, login)
-//   readback(claim, verdict, checked, differs_at, login)
+//   ledger_schema(version)        one row: the layout of the tables, 4
+//   batch(id, started, template_sha256, outdir, units, finished, version, reissue,
+//         range_first, range_last, host, runner, seq, hash)
+//   address(mac, batch, unit, serial, sha256, seq, hash)
+//   claim(id, mac, station, claimed, version, login, seq, hash)
+//   readback(claim, verdict, checked, differs_at, login, seq, hash)
+//   void(id, mac, reason, who, at, seq, hash)
+//   release(id, claim, mac, reason, who, at, seq, hash)
+//   chain(seq, tbl)               one row per row of the chain
 //
 // mac is the address as 12 lower-case hex digits and the primary key, so
 // that the database itself refuses an address issued twice; finished is
@@ -45,7 +49,7 @@ struct Ledger;
 inline constexpr int LEDGER_WAIT_MS = 10 * 60 * 1000;
 
 // The layout of the tables that this program makes and reads.
-inline constexpr int LEDGER_SCHEMA_VERSION = 3;
+inline constexpr int LEDGER_SCHEMA_VERSION = 4;
 
 struct Ledger_batch {
     std::string started; // UTC, ISO 8601

@@ -165,4 +165,5 @@ const Ledger_ops LEDGER_POSTGRES{
     .lookup = postgres::Lookup,
     .addClaim = postgres::Add_claim,
     .checkClaim = postgres::Check_claim,
+    .rows = postgres::Rows,
 };

@@ -135,4 +135,7 @@ bool Lookup(Ledger &ledger, Mac_address mac, Ledger_record &record);
 bool Add_claim(Ledger &ledger, Mac_address mac, const Ledger_claim &claim, long long *id);
 bool Check_claim(Ledger &ledger, long long id, const Ledger_claim &result);
 
+bool Rows(Ledger &ledger, const char *query, const std::vector<std::string> &params,
+          const Ledger_take &take); // postgres_query.cpp
+
 } // namespace postgres

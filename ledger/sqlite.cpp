@@ -4,6 +4,7 @@
 // finalize them on every path.
 #include "backend.h"
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -350,6 +351,31 @@ bool Check_claim(Ledger &ledger, long long id, const Ledger_claim &result)
            Fail(ledger);
 }
 
+// ---- what a person asks of the ledger (query.cpp)
+
+// Parameters are bound by name ($1, $2, ...), wherever each first appears.
+bool Rows(Ledger &ledger, const char *query, const std::vector<std::string> &params, const Ledger_take &take)
+{
+    Statement stmt = Prepare(ledger, query);
+    bool ok = stmt != nullptr;
+    for (std::size_t i = 0; ok && i < params.size(); ++i) {
+        char name[24];
+        std::snprintf(name, sizeof name, "$%zu", i + 1);
+        int index = sqlite3_bind_parameter_index(stmt.get(), name);
+        ok = index == 0 || Bind_text(stmt, index, params[i]);
+    }
+    Ledger_row row;
+    row.columns.resize(ok ? static_cast<std::size_t>(sqlite3_column_count(stmt.get())) : 0);
+    int rc = ok ? SQLITE_ROW : SQLITE_ERROR;
+    bool more = true;
+    while (more && rc == SQLITE_ROW && (rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+        for (std::size_t i = 0; i < row.columns.size(); ++i)
+            row.columns[i] = reinterpret_cast<const char *>(sqlite3_column_text(stmt.get(), static_cast<int>(i)));
+        more = take(row);
+    }
+    return (ok && (rc == SQLITE_DONE || (rc == SQLITE_ROW && !more))) || Fail(ledger);
+}
+
 } // namespace
 } // namespace sqlite
 
@@ -373,4 +399,5 @@ const Ledger_ops LEDGER_SQLITE{
     .lookup = sqlite::Lookup,
     .addClaim = sqlite::Add_claim,
     .checkClaim = sqlite::Check_claim,
+    .rows = sqlite::Rows,
 };

@@ -2,11 +2,10 @@
 
 #include "cli.h"
 #include "json.h"
+#include "query.h"
 #include "show.h"
 
-namespace {
-
-const char *Kind_name(Ledger_eventKind kind)
+const char *Find_kindName(Ledger_eventKind kind)
 {
     switch (kind) {
     case LEDGER_EVENT_CLAIM: return "claim";
@@ -16,6 +15,8 @@ const char *Kind_name(Ledger_eventKind kind)
     }
     return "";
 }
+
+namespace {
 
 std::string Or(const std::string &text, const char *otherwise)
 {
@@ -70,7 +71,7 @@ void Match_text(std::FILE *out, const Find_key &key, const Ledger_found &found)
     else
         std::fputs("history\n", out);
     for (const Ledger_event &event : found.history)
-        std::fprintf(out, "  %s  %-9s  %s\n", Show_plain(event.when).c_str(), Kind_name(event.kind),
+        std::fprintf(out, "  %s  %-9s  %s\n", Show_plain(event.when).c_str(), Find_kindName(event.kind),
                      Event_text(event).c_str());
 }
 
@@ -82,27 +83,6 @@ void Json_field(std::FILE *out, const char *name, const std::string &text)
         std::fputs("null", out);
     else
         Json_string(out, text);
-}
-
-void Json_event(std::FILE *out, const Ledger_event &event)
-{
-    std::fprintf(out, "{\"event\": \"%s\", ", Kind_name(event.kind));
-    Json_field(out, "time", event.when);
-    std::fputs(", ", out);
-    Json_field(out, "who", event.who);
-    if (event.kind == LEDGER_EVENT_CLAIM || event.kind == LEDGER_EVENT_READBACK) {
-        std::fputs(", ", out);
-        Json_field(out, "station", event.station);
-    }
-    if (event.kind == LEDGER_EVENT_READBACK && event.verified)
-        std::fputs(", \"verdict\": \"verified\", \"differs_at\": null", out);
-    else if (event.kind == LEDGER_EVENT_READBACK)
-        std::fprintf(out, ", \"verdict\": \"failed\", \"differs_at\": %lld", event.differsAt);
-    if (event.kind == LEDGER_EVENT_VOID || event.kind == LEDGER_EVENT_RELEASE) {
-        std::fputs(", ", out);
-        Json_field(out, "reason", event.reason);
-    }
-    std::fputc('}', out);
 }
 
 void Json_batch(std::FILE *out, const Ledger_batchInfo &batch)
@@ -141,12 +121,33 @@ void Match_json(std::FILE *out, const Find_key &key, const Ledger_found &found)
     std::fputs("  \"history\": [", out);
     for (std::size_t i = 0; i < found.history.size(); ++i) {
         std::fputs(i == 0 ? "\n    " : ",\n    ", out);
-        Json_event(out, found.history[i]);
+        Find_jsonEvent(out, found.history[i]);
     }
     std::fputs(found.history.empty() ? "]\n}" : "\n  ]\n}", out);
 }
 
 } // namespace
+
+void Find_jsonEvent(std::FILE *out, const Ledger_event &event)
+{
+    std::fprintf(out, "{\"event\": \"%s\", ", Find_kindName(event.kind));
+    Json_field(out, "time", event.when);
+    std::fputs(", ", out);
+    Json_field(out, "who", event.who);
+    if (event.kind == LEDGER_EVENT_CLAIM || event.kind == LEDGER_EVENT_READBACK) {
+        std::fputs(", ", out);
+        Json_field(out, "station", event.station);
+    }
+    if (event.kind == LEDGER_EVENT_READBACK && event.verified)
+        std::fputs(", \"verdict\": \"verified\", \"differs_at\": null", out);
+    else if (event.kind == LEDGER_EVENT_READBACK)
+        std::fprintf(out, ", \"verdict\": \"failed\", \"differs_at\": %lld", event.differsAt);
+    if (event.kind == LEDGER_EVENT_VOID || event.kind == LEDGER_EVENT_RELEASE) {
+        std::fputs(", ", out);
+        Json_field(out, "reason", event.reason);
+    }
+    std::fputc('}', out);
+}
 
 void Find_text(std::FILE *out, const std::vector<Find_result> &results)
 {
@@ -175,12 +176,13 @@ void Find_json(std::FILE *out, const std::vector<Find_result> &results)
     std::fputs(first ? "]}\n" : "\n]}\n", out);
 }
 
+// A key that reads as an address but matches none may be a serial (twelve
+// digits, say); it is looked up as one then.
 bool Find_lookup(Ledger *ledger, const Find_key &key, std::vector<Ledger_found> &matches, Fault &fault)
 {
-    (void)ledger;
-    (void)key;
-    matches.clear();
-    return Fault_fail(fault, "find", "not built yet");
+    if (key.isMac && !Ledger_find(ledger, true, key.mac, key.text, matches, fault))
+        return false;
+    return !matches.empty() || Ledger_find(ledger, false, key.mac, key.text, matches, fault);
 }
 
 int Find_run(const Options &options)

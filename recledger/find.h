@@ -24,3 +24,9 @@ void Find_text(std::FILE *out, const std::vector<Find_result> &results);
 
 // Every match of every result as one JSON document: {"matches": [...]}.
 void Find_json(std::FILE *out, const std::vector<Find_result> &results);
+
+// An event's kind as find and export name it: claim, read-back, void, release.
+const char *Find_kindName(Ledger_eventKind kind);
+
+// One event as a JSON object, as find's history and export's lines hold it.
+void Find_jsonEvent(std::FILE *out, const Ledger_event &event);

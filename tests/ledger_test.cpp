@@ -290,9 +290,9 @@ const Layout_case LAYOUTS[] = {
      "1|0050c2000001|st1|2026-01-02T00:00:00Z|2.7|NULL|verified|2026-01-02T00:01:00Z|NULL|NULL\n"
      "2|0050c2000002|st1|2026-01-02T00:02:00Z|2.7|NULL|failed|2026-01-02T00:03:00Z|30|NULL\n"
      "3|0050c2000002|st2|2026-01-02T00:04:00Z|2.7|NULL|NULL|NULL|NULL|NULL\n3\n"},
-    {"a_newer_layout", LAYOUT_2_FILE + "INSERT INTO ledger_schema VALUES (4);",
-     LAYOUT_2_SERVER + "INSERT INTO ledger_schema VALUES (4);", true,
-     "the ledger's layout 4 is newer than this program's 3", ""},
+    {"a_newer_layout", LAYOUT_2_FILE + "INSERT INTO ledger_schema VALUES (5);",
+     LAYOUT_2_SERVER + "INSERT INTO ledger_schema VALUES (5);", true,
+     "the ledger's layout 5 is newer than this program's 4", ""},
 };
 
 void PrintTo(const Layout_case &c, std::ostream *os)

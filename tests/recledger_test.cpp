@@ -428,7 +428,7 @@ TEST(RecledgerCommandLine, MessagesAndStatuses)
          "recledger: void: not built yet\n"},
         {{"-l", "L", "release", "-r", "station st4 died, caf\xc3\xa9", "00-50-c2-10-00-01"}, 2,
          "recledger: release: not built yet\n"},
-        {{"-j", "-l", "L", "export"}, 2, "recledger: export: not built yet\n"},
+        {{"-j", "-l", "L", "export"}, 2, "recledger: L: No such file or directory\n"},
         {{"-l", "L", "verify"}, 2, "recledger: verify: not built yet\n"},
     };
     ASSERT_EQ(usage.rfind("usage: recledger [-j] -l LEDGER find KEY...\n", 0), 0u) << usage;
