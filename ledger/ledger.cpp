@@ -1,10 +1,13 @@
 #include "backend.h"
+#include "chain.h"
 #include "cli.h"
 
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <new>
+#include <pwd.h>
+#include <unistd.h>
 
 namespace {
 
@@ -133,6 +136,8 @@ constexpr Ledger_ops LEDGER_NULL{
     .lookup = Null_lookup,
     .addClaim = Null_addClaim,
     .checkClaim = Null_checkClaim,
+    .rows = nullptr, // the null ledger has no rows, and no chain
+    .put = nullptr,
 };
 
 // A server's ledger is named by a connection URI; anything else is a file.
@@ -196,6 +201,14 @@ bool Ledger_begin(Ledger *ledger, Fault &fault)
 
 bool Ledger_end(Ledger *ledger, bool commit, Fault &fault)
 {
+    long long unchained = ledger->unchained;
+    ledger->unchained = 0;
+    if (commit && unchained != 0 && ledger->ops->rows != nullptr && !Chain_batch(*ledger, unchained)) {
+        std::string error = ledger->error;
+        ledger->ops->end(*ledger, false);
+        ledger->error = error;
+        return Failed(ledger, fault);
+    }
     return Done(ledger, ledger->ops->end(*ledger, commit), fault);
 }
 
@@ -236,7 +249,17 @@ bool Ledger_issue(Ledger *ledger, const Ledger_batch &batch, const std::vector<L
                   long long *id, Fault &fault)
 {
     ledger->taken = false;
-    return Done(ledger, ledger->ops->issue(*ledger, batch, addresses, id), fault);
+    Ledger_batch record = batch;
+    char host[256] = "";
+    if (record.host.empty() && gethostname(host, sizeof host - 1) == 0)
+        record.host = host;
+    const passwd *user = record.runner.empty() ? getpwuid(geteuid()) : nullptr;
+    if (user != nullptr)
+        record.runner = user->pw_name; // a server's is its login, whatever this says
+    if (!ledger->ops->issue(*ledger, record, addresses, id))
+        return Failed(ledger, fault);
+    ledger->unchained = *id; // chained at the commit, under the issuing lock
+    return true;
 }
 
 bool Ledger_finish(Ledger *ledger, long long id, const std::string &finished, Fault &fault)

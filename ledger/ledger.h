@@ -60,6 +60,10 @@ struct Ledger_batch {
     bool reissue;        // serials may repeat those of earlier batches
     std::string finished; // empty while it is not (as read back)
     long long id;         // as read back
+    bool ranged;          // the batch took its addresses from a range (-m)
+    Mac_range range;      // when ranged
+    std::string host;     // the machine it ran on; the ledger fills it in when empty
+    std::string runner;   // the OS user on a file, the login on a server; set by the ledger
 };
 
 struct Ledger_address {

@@ -55,25 +55,4 @@ bool Lookup(Ledger &ledger, Mac_address mac, Ledger_record &record)
     return true;
 }
 
-bool Add_claim(Ledger &ledger, Mac_address mac, const Ledger_claim &claim, long long *id)
-{
-    std::string hex = Hex(mac);
-    Result result = Run(ledger, "INSERT INTO claim (mac, station, claimed, version) VALUES ($1, $2, $3, $4) RETURNING id",
-                        {hex.c_str(), claim.station.c_str(), claim.claimed.c_str(), claim.version.c_str()});
-    if (result == nullptr)
-        return false;
-    *id = Number(PQgetvalue(result.get(), 0, 0));
-    return true;
-}
-
-bool Check_claim(Ledger &ledger, long long id, const Ledger_claim &result)
-{
-    std::string number = std::to_string(id);
-    std::string differsAt = std::to_string(result.differsAt);
-    return Run(ledger, "INSERT INTO readback (claim, verdict, checked, differs_at) VALUES ($1, $2, $3, $4)",
-               {number.c_str(), result.readback.c_str(), result.checked.c_str(),
-                result.differsAt < 0 ? nullptr : differsAt.c_str()},
-               PGRES_COMMAND_OK) != nullptr;
-}
-
 } // namespace postgres

@@ -3,6 +3,7 @@
 // The connection and every statement are held by owners, which close and
 // finalize them on every path.
 #include "backend.h"
+#include "chain.h"
 
 #include <cstring>
 #include <memory>
@@ -71,6 +72,14 @@ bool Bind_mac(const Statement &stmt, int index, Mac_address mac)
     return Bind_text(stmt, index, {hex.data(), hex.size() - 1});
 }
 
+// A batch's range as two addresses from index on; NULL without one.
+bool Bind_range(const Statement &stmt, int index, const Ledger_batch &batch)
+{
+    if (!batch.ranged)
+        return sqlite3_bind_null(stmt.get(), index) == SQLITE_OK && sqlite3_bind_null(stmt.get(), index + 1) == SQLITE_OK;
+    return Bind_mac(stmt, index, batch.range.first) && Bind_mac(stmt, index + 1, batch.range.last);
+}
+
 // A text column; empty for NULL.
 std::string_view Column_text(const Statement &stmt, int column)
 {
@@ -128,7 +137,8 @@ bool Layout(Ledger &ledger, int &layout)
         batch = batch || name == "batch";
         schema = schema || name == "ledger_schema";
         other = other || (name != "batch" && name != "address" && name != "claim" && name != "readback" &&
-                          name != "ledger_schema");
+                          name != "ledger_schema" && name != "chain" && name != "finish" && name != "void" &&
+                          name != "release");
     }
     if (rc != SQLITE_DONE)
         return Fail(ledger);
@@ -235,14 +245,16 @@ bool Serials(Ledger &ledger, const std::vector<std::string_view> &serials, std::
 
 bool Issue(Ledger &ledger, const Ledger_batch &batch, const std::vector<Ledger_address> &addresses, long long *id)
 {
-    Statement insertBatch = Prepare(ledger, "INSERT INTO batch (started, template_sha256, outdir, units, version, reissue)"
-                                            " VALUES (?, ?, ?, ?, ?, ?)");
+    Statement insertBatch =
+        Prepare(ledger, "INSERT INTO batch (started, template_sha256, outdir, units, version, reissue, range_first,"
+                        " range_last, host, runner) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     Statement insertAddress =
         Prepare(ledger, "INSERT INTO address (mac, batch, unit, serial, sha256) VALUES (?, ?, ?, ?, ?)");
     bool ok = insertBatch && insertAddress && Bind_text(insertBatch, 1, batch.started) &&
               Bind_text(insertBatch, 2, batch.templateSha256) && Bind_text(insertBatch, 3, batch.outdir) &&
               Bind_int(insertBatch, 4, static_cast<long long>(batch.units)) && Bind_text(insertBatch, 5, batch.version) &&
-              Bind_int(insertBatch, 6, batch.reissue ? 1 : 0) && Step_done(insertBatch);
+              Bind_int(insertBatch, 6, batch.reissue ? 1 : 0) && Bind_range(insertBatch, 7, batch) &&
+              Bind_text(insertBatch, 9, batch.host) && Bind_text(insertBatch, 10, batch.runner) && Step_done(insertBatch);
     *id = sqlite3_last_insert_rowid(Db(ledger));
     for (std::size_t i = 0; ok && i < addresses.size(); ++i) {
         const Ledger_address &address = addresses[i];
@@ -253,13 +265,6 @@ bool Issue(Ledger &ledger, const Ledger_batch &batch, const std::vector<Ledger_a
              Bind_text(insertAddress, 5, Digest_hex(address.sha256)) && Step_done(insertAddress);
     }
     return ok || Fail(ledger);
-}
-
-bool Finish(Ledger &ledger, long long id, const std::string &finished)
-{
-    Statement markBatch = Prepare(ledger, "UPDATE batch SET finished = ? WHERE id = ?");
-    return (markBatch && Bind_text(markBatch, 1, finished) && Bind_int(markBatch, 2, id) && Step_done(markBatch)) ||
-           Fail(ledger);
 }
 
 bool Read(Ledger &ledger, long long id, Ledger_batch &batch, std::vector<Ledger_issued> &addresses)
@@ -330,24 +335,37 @@ bool Lookup(Ledger &ledger, Mac_address mac, Ledger_record &record)
     return (ok && rc == SQLITE_DONE) || Fail(ledger);
 }
 
-bool Add_claim(Ledger &ledger, Mac_address mac, const Ledger_claim &claim, long long *id)
+// ---- rows of any query, and statements with parameters (chain.cpp)
+
+bool Rows(Ledger &ledger, const std::string &sql, const Ledger_take &take)
 {
-    Statement insert = Prepare(ledger, "INSERT INTO claim (mac, station, claimed, version) VALUES (?, ?, ?, ?)");
-    bool ok = insert && Bind_mac(insert, 1, mac) && Bind_text(insert, 2, claim.station) &&
-              Bind_text(insert, 3, claim.claimed) && Bind_text(insert, 4, claim.version) && Step_done(insert);
-    *id = sqlite3_last_insert_rowid(Db(ledger));
-    return ok || Fail(ledger);
+    Statement query = Prepare(ledger, sql.c_str());
+    int rc = query ? SQLITE_ROW : SQLITE_ERROR;
+    int columns = query ? sqlite3_column_count(query.get()) : 0;
+    Ledger_row row(static_cast<std::size_t>(columns));
+    bool more = true;
+    while (more && rc == SQLITE_ROW && (rc = sqlite3_step(query.get())) == SQLITE_ROW) {
+        for (int i = 0; i < columns; ++i) {
+            const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(query.get(), i));
+            row[static_cast<std::size_t>(i)] =
+                text == nullptr ? std::string_view()
+                                : std::string_view(text, static_cast<std::size_t>(sqlite3_column_bytes(query.get(), i)));
+        }
+        more = take(row);
+    }
+    return rc == SQLITE_DONE || (rc == SQLITE_ROW && !more) || Fail(ledger);
 }
 
-bool Check_claim(Ledger &ledger, long long id, const Ledger_claim &result)
+bool Put(Ledger &ledger, const std::string &sql, const std::vector<const char *> &params)
 {
-    Statement insert = Prepare(ledger, "INSERT INTO readback (claim, verdict, checked, differs_at) VALUES (?, ?, ?, ?)");
-    return (insert && Bind_int(insert, 1, id) && Bind_text(insert, 2, result.readback) &&
-            Bind_text(insert, 3, result.checked) &&
-            (result.differsAt < 0 ? sqlite3_bind_null(insert.get(), 4) : sqlite3_bind_int64(insert.get(), 4, result.differsAt)) ==
-                SQLITE_OK &&
-            Step_done(insert)) ||
-           Fail(ledger);
+    Statement statement = Prepare(ledger, sql.c_str());
+    bool ok = statement != nullptr;
+    for (std::size_t i = 0; ok && i < params.size(); ++i) {
+        int index = static_cast<int>(i + 1);
+        ok = params[i] == nullptr ? sqlite3_bind_null(statement.get(), index) == SQLITE_OK
+                                  : Bind_text(statement, index, params[i]);
+    }
+    return (ok && Step_done(statement)) || Fail(ledger);
 }
 
 } // namespace
@@ -367,10 +385,12 @@ const Ledger_ops LEDGER_SQLITE{
     .free = sqlite::Free,
     .serials = sqlite::Serials,
     .issue = sqlite::Issue,
-    .finish = sqlite::Finish,
+    .finish = Chain_finish,
     .read = sqlite::Read,
     .beginClaim = sqlite::Begin_claim,
     .lookup = sqlite::Lookup,
-    .addClaim = sqlite::Add_claim,
-    .checkClaim = sqlite::Check_claim,
+    .addClaim = Chain_addClaim,
+    .checkClaim = Chain_checkClaim,
+    .rows = sqlite::Rows,
+    .put = sqlite::Put,
 };

@@ -112,6 +112,8 @@ bool Record(const Batch &batch, Ledger *ledger, const std::string &outdir, long 
     record.units = batch.units.size();
     record.version = ZOL_VERSION;
     record.reissue = batch.reissue;
+    record.ranged = batch.hasBlock;
+    record.range = batch.range;
     std::vector<Ledger_address> issued;
     issued.reserve(batch.units.size());
     for (std::size_t u = 0; u < batch.units.size(); ++u)
