@@ -100,7 +100,7 @@ bool Null_beginClaim(Ledger &, Mac_address)
 
 bool Null_lookup(Ledger &, Mac_address, Ledger_record &record)
 {
-    record = Ledger_record{0, {}, {}, {}, {}};
+    record = Ledger_record{};
     return true;
 }
 

@@ -27,11 +27,12 @@ bool Begin_claim(Ledger &ledger, Mac_address mac)
 
 bool Lookup(Ledger &ledger, Mac_address mac, Ledger_record &record)
 {
-    record = Ledger_record{0, {}, {}, {}, {}};
+    record = Ledger_record{};
     std::string hex = Hex(mac);
     Result result = Run(ledger,
-                        "SELECT session_user, a.batch, a.sha256, b.finished FROM (SELECT 1) one"
-                        " LEFT JOIN address a ON a.mac = $1 LEFT JOIN batch b ON b.id = a.batch",
+                        "SELECT session_user, a.batch, a.sha256, b.finished, v.at, v.reason FROM (SELECT 1) one"
+                        " LEFT JOIN address a ON a.mac = $1 LEFT JOIN batch b ON b.id = a.batch"
+                        " LEFT JOIN void v ON v.mac = a.mac",
                         {hex.c_str()});
     if (result == nullptr)
         return false;
@@ -40,10 +41,12 @@ bool Lookup(Ledger &ledger, Mac_address mac, Ledger_record &record)
         record.batch = Number(PQgetvalue(result.get(), 0, 1));
         record.sha256 = Text(result.get(), 0, 2);
         record.finished = Text(result.get(), 0, 3);
+        record.voided = Text(result.get(), 0, 4);
+        record.voidReason = Text(result.get(), 0, 5);
     }
     result = Run(ledger,
-                 "SELECT c.id, c.station, c.claimed, c.version, r.verdict, r.checked, r.differs_at, c.login"
-                 " FROM claim c LEFT JOIN readback r ON r.claim = c.id WHERE c.mac = $1 ORDER BY c.id",
+                 "SELECT c.id, c.station, c.claimed, c.version, r.verdict, r.checked, r.differs_at, c.login,"
+                 " (SELECT max(at) FROM release WHERE release.claim = c.id) FROM claim c LEFT JOIN readback r ON r.claim = c.id WHERE c.mac = $1 ORDER BY c.id",
                  {hex.c_str()});
     if (result == nullptr)
         return false;
@@ -51,7 +54,8 @@ bool Lookup(Ledger &ledger, Mac_address mac, Ledger_record &record)
     for (int row = 0; row < PQntuples(rows); ++row)
         record.claims.push_back({Number(PQgetvalue(rows, row, 0)), Text(rows, row, 1), Text(rows, row, 2),
                                  Text(rows, row, 3), Text(rows, row, 4), Text(rows, row, 5),
-                                 PQgetisnull(rows, row, 6) ? -1 : Number(PQgetvalue(rows, row, 6)), Text(rows, row, 7)});
+                                 PQgetisnull(rows, row, 6) ? -1 : Number(PQgetvalue(rows, row, 6)), Text(rows, row, 7),
+                                 Text(rows, row, 8)});
     return true;
 }
 

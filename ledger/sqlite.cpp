@@ -312,18 +312,21 @@ bool Begin_claim(Ledger &ledger, Mac_address)
 
 bool Lookup(Ledger &ledger, Mac_address mac, Ledger_record &record)
 {
-    record = Ledger_record{0, {}, {}, {}, {}};
-    Statement query = Prepare(ledger, "SELECT address.batch, address.sha256, batch.finished FROM address"
-                                      " JOIN batch ON batch.id = address.batch WHERE mac = ?");
+    record = Ledger_record{};
+    Statement query = Prepare(ledger, "SELECT address.batch, address.sha256, batch.finished, void.at, void.reason"
+                                      " FROM address JOIN batch ON batch.id = address.batch"
+                                      " LEFT JOIN void ON void.mac = address.mac WHERE address.mac = ?");
     int rc = query && Bind_mac(query, 1, mac) ? sqlite3_step(query.get()) : SQLITE_ERROR;
     if (rc == SQLITE_ROW) {
         record.batch = sqlite3_column_int64(query.get(), 0);
         record.sha256 = Column_text(query, 1);
         record.finished = Column_text(query, 2);
+        record.voided = Column_text(query, 3);
+        record.voidReason = Column_text(query, 4);
     }
     if (rc == SQLITE_ROW || rc == SQLITE_DONE)
-        query = Prepare(ledger, "SELECT c.id, c.station, c.claimed, c.version, r.verdict, r.checked, r.differs_at, c.login"
-                                " FROM claim c LEFT JOIN readback r ON r.claim = c.id WHERE c.mac = ? ORDER BY c.id");
+        query = Prepare(ledger, "SELECT c.id, c.station, c.claimed, c.version, r.verdict, r.checked, r.differs_at, c.login,"
+                                " (SELECT max(at) FROM release WHERE release.claim = c.id) FROM claim c LEFT JOIN readback r ON r.claim = c.id WHERE c.mac = ? ORDER BY c.id");
     bool ok = (rc == SQLITE_ROW || rc == SQLITE_DONE) && query && Bind_mac(query, 1, mac);
     while (ok && (rc = sqlite3_step(query.get())) == SQLITE_ROW)
         record.claims.push_back({sqlite3_column_int64(query.get(), 0), std::string(Column_text(query, 1)),
@@ -331,7 +334,7 @@ bool Lookup(Ledger &ledger, Mac_address mac, Ledger_record &record)
                                  std::string(Column_text(query, 4)), std::string(Column_text(query, 5)),
                                  sqlite3_column_type(query.get(), 6) == SQLITE_NULL ? -1
                                                                                     : sqlite3_column_int64(query.get(), 6),
-                                 std::string(Column_text(query, 7))});
+                                 std::string(Column_text(query, 7)), std::string(Column_text(query, 8))});
     return (ok && rc == SQLITE_DONE) || Fail(ledger);
 }
 
