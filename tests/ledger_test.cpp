@@ -211,12 +211,67 @@ TEST_P(LedgerTest, ASecondHolderWaitsForTheFirst)
         });
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         long long id = 0;
-        ASSERT_TRUE(claiming ? Ledger_addClaim(ledger, Mac(1), {0, "st", "t", "2.8", "", "", -1, ""}, &id, fault)
+        ASSERT_TRUE(claiming ? Ledger_addClaim(ledger, Mac(1), {0, "st", "t", "2.8", "", "", -1, "", ""}, &id, fault)
                              : Ledger_issue(ledger, Batch(1), {{Mac(0), 1, "", Digest_of(2)}}, &id, fault));
         ASSERT_TRUE(Ledger_end(ledger, true, fault));
         second.join();
         EXPECT_EQ(seen, claiming ? "1" : "0050c2000002 0050c2000003 ");
         EXPECT_GE(waited, std::chrono::milliseconds(250));
+    }
+}
+
+// A ledger with a row of every chained table: batch 1, its addresses and
+// finish, a claim, its failed read-back, its release, and a void.
+void Every_kind_of_row(Ledger *ledger)
+{
+    Fault fault{};
+    long long id = 0;
+    ASSERT_EQ(Issue(ledger, {{Mac(1), 1, "SN-1", Digest_of(1)}, {Mac(2), 2, "", Digest_of(2)}}), 1);
+    Ledger_claim claim{0, "st1", "2026-01-02T00:00:00Z", "2.8", "failed", "2026-01-02T00:01:00Z", 7, "", ""};
+    ASSERT_TRUE(Ledger_finish(ledger, 1, "2026-01-01T00:01:00Z", fault) && Ledger_beginClaim(ledger, Mac(1), fault) &&
+                Ledger_addClaim(ledger, Mac(1), claim, &id, fault) && Ledger_checkClaim(ledger, id, claim, fault) &&
+                Ledger_end(ledger, true, fault) && Ledger_release(ledger, Mac(1), "station died", fault) &&
+                Ledger_void(ledger, {Mac(2)}, "scrapped", fault))
+        << fault.why;
+}
+
+// The chain holds on an untouched ledger, and names the first row that an
+// edit of any table's fields, a row deleted, inserted or moved breaks.
+TEST_P(LedgerTest, TheChainNamesTheFirstRowTamperedWith)
+{
+    const std::string hash = "its hash is not its fields'";
+    const std::pair<std::string, std::string> cases[] = {
+        {"", ""},
+        {"UPDATE batch SET outdir = '/elsewhere'", "row 1 (batch 1): " + hash},
+        {"UPDATE batch SET runner = 'someone'", "row 1 (batch 1): " + hash},
+        {"UPDATE address SET serial = 'SN-9' WHERE mac = '0050c2000002'", "row 3 (address 0050c2000002): " + hash},
+        {"UPDATE address SET sha256 = 'ab' WHERE mac = '0050c2000001'", "row 2 (address 0050c2000001): " + hash},
+        {"UPDATE batch SET finished = '2026-01-01T00:09:00Z'", "row 4 (finish 1): batch 1's finished is not this row's"},
+        {"UPDATE finish SET at = '2026-01-01T00:09:00Z'", "row 4 (finish 1): " + hash},
+        {"UPDATE claim SET station = 'st2'", "row 5 (claim 1): " + hash},
+        {"UPDATE readback SET differs_at = 8", "row 6 (readback 1): " + hash},
+        {"UPDATE release SET reason = 'none'", "row 7 (release 1): " + hash},
+        {"UPDATE void SET who = 'nobody'", "row 8 (void 1): " + hash},
+        {"DELETE FROM readback", "row 7 (release 1): a row is missing before it"},
+        {"UPDATE address SET seq = -seq; UPDATE address SET seq = 5 + seq", "row 2 (address 0050c2000002): " + hash},
+        {"INSERT INTO address (mac, batch, unit) VALUES ('0050c2000009', 1, 3)",
+         "address 0050c2000009: it has no place in the chain"},
+        {"INSERT INTO address (mac, batch, unit, seq, hash) VALUES ('0050c2000009', 1, 3, 9, '" + std::string(64, '0') + "')",
+         "row 9 (address 0050c2000009): " + hash},
+    };
+    for (const auto &[tamper, broken] : cases) {
+        Test_ledger each = New_ledger(GetParam(), Scratch_dir());
+        Ledger *fresh = nullptr;
+        ASSERT_TRUE(Open_ledger(each.where.c_str(), &fresh, fault)) << fault.why;
+        Ledger_ptr owner{fresh, Ledger_close};
+        Every_kind_of_row(fresh);
+        Ledger_rows(each, tamper);
+        long long rows = 0;
+        std::string head;
+        bool holds = Ledger_verify(fresh, rows, head, fault);
+        EXPECT_EQ(holds ? "" : std::string(fault.why), broken.empty() ? "" : "the chain breaks at " + broken) << tamper;
+        EXPECT_EQ(holds ? 0 : fault.status, holds ? 0 : 1);
+        EXPECT_EQ(holds ? rows : 8, 8) << tamper;
     }
 }
 
@@ -364,7 +419,7 @@ TEST_P(LedgerLayout, BroughtToThisOneOrRefused)
     EXPECT_EQ(Issue(ledger, {{Mac(9), 1, "", Digest_of(1)}}), 2);
     ASSERT_TRUE(Ledger_finish(ledger, 2, "2026-01-03T00:00:00Z", fault));
     long long id = 0;
-    Ledger_claim claim{0, "st3", "2026-01-03T00:00:01Z", "2.8", "failed", "2026-01-03T00:00:02Z", 0, ""};
+    Ledger_claim claim{0, "st3", "2026-01-03T00:00:01Z", "2.8", "failed", "2026-01-03T00:00:02Z", 0, "", ""};
     Ledger_record record{};
     ASSERT_TRUE(Ledger_beginClaim(ledger, Mac(9), fault) && Ledger_addClaim(ledger, Mac(9), claim, &id, fault) &&
                 Ledger_checkClaim(ledger, id, claim, fault) && Ledger_end(ledger, true, fault))
