@@ -176,6 +176,9 @@ TEST(LedgerServer, EightRunsAtOnce)
     EXPECT_EQ(images.size(), 6u * 300u + 2u);
     EXPECT_EQ(issued, images.size());
     EXPECT_EQ(Ledger_rows(ledger, "SELECT count(*) FROM address"), std::to_string(images.size()) + "\n");
+    Program_result verified = Run_program(RECLEDGER, {"-l", ledger.where, "verify"}, dir);
+    EXPECT_EQ(verified.status, 0) << verified.err;
+    EXPECT_TRUE(std::regex_match(verified.out, std::regex("1816 rows, head [0-9a-f]{64}\n"))) << verified.out;
 }
 
 // A run killed once it committed leaves no OUTDIR, and its addresses stay
