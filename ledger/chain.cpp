@@ -1,5 +1,6 @@
 #include "chain.h"
 
+#include <charconv>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -123,7 +124,7 @@ bool Chain_segment(Ledger &ledger, const Chain_table &table, const std::string &
         select += ", CAST(" + field + " AS TEXT)";
     std::vector<Placed> placed;
     bool ok = ledger.ops->rows(ledger, select + " FROM " + table.name + " " + where, [&](const Ledger_row &row) {
-        hash = Chain_hash(hash, table.name, {row.begin() + 1, row.end()});
+        hash = Chain_hash(hash, table.name, std::span(row).subspan(1));
         placed.push_back({std::string(row[0]), ++seq, hash});
         return true;
     });
@@ -132,15 +133,19 @@ bool Chain_segment(Ledger &ledger, const Chain_table &table, const std::string &
 
 } // namespace
 
-std::string Chain_hash(const std::string &prev, const char *table, const std::vector<std::string_view> &fields)
+std::string Chain_hash(std::string_view prev, const char *table, std::span<const std::string_view> fields)
 {
-    std::string text = prev + "\n" + table;
+    thread_local std::string text; // its room kept from row to row: verify hashes a million
+    text.assign(prev).append("\n").append(table);
     for (std::string_view field : fields) {
         text += ';';
-        if (field.data() == nullptr)
+        if (field.data() == nullptr) {
             text += '-';
-        else
-            text.append(std::to_string(field.size())).append(":").append(field);
+            continue;
+        }
+        char length[24];
+        auto [end, error] = std::to_chars(length, length + sizeof length, field.size());
+        text.append(length, end).append(":").append(field);
     }
     return Digest_hex(Sha256(reinterpret_cast<const std::uint8_t *>(text.data()), text.size()));
 }

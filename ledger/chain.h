@@ -18,6 +18,7 @@
 #include "backend.h"
 
 #include <cstddef>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -31,7 +32,7 @@ struct Chain_table {
 extern const Chain_table CHAIN_TABLES[7];
 
 // The hash of a row whose fields (nullptr for NULL) follow prev's.
-std::string Chain_hash(const std::string &prev, const char *table, const std::vector<std::string_view> &fields);
+std::string Chain_hash(std::string_view prev, const char *table, std::span<const std::string_view> fields);
 
 // Adds a row to table with fields in CHAIN_TABLES' order (nullptr for
 // NULL) at the chain's head.

@@ -3,6 +3,7 @@
 #include "chain.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 #include <map>
 
@@ -37,7 +38,7 @@ std::string Stream_sql()
 struct Walk {
     long long next = 1;                          // the place the next row must have
     std::string prev = std::string(64, '0');     // the hash of the row before it
-    std::string prevName;                        // and its name
+    std::string prevTable, prevKey;              // and its name
     std::map<std::string, std::string> finished; // each batch's, until its finish row
     std::string broken;                          // why the chain breaks; empty while it holds
 };
@@ -56,34 +57,53 @@ std::size_t Fields(std::string_view table)
     return 0;
 }
 
+// Why the row of table, key and place seq breaks the chain; empty when it
+// does not.
+std::string Broken(Walk &walk, const Ledger_row &row, std::string_view table, long long seq, bool hashed)
+{
+    std::string name = std::string(table) + " " + Text(row[3]);
+    std::string at = "the chain breaks at row " + std::to_string(seq) + " (" + name + "): ";
+    if (seq < walk.next)
+        return "row " + std::to_string(seq) + " is in the chain twice (" + walk.prevTable + " " + walk.prevKey + " and " +
+               name + ")";
+    if (seq > walk.next)
+        return at + "a row is missing before it";
+    if (hashed)
+        return at + "batch " + Text(row[3]) + "'s finished is not this row's";
+    return at + "its hash is not its fields'";
+}
+
 // Takes one row of the stream; false once the chain breaks.
 bool Take(Walk &walk, const Ledger_row &row)
 {
-    std::string table(row[0]);
-    auto fields = row.begin() + 4;
-    std::string name = table + " " + Text(row[3]);
+    std::string_view table = row[0];
     if (row[1].data() == nullptr || row[2].data() == nullptr) {
-        walk.broken = "the chain breaks at " + name + ": it has no place in the chain";
+        walk.broken = "the chain breaks at " + std::string(table) + " " + Text(row[3]) + ": it has no place in the chain";
         return false;
     }
-    long long seq = std::stoll(std::string(row[1]));
-    std::string at = "the chain breaks at row " + std::to_string(seq) + " (" + name + "): ";
-    if (seq < walk.next)
-        walk.broken = "row " + std::to_string(seq) + " is in the chain twice (" + walk.prevName + " and " + name + ")";
-    else if (seq > walk.next)
-        walk.broken = at + "a row is missing before it";
-    else if (Chain_hash(walk.prev, table.c_str(), {fields, fields + static_cast<long>(Fields(table))}) != row[2])
-        walk.broken = at + "its hash is not its fields'";
-    else if (table == "batch")
+    long long seq = 0;
+    std::from_chars(row[1].data(), row[1].data() + row[1].size(), seq);
+    std::string name(table);
+    bool hashed = seq == walk.next &&
+                  Chain_hash(walk.prev, name.c_str(), std::span(row).subspan(4, Fields(table))) == row[2];
+    bool holds = hashed;
+    if (holds && table == "batch")
         walk.finished[Text(row[3])] = Text(row[row.size() - 1]);
-    else if (table == "finish" && walk.finished[Text(row[3])] != Text(row[5]))
-        walk.broken = at + "batch " + Text(row[3]) + "'s finished is not this row's";
-    else if (table == "finish")
-        walk.finished.erase(Text(row[3]));
-    walk.prev = row[2];
-    walk.prevName = name;
+    if (holds && table == "finish") {
+        auto batch = walk.finished.find(Text(row[3]));
+        holds = batch != walk.finished.end() && batch->second == Text(row[5]);
+        if (holds)
+            walk.finished.erase(batch);
+    }
+    if (!holds) {
+        walk.broken = Broken(walk, row, table, seq, hashed);
+        return false;
+    }
+    walk.prev.assign(row[2]);
+    walk.prevTable.assign(table);
+    walk.prevKey.assign(row[3]);
     ++walk.next;
-    return walk.broken.empty();
+    return true;
 }
 
 } // namespace
