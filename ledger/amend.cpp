@@ -26,7 +26,7 @@ bool Void_refusal(Ledger &ledger, Mac_address mac, std::string &why)
     std::vector<std::string> issued;
     std::vector<std::string> voided;
     if (!First_row(ledger, "SELECT batch FROM address WHERE mac = '" + hex + "'", issued) ||
-        !First_row(ledger, "SELECT at, reason FROM void WHERE mac = '" + hex + "'", voided))
+        !First_row(ledger, "SELECT " + Chain_text(ledger, "at") + ", reason FROM void WHERE mac = '" + hex + "'", voided))
         return false;
     why = issued.empty() ? "never issued" : !voided.empty() ? "voided already at " + voided[0] + ": " + voided[1] : "";
     return true;
@@ -38,7 +38,8 @@ bool Release_refusal(Ledger &ledger, Mac_address mac, std::string &why, std::str
     std::string hex = Mac_hex(mac).data();
     std::vector<std::string> latest;
     if (!First_row(ledger,
-                   "SELECT CAST(c.id AS TEXT), r.verdict, (SELECT max(at) FROM release WHERE release.claim = c.id)"
+                   "SELECT CAST(c.id AS TEXT), r.verdict, (SELECT " + Chain_text(ledger, "max(at)") +
+                       " FROM release WHERE release.claim = c.id)"
                    " FROM claim c LEFT JOIN readback r ON r.claim = c.id WHERE c.mac = '" +
                        hex + "' ORDER BY c.id DESC LIMIT 1",
                    latest))

@@ -121,7 +121,7 @@ bool Chain_segment(Ledger &ledger, const Chain_table &table, const std::string &
 {
     std::string select = std::string("SELECT CAST(") + table.key + " AS TEXT)";
     for (const std::string &field : Split(table.fields))
-        select += ", CAST(" + field + " AS TEXT)";
+        select += ", " + Chain_text(ledger, field);
     std::vector<Placed> placed;
     bool ok = ledger.ops->rows(ledger, select + " FROM " + table.name + " " + where, [&](const Ledger_row &row) {
         hash = Chain_hash(hash, table.name, std::span(row).subspan(1));
@@ -132,6 +132,22 @@ bool Chain_segment(Ledger &ledger, const Chain_table &table, const std::string &
 }
 
 } // namespace
+
+std::string Chain_text(Layout_backend backend, std::string_view column)
+{
+    std::string name(column);
+    std::string bare = name.substr(name.find('.') + 1);
+    bool time = bare == "started" || bare == "finished" || bare == "claimed" || bare == "checked" || bare == "at" ||
+                bare == "max(at)";
+    if (backend == LAYOUT_SERVER && time)
+        return "to_char(" + name + " AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"')";
+    return "CAST(" + name + " AS TEXT)";
+}
+
+std::string Chain_text(const Ledger &ledger, std::string_view column)
+{
+    return Chain_text(ledger.ops->dialect->backend, column);
+}
 
 std::string Chain_hash(std::string_view prev, const char *table, std::span<const std::string_view> fields)
 {
@@ -183,7 +199,7 @@ bool Chain_batch(Ledger &ledger, long long id)
 bool Chain_existing(Ledger &ledger)
 {
     std::vector<std::pair<std::string, std::string>> batches; // id, finished
-    bool ok = ledger.ops->rows(ledger, "SELECT CAST(id AS TEXT), finished FROM batch ORDER BY id", [&](const Ledger_row &row) {
+    bool ok = ledger.ops->rows(ledger, "SELECT CAST(id AS TEXT), " + Chain_text(ledger, "finished") + " FROM batch ORDER BY id", [&](const Ledger_row &row) {
         batches.emplace_back(row[0], row[1].data() == nullptr ? "" : std::string(row[1]));
         return true;
     });

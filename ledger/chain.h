@@ -31,6 +31,12 @@ struct Chain_table {
 
 extern const Chain_table CHAIN_TABLES[7];
 
+// The SQL that gives column as the chain's text: a server's times as
+// ISO 8601 UTC text, whole seconds (2026-12-08T13:00:00Z), as a file holds
+// them; anything else as its text.
+std::string Chain_text(const Ledger &ledger, std::string_view column);
+std::string Chain_text(Layout_backend backend, std::string_view column);
+
 // The hash of a row whose fields (nullptr for NULL) follow prev's.
 std::string Chain_hash(std::string_view prev, const char *table, std::span<const std::string_view> fields);
 

@@ -21,7 +21,8 @@ struct Statement {
 // address.batch's reference to its batch, which a server does not declare
 // (checked on every one of 100,000 rows, it slows an issue; recbatch records
 // the batch first, in the same transaction); ${SERIAL_ONLY} which addresses
-// the serial's index holds.
+// the serial's index holds; ${TIME} a time (a server's timestamptz; a file's
+// ISO 8601 UTC text).
 
 // 1: the batches and the addresses they issued.
 constexpr Statement TO_1[] = {
@@ -75,7 +76,7 @@ constexpr Statement TO_3[] = {
 };
 
 // 4: the ledger's one chain of hashes, a batch's range, host and runner,
-// and voids and releases. Every row a tool adds has its place in the chain
+// and voids and releases; on a server, times are timestamptz. Every row a tool adds has its place in the chain
 // (seq, unique across the tables through chain's key) and its hash, which
 // covers its own fields and the hash of the row before it.
 constexpr Statement TO_4[] = {
@@ -83,6 +84,10 @@ constexpr Statement TO_4[] = {
     {LAYOUT_BOTH, "ALTER TABLE batch ADD COLUMN range_last TEXT"},
     {LAYOUT_BOTH, "ALTER TABLE batch ADD COLUMN host TEXT"},
     {LAYOUT_BOTH, "ALTER TABLE batch ADD COLUMN runner TEXT"},
+    {LAYOUT_SERVER, "ALTER TABLE batch ALTER COLUMN started TYPE timestamptz USING started::timestamptz,"
+                    " ALTER COLUMN finished TYPE timestamptz USING finished::timestamptz"},
+    {LAYOUT_SERVER, "ALTER TABLE claim ALTER COLUMN claimed TYPE timestamptz USING claimed::timestamptz"},
+    {LAYOUT_SERVER, "ALTER TABLE readback ALTER COLUMN checked TYPE timestamptz USING checked::timestamptz"},
     {LAYOUT_BOTH, "CREATE TABLE chain (seq ${INT} PRIMARY KEY, tbl TEXT NOT NULL)"},
     {LAYOUT_BOTH, "ALTER TABLE batch ADD COLUMN seq ${INT}"},
     {LAYOUT_BOTH, "ALTER TABLE batch ADD COLUMN hash TEXT"},
@@ -93,13 +98,13 @@ constexpr Statement TO_4[] = {
     {LAYOUT_BOTH, "ALTER TABLE readback ADD COLUMN seq ${INT}"},
     {LAYOUT_BOTH, "ALTER TABLE readback ADD COLUMN hash TEXT"},
     {LAYOUT_BOTH, "CREATE TABLE void (id ${ID}, mac ${MAC} NOT NULL REFERENCES address(mac), reason TEXT NOT NULL,"
-                  " who TEXT NOT NULL, at TEXT NOT NULL, seq ${INT}, hash TEXT)"},
+                  " who TEXT NOT NULL, at ${TIME} NOT NULL, seq ${INT}, hash TEXT)"},
     {LAYOUT_BOTH, "CREATE INDEX void_mac ON void (mac)"},
     {LAYOUT_BOTH, "CREATE TABLE release (id ${ID}, claim ${INT} NOT NULL REFERENCES claim(id),"
                   " mac ${MAC} NOT NULL REFERENCES address(mac), reason TEXT NOT NULL, who TEXT NOT NULL,"
-                  " at TEXT NOT NULL, seq ${INT}, hash TEXT)"},
+                  " at ${TIME} NOT NULL, seq ${INT}, hash TEXT)"},
     {LAYOUT_BOTH, "CREATE INDEX release_mac ON release (mac)"},
-    {LAYOUT_BOTH, "CREATE TABLE finish (batch ${INT} PRIMARY KEY REFERENCES batch(id), at TEXT NOT NULL,"
+    {LAYOUT_BOTH, "CREATE TABLE finish (batch ${INT} PRIMARY KEY REFERENCES batch(id), at ${TIME} NOT NULL,"
                   " seq ${INT}, hash TEXT)"},
     {LAYOUT_BOTH, "CREATE UNIQUE INDEX batch_seq ON batch (seq)"},
     {LAYOUT_BOTH, "CREATE UNIQUE INDEX address_seq ON address (seq)"},

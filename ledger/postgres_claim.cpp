@@ -5,6 +5,7 @@
 // table, which a station must not have. The server sets the login of every
 // claim and read-back itself, and refuses a read-back from another login
 // than its claim's (layout.cpp).
+#include "chain.h"
 #include "postgres.h"
 
 #include <cstdint>
@@ -29,11 +30,11 @@ bool Lookup(Ledger &ledger, Mac_address mac, Ledger_record &record)
 {
     record = Ledger_record{};
     std::string hex = Hex(mac);
-    Result result = Run(ledger,
-                        "SELECT session_user, a.batch, a.sha256, b.finished, v.at, v.reason FROM (SELECT 1) one"
-                        " LEFT JOIN address a ON a.mac = $1 LEFT JOIN batch b ON b.id = a.batch"
-                        " LEFT JOIN void v ON v.mac = a.mac",
-                        {hex.c_str()});
+    std::string query = "SELECT session_user, a.batch, a.sha256, " + Chain_text(LAYOUT_SERVER, "b.finished") + ", " +
+                        Chain_text(LAYOUT_SERVER, "v.at") +
+                        ", v.reason FROM (SELECT 1) one LEFT JOIN address a ON a.mac = $1"
+                        " LEFT JOIN batch b ON b.id = a.batch LEFT JOIN void v ON v.mac = a.mac";
+    Result result = Run(ledger, query.c_str(), {hex.c_str()});
     if (result == nullptr)
         return false;
     record.login = Text(result.get(), 0, 0);
@@ -44,10 +45,12 @@ bool Lookup(Ledger &ledger, Mac_address mac, Ledger_record &record)
         record.voided = Text(result.get(), 0, 4);
         record.voidReason = Text(result.get(), 0, 5);
     }
-    result = Run(ledger,
-                 "SELECT c.id, c.station, c.claimed, c.version, r.verdict, r.checked, r.differs_at, c.login,"
-                 " (SELECT max(at) FROM release WHERE release.claim = c.id) FROM claim c LEFT JOIN readback r ON r.claim = c.id WHERE c.mac = $1 ORDER BY c.id",
-                 {hex.c_str()});
+    query = "SELECT c.id, c.station, " + Chain_text(LAYOUT_SERVER, "c.claimed") + ", c.version, r.verdict, " +
+            Chain_text(LAYOUT_SERVER, "r.checked") + ", r.differs_at, c.login, (SELECT " +
+            Chain_text(LAYOUT_SERVER, "max(at)") +
+            " FROM release WHERE release.claim = c.id) FROM claim c LEFT JOIN readback r ON r.claim = c.id"
+            " WHERE c.mac = $1 ORDER BY c.id";
+    result = Run(ledger, query.c_str(), {hex.c_str()});
     if (result == nullptr)
         return false;
     const PGresult *rows = result.get();

@@ -2,6 +2,7 @@
 // the server one address at a time: addresses are issued with COPY, checked
 // with one statement over an array, and read back through a cursor, a chunk
 // of rows at a time.
+#include "chain.h"
 #include "postgres.h"
 
 namespace postgres {
@@ -145,10 +146,9 @@ bool Issue(Ledger &ledger, const Ledger_batch &batch, const std::vector<Ledger_a
 bool Read(Ledger &ledger, long long id, Ledger_batch &batch, std::vector<Ledger_issued> &addresses)
 {
     std::string number = std::to_string(id);
-    Result result = Run(ledger,
-                        "SELECT started, template_sha256, outdir, units, finished, version, reissue"
-                        " FROM batch WHERE id = $1",
-                        {number.c_str()});
+    std::string query = "SELECT " + Chain_text(LAYOUT_SERVER, "started") + ", template_sha256, outdir, units, " +
+                        Chain_text(LAYOUT_SERVER, "finished") + ", version, reissue FROM batch WHERE id = $1";
+    Result result = Run(ledger, query.c_str(), {number.c_str()});
     if (result == nullptr)
         return false;
     if (PQntuples(result.get()) != 1) {

@@ -25,7 +25,7 @@ struct File {
 // A file has no logins, and its address's batch is declared a reference.
 constexpr Layout_word WORDS[] = {
     {"${ID}", "INTEGER PRIMARY KEY"}, {"${INT}", "INTEGER"}, {"${MAC}", "TEXT"},
-    {"${BATCH_KEY}", " REFERENCES batch(id)"}, {"${SERIAL_ONLY}", ""},
+    {"${BATCH_KEY}", " REFERENCES batch(id)"}, {"${SERIAL_ONLY}", ""}, {"${TIME}", "TEXT"},
 };
 constexpr Layout_dialect DIALECT{LAYOUT_FILE, WORDS};
 
@@ -326,7 +326,8 @@ bool Lookup(Ledger &ledger, Mac_address mac, Ledger_record &record)
     }
     if (rc == SQLITE_ROW || rc == SQLITE_DONE)
         query = Prepare(ledger, "SELECT c.id, c.station, c.claimed, c.version, r.verdict, r.checked, r.differs_at, c.login,"
-                                " (SELECT max(at) FROM release WHERE release.claim = c.id) FROM claim c LEFT JOIN readback r ON r.claim = c.id WHERE c.mac = ? ORDER BY c.id");
+                                " (SELECT max(at) FROM release WHERE release.claim = c.id)"
+                                " FROM claim c LEFT JOIN readback r ON r.claim = c.id WHERE c.mac = ? ORDER BY c.id");
     bool ok = (rc == SQLITE_ROW || rc == SQLITE_DONE) && query && Bind_mac(query, 1, mac);
     while (ok && (rc = sqlite3_step(query.get())) == SQLITE_ROW)
         record.claims.push_back({sqlite3_column_int64(query.get(), 0), std::string(Column_text(query, 1)),

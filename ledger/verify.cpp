@@ -14,7 +14,7 @@ constexpr std::size_t MOST_FIELDS = 11; // a batch's
 // Every chained table's rows as one stream ordered by place: table, seq,
 // hash, key, the fields padded with NULL to MOST_FIELDS, and a batch's
 // finished (which its finish row chains).
-std::string Stream_sql()
+std::string Stream_sql(Layout_backend backend)
 {
     std::string sql;
     for (const Chain_table &table : CHAIN_TABLES) {
@@ -24,12 +24,12 @@ std::string Stream_sql()
         std::size_t n = 0;
         for (; !rest.empty(); ++n) {
             std::size_t comma = rest.find(", ");
-            sql += ", CAST(" + std::string(rest.substr(0, comma)) + " AS TEXT)";
+            sql += ", " + Chain_text(backend, rest.substr(0, comma));
             rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 2);
         }
         for (; n < MOST_FIELDS; ++n)
             sql += ", NULL";
-        sql += std::string(table.name) == "batch" ? ", finished" : ", NULL";
+        sql += std::string(table.name) == "batch" ? ", " + Chain_text(backend, "finished") : ", NULL";
         sql += std::string(" FROM ") + table.name;
     }
     return sql + " ORDER BY seq";
@@ -113,7 +113,7 @@ bool Ledger_verify(Ledger *ledger, long long &rows, std::string &head, Fault &fa
     Walk walk{};
     long long places = -1;
     bool ok = ledger->ops->rows == nullptr ||
-              (ledger->ops->rows(*ledger, Stream_sql(), [&](const Ledger_row &row) { return Take(walk, row); }) &&
+              (ledger->ops->rows(*ledger, Stream_sql(ledger->ops->dialect->backend), [&](const Ledger_row &row) { return Take(walk, row); }) &&
                ledger->ops->rows(*ledger, "SELECT count(*) FROM chain", [&](const Ledger_row &row) {
                    places = std::stoll(std::string(row[0]));
                    return false;

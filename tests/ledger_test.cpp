@@ -211,7 +211,7 @@ TEST_P(LedgerTest, ASecondHolderWaitsForTheFirst)
         });
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         long long id = 0;
-        ASSERT_TRUE(claiming ? Ledger_addClaim(ledger, Mac(1), {0, "st", "t", "2.8", "", "", -1, "", ""}, &id, fault)
+        ASSERT_TRUE(claiming ? Ledger_addClaim(ledger, Mac(1), {0, "st", "2026-01-01T00:00:00Z", "2.8", "", "", -1, "", ""}, &id, fault)
                              : Ledger_issue(ledger, Batch(1), {{Mac(0), 1, "", Digest_of(2)}}, &id, fault));
         ASSERT_TRUE(Ledger_end(ledger, true, fault));
         second.join();

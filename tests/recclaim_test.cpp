@@ -39,7 +39,7 @@ void PrintTo(const Scenario &s, std::ostream *os)
 // file; Z: /dev/zero, endless (as a read-back, it differs at offset 0). G: a
 // read-back of I, longer than I; D: G with byte 30 changed; S: the first 10
 // bytes of I. M: no file.
-const std::string RELEASED = "; it must be released before another station claims it\n";
+const std::string RELEASED = "; it must be released (recledger release) before another station claims it\n";
 const std::string WARNING =
     "recclaim: warning: the ledger's URI holds a password, which ps shows; use PGPASSFILE or a service file\n";
 const Scenario SCENARIOS[] = {
@@ -121,7 +121,8 @@ Test_ledger Two_batches(Backend backend, const std::string &dir)
                               dir)
                       .status,
                   0);
-    Ledger_rows(ledger, "UPDATE batch SET finished = NULL WHERE id = 2");
+    Ledger_rows(ledger, "UPDATE batch SET finished = NULL WHERE id = 2;"
+                        " DELETE FROM chain WHERE seq = (SELECT seq FROM finish WHERE batch = 2); DELETE FROM finish WHERE batch = 2");
     return ledger;
 }
 
