@@ -1,10 +1,12 @@
 // recledger void and release: rows that correct what the tools recorded,
 // added to the chain like every other, by the owner or a supervisor (a
 // station's login may not add them). Each runs in one transaction under the
-// chain's lock (the issuing lock); on a server, who is the session's login,
+// locks of its addresses and the chain's lock (the issuing lock); on a server, who is the session's login,
 // which the server sets, read first so that the hash covers it.
 #include "chain.h"
 #include "cli.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -69,6 +71,20 @@ bool Settle(Ledger &ledger, bool ok, const std::string &refusal, Mac_address mac
     return Fault_fail(fault, ledger.name.c_str(), "%s", error.c_str());
 }
 
+// Starts the transaction of a void or release of macs: the lock of each
+// address, lowest first, as a station's claim takes its one, then the
+// chain's. Both take an address's lock before the chain's, so neither waits
+// for the other in turn.
+bool Begin(Ledger &ledger, std::vector<Mac_address> macs)
+{
+    bool held = false;
+    std::sort(macs.begin(), macs.end());
+    bool ok = ledger.ops->start(ledger, &held);
+    for (std::size_t i = 0; ok && i < macs.size(); ++i)
+        ok = ledger.ops->lockAddress(ledger, macs[i]);
+    return ok && ledger.ops->hold(ledger);
+}
+
 } // namespace
 
 bool Ledger_void(Ledger *ledger, const std::vector<Mac_address> &macs, const std::string &reason, Fault &fault)
@@ -77,7 +93,7 @@ bool Ledger_void(Ledger *ledger, const std::vector<Mac_address> &macs, const std
         return Fault_fail(fault, ledger->name.c_str(), "a void needs a ledger");
     std::string who;
     std::string at = Ledger_now();
-    bool ok = ledger->ops->begin(*ledger) && Chain_who(*ledger, who);
+    bool ok = Begin(*ledger, macs) && Chain_who(*ledger, who);
     std::string why;
     Mac_address refused{0};
     for (std::size_t i = 0; ok && why.empty() && i < macs.size(); ++i) {
@@ -99,7 +115,7 @@ bool Ledger_release(Ledger *ledger, Mac_address mac, const std::string &reason, 
     std::string why;
     std::string claim;
     std::string id;
-    bool ok = ledger->ops->begin(*ledger) && Chain_who(*ledger, who) && Release_refusal(*ledger, mac, why, claim);
+    bool ok = Begin(*ledger, {mac}) && Chain_who(*ledger, who) && Release_refusal(*ledger, mac, why, claim);
     ok = ok && (!why.empty() || (Chain_nextId(*ledger, "release", id) &&
                                  Chain_insert(*ledger, "release", {id.c_str(), claim.c_str(), Mac_hex(mac).data(),
                                                                    reason.c_str(), who.c_str(), at.c_str()})));

@@ -99,6 +99,11 @@ struct Ledger_ops {
     // Runs sql, a statement that returns no rows, with params as $1, $2...
     // in the order they first appear (nullptr for NULL).
     bool (*put)(Ledger &ledger, const std::string &sql, const std::vector<const char *> &params);
+
+    // Takes, within a transaction, the lock of mac that a claim of its image
+    // holds (beginClaim), so that a void or release and a station's claim of
+    // one address wait for each other.
+    bool (*lockAddress)(Ledger &ledger, Mac_address mac);
 };
 
 struct Ledger {

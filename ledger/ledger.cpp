@@ -138,6 +138,7 @@ constexpr Ledger_ops LEDGER_NULL{
     .checkClaim = Null_checkClaim,
     .rows = nullptr, // the null ledger has no rows, and no chain
     .put = nullptr,
+    .lockAddress = nullptr,
 };
 
 // A server's ledger is named by a connection URI; anything else is a file.

@@ -191,4 +191,5 @@ const Ledger_ops LEDGER_POSTGRES{
     .checkClaim = Chain_checkClaim,
     .rows = postgres::Rows,
     .put = postgres::Put,
+    .lockAddress = postgres::Lock_address,
 };

@@ -130,6 +130,7 @@ bool Issue(Ledger &ledger, const Ledger_batch &batch, const std::vector<Ledger_a
 bool Read(Ledger &ledger, long long id, Ledger_batch &batch, std::vector<Ledger_issued> &addresses);
 
 bool Begin_claim(Ledger &ledger, Mac_address mac);
+bool Lock_address(Ledger &ledger, Mac_address mac);
 bool Lookup(Ledger &ledger, Mac_address mac, Ledger_record &record);
 
 } // namespace postgres

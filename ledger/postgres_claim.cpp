@@ -18,12 +18,16 @@ constexpr int CLAIM_LOCK = 0x7a6f6c63; // "zolc", with the address's low 32 bits
 
 } // namespace
 
-bool Begin_claim(Ledger &ledger, Mac_address mac)
+bool Lock_address(Ledger &ledger, Mac_address mac)
 {
     auto low = static_cast<std::int32_t>(static_cast<std::uint32_t>(mac.bits));
-    return Exec(ledger, ("BEGIN; SELECT pg_advisory_xact_lock(" + std::to_string(CLAIM_LOCK) + ", " +
-                         std::to_string(low) + ")")
-                            .c_str());
+    return Exec(ledger,
+                ("SELECT pg_advisory_xact_lock(" + std::to_string(CLAIM_LOCK) + ", " + std::to_string(low) + ")").c_str());
+}
+
+bool Begin_claim(Ledger &ledger, Mac_address mac)
+{
+    return Exec(ledger, "BEGIN") && Lock_address(ledger, mac);
 }
 
 bool Lookup(Ledger &ledger, Mac_address mac, Ledger_record &record)
