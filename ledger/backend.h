@@ -13,6 +13,12 @@
 #include "ledger.h"
 #include "query.h"
 
+#include <functional>
+
+// One row of a query, each column as text; NULL has no data.
+using Ledger_row = std::vector<std::string_view>;
+using Ledger_take = std::function<bool(const Ledger_row &)>;
+
 struct Ledger_ops {
     // Opens the ledger that where names (a file, made when create allows,
     // or a connection to a server) and sets state and name; the tables are
@@ -86,13 +92,27 @@ struct Ledger_ops {
     // Adds the read-back of a claim (Ledger_checkClaim).
     bool (*checkClaim)(Ledger &ledger, long long id, const Ledger_claim &result);
 
+    // Hands each row of sql to take, every column as text (NULL: a view
+    // whose data is null), until take returns false or the rows end. Null
+    // on the null ledger, which holds no rows (chain.cpp).
+    bool (*rows)(Ledger &ledger, const std::string &sql, const Ledger_take &take);
+
+    // Runs sql, a statement that returns no rows, with params as $1, $2...
+    // in the order they first appear (nullptr for NULL).
+    bool (*put)(Ledger &ledger, const std::string &sql, const std::vector<const char *> &params);
+
+    // Takes, within a transaction, the lock of mac that a claim of its image
+    // holds (beginClaim), so that a void or release and a station's claim of
+    // one address wait for each other.
+    bool (*lockAddress)(Ledger &ledger, Mac_address mac);
+
     // Runs query (a SELECT in the SQL that every backend reads alike, its
     // parameters $1, $2, ... bound to params as text) and hands each row to
     // take, until take returns false or the rows end; rows are fetched a
     // chunk at a time, so that memory stays flat however many there are
     // (Ledger_find, Ledger_counts, Ledger_export).
-    bool (*rows)(Ledger &ledger, const char *query, const std::vector<std::string> &params,
-                 const Ledger_take &take);
+    bool (*query)(Ledger &ledger, const char *query, const std::vector<std::string> &params,
+                  const Query_take &take);
 };
 
 struct Ledger {
@@ -102,6 +122,7 @@ struct Ledger {
     std::string error; // what the last failed operation said
     bool taken;        // the last failed issue met an address issued meanwhile
     bool password;     // where holds a password, which anyone on the machine sees (ps)
+    long long unchained; // the batch issued in this transaction, chained at its commit; 0 for none
 };
 
 // The SQLite backend: a file path.

@@ -1,6 +1,7 @@
 #include "layout.h"
 
 #include "backend.h"
+#include "chain.h"
 
 #include <cstring>
 #include <iterator>
@@ -20,7 +21,8 @@ struct Statement {
 // address.batch's reference to its batch, which a server does not declare
 // (checked on every one of 100,000 rows, it slows an issue; recbatch records
 // the batch first, in the same transaction); ${SERIAL_ONLY} which addresses
-// the serial's index holds.
+// the serial's index holds; ${TIME} a time (a server's timestamptz; a file's
+// ISO 8601 UTC text).
 
 // 1: the batches and the addresses they issued.
 constexpr Statement TO_1[] = {
@@ -74,7 +76,7 @@ constexpr Statement TO_3[] = {
 };
 
 // 4: the ledger's one chain of hashes, a batch's range, host and runner,
-// and voids and releases. Every row a tool adds has its place in the chain
+// and voids and releases; on a server, times are timestamptz. Every row a tool adds has its place in the chain
 // (seq, unique across the tables through chain's key) and its hash, which
 // covers its own fields and the hash of the row before it.
 constexpr Statement TO_4[] = {
@@ -82,6 +84,10 @@ constexpr Statement TO_4[] = {
     {LAYOUT_BOTH, "ALTER TABLE batch ADD COLUMN range_last TEXT"},
     {LAYOUT_BOTH, "ALTER TABLE batch ADD COLUMN host TEXT"},
     {LAYOUT_BOTH, "ALTER TABLE batch ADD COLUMN runner TEXT"},
+    {LAYOUT_SERVER, "ALTER TABLE batch ALTER COLUMN started TYPE timestamptz USING started::timestamptz,"
+                    " ALTER COLUMN finished TYPE timestamptz USING finished::timestamptz"},
+    {LAYOUT_SERVER, "ALTER TABLE claim ALTER COLUMN claimed TYPE timestamptz USING claimed::timestamptz"},
+    {LAYOUT_SERVER, "ALTER TABLE readback ALTER COLUMN checked TYPE timestamptz USING checked::timestamptz"},
     {LAYOUT_BOTH, "CREATE TABLE chain (seq ${INT} PRIMARY KEY, tbl TEXT NOT NULL)"},
     {LAYOUT_BOTH, "ALTER TABLE batch ADD COLUMN seq ${INT}"},
     {LAYOUT_BOTH, "ALTER TABLE batch ADD COLUMN hash TEXT"},
@@ -92,12 +98,35 @@ constexpr Statement TO_4[] = {
     {LAYOUT_BOTH, "ALTER TABLE readback ADD COLUMN seq ${INT}"},
     {LAYOUT_BOTH, "ALTER TABLE readback ADD COLUMN hash TEXT"},
     {LAYOUT_BOTH, "CREATE TABLE void (id ${ID}, mac ${MAC} NOT NULL REFERENCES address(mac), reason TEXT NOT NULL,"
-                  " who TEXT NOT NULL, at TEXT NOT NULL, seq ${INT}, hash TEXT)"},
+                  " who TEXT NOT NULL, at ${TIME} NOT NULL, seq ${INT}, hash TEXT)"},
     {LAYOUT_BOTH, "CREATE INDEX void_mac ON void (mac)"},
     {LAYOUT_BOTH, "CREATE TABLE release (id ${ID}, claim ${INT} NOT NULL REFERENCES claim(id),"
                   " mac ${MAC} NOT NULL REFERENCES address(mac), reason TEXT NOT NULL, who TEXT NOT NULL,"
-                  " at TEXT NOT NULL, seq ${INT}, hash TEXT)"},
+                  " at ${TIME} NOT NULL, seq ${INT}, hash TEXT)"},
     {LAYOUT_BOTH, "CREATE INDEX release_mac ON release (mac)"},
+    {LAYOUT_BOTH, "CREATE TABLE finish (batch ${INT} PRIMARY KEY REFERENCES batch(id), at ${TIME} NOT NULL,"
+                  " seq ${INT}, hash TEXT)"},
+    {LAYOUT_BOTH, "CREATE UNIQUE INDEX batch_seq ON batch (seq)"},
+    {LAYOUT_BOTH, "CREATE UNIQUE INDEX address_seq ON address (seq)"},
+    {LAYOUT_BOTH, "CREATE UNIQUE INDEX finish_seq ON finish (seq)"},
+    {LAYOUT_BOTH, "CREATE UNIQUE INDEX claim_seq ON claim (seq)"},
+    {LAYOUT_BOTH, "CREATE UNIQUE INDEX readback_seq ON readback (seq)"},
+    {LAYOUT_BOTH, "CREATE UNIQUE INDEX void_seq ON void (seq)"},
+    {LAYOUT_BOTH, "CREATE UNIQUE INDEX release_seq ON release (seq)"},
+    {LAYOUT_BOTH, "CREATE INDEX release_claim ON release (claim)"},
+    {LAYOUT_SERVER, "CREATE FUNCTION ledger_who() RETURNS trigger LANGUAGE plpgsql"
+                    " AS $$BEGIN NEW.who := session_user; RETURN NEW; END$$"},
+    {LAYOUT_SERVER, "CREATE FUNCTION ledger_runner() RETURNS trigger LANGUAGE plpgsql"
+                    " AS $$BEGIN NEW.runner := session_user; RETURN NEW; END$$"},
+    {LAYOUT_SERVER, "CREATE TRIGGER batch_runner BEFORE INSERT ON batch FOR EACH ROW EXECUTE FUNCTION ledger_runner()"},
+    {LAYOUT_SERVER, "CREATE TRIGGER void_who BEFORE INSERT ON void FOR EACH ROW EXECUTE FUNCTION ledger_who()"},
+    {LAYOUT_SERVER, "CREATE TRIGGER release_who BEFORE INSERT ON release FOR EACH ROW EXECUTE FUNCTION ledger_who()"},
+    {LAYOUT_SERVER, "DO $$DECLARE r record; BEGIN FOR r IN SELECT DISTINCT grantee FROM information_schema.role_table_grants"
+                    " WHERE table_schema = current_schema() AND table_name = 'claim' AND privilege_type = 'INSERT'"
+                    " AND grantee <> current_user LOOP EXECUTE 'GRANT SELECT, INSERT ON chain TO ' ||"
+                    " CASE r.grantee WHEN 'PUBLIC' THEN 'PUBLIC' ELSE quote_ident(r.grantee) END ||"
+                    " '; GRANT SELECT ON void, release, finish TO ' ||"
+                    " CASE r.grantee WHEN 'PUBLIC' THEN 'PUBLIC' ELSE quote_ident(r.grantee) END; END LOOP; END$$"},
 };
 
 // STEPS[n] takes a ledger of layout n to layout n + 1.
@@ -129,6 +158,8 @@ bool Steps(Ledger &ledger, int layout)
         for (const Statement &statement : STEPS[step])
             ok = ok && ((statement.backends & dialect.backend) == 0 ||
                         ledger.ops->exec(ledger, Layout_text(statement.sql, dialect).c_str()));
+    // The chain starts at the upgrade, over the rows in their order then.
+    ok = ok && (layout == 0 || ledger.ops->rows == nullptr || Chain_existing(ledger));
     ok = ok && ledger.ops->exec(ledger, "DELETE FROM ledger_schema") && ledger.ops->exec(ledger, version.c_str());
     if (!ok && layout > 0) // a station's login, say, may not change the tables
         ledger.error = "the ledger's layout " + std::to_string(layout) + " cannot be brought to " +

@@ -1,10 +1,13 @@
 #include "backend.h"
+#include "chain.h"
 #include "cli.h"
 
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <new>
+#include <pwd.h>
+#include <unistd.h>
 
 namespace {
 
@@ -97,7 +100,7 @@ bool Null_beginClaim(Ledger &, Mac_address)
 
 bool Null_lookup(Ledger &, Mac_address, Ledger_record &record)
 {
-    record = Ledger_record{0, {}, {}, {}, {}};
+    record = Ledger_record{};
     return true;
 }
 
@@ -113,7 +116,7 @@ bool Null_checkClaim(Ledger &ledger, long long, const Ledger_claim &)
     return false;
 }
 
-bool Null_rows(Ledger &, const char *, const std::vector<std::string> &, const Ledger_take &)
+bool Null_query(Ledger &, const char *, const std::vector<std::string> &, const Query_take &)
 {
     return true;
 }
@@ -138,7 +141,10 @@ constexpr Ledger_ops LEDGER_NULL{
     .lookup = Null_lookup,
     .addClaim = Null_addClaim,
     .checkClaim = Null_checkClaim,
-    .rows = Null_rows,
+    .rows = nullptr, // the null ledger has no rows, and no chain
+    .put = nullptr,
+    .lockAddress = nullptr,
+    .query = Null_query,
 };
 
 // A server's ledger is named by a connection URI; anything else is a file.
@@ -202,6 +208,14 @@ bool Ledger_begin(Ledger *ledger, Fault &fault)
 
 bool Ledger_end(Ledger *ledger, bool commit, Fault &fault)
 {
+    long long unchained = ledger->unchained;
+    ledger->unchained = 0;
+    if (commit && unchained != 0 && ledger->ops->rows != nullptr && !Chain_batch(*ledger, unchained)) {
+        std::string error = ledger->error;
+        ledger->ops->end(*ledger, false);
+        ledger->error = error;
+        return Failed(ledger, fault);
+    }
     return Done(ledger, ledger->ops->end(*ledger, commit), fault);
 }
 
@@ -242,7 +256,17 @@ bool Ledger_issue(Ledger *ledger, const Ledger_batch &batch, const std::vector<L
                   long long *id, Fault &fault)
 {
     ledger->taken = false;
-    return Done(ledger, ledger->ops->issue(*ledger, batch, addresses, id), fault);
+    Ledger_batch record = batch;
+    char host[256] = "";
+    if (record.host.empty() && gethostname(host, sizeof host - 1) == 0)
+        record.host = host;
+    const passwd *user = record.runner.empty() ? getpwuid(geteuid()) : nullptr;
+    if (user != nullptr)
+        record.runner = user->pw_name; // a server's is its login, whatever this says
+    if (!ledger->ops->issue(*ledger, record, addresses, id))
+        return Failed(ledger, fault);
+    ledger->unchained = *id; // chained at the commit, under the issuing lock
+    return true;
 }
 
 bool Ledger_finish(Ledger *ledger, long long id, const std::string &finished, Fault &fault)

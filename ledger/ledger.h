@@ -60,6 +60,10 @@ struct Ledger_batch {
     bool reissue;        // serials may repeat those of earlier batches
     std::string finished; // empty while it is not (as read back)
     long long id;         // as read back
+    bool ranged;          // the batch took its addresses from a range (-m)
+    Mac_range range;      // when ranged
+    std::string host;     // the machine it ran on; the ledger fills it in when empty
+    std::string runner;   // the OS user on a file, the login on a server; set by the ledger
 };
 
 struct Ledger_address {
@@ -93,6 +97,7 @@ struct Ledger_claim {
     std::string checked;  // when it was read back
     long long differsAt;  // the first byte that differed; -1 when none did
     std::string login;    // that made the claim, on a server (as read back)
+    std::string released; // when the claim was released; empty while it is not
 };
 
 // What the ledger holds of an address, for a station.
@@ -102,6 +107,8 @@ struct Ledger_record {
     std::string finished;             // empty while its batch is not
     std::vector<Ledger_claim> claims; // oldest first
     std::string login;                // this session's, on a server; empty on a file
+    std::string voided;               // when the address was voided; empty while it is not
+    std::string voidReason;           // why
 };
 
 // Every operation below returns true when it worked, and false with fault
@@ -185,6 +192,22 @@ bool Ledger_addClaim(Ledger *ledger, Mac_address mac, const Ledger_claim &claim,
 // result. The ledger refuses a second read-back of one claim and, on a
 // server, one from another login than the claim's.
 bool Ledger_checkClaim(Ledger *ledger, long long id, const Ledger_claim &result, Fault &fault);
+
+// Recomputes the ledger's chain of hashes over every chained row, in order
+// of place: true with the number of rows and the last one's hash (64 '0'
+// for none); false with status 1 naming the first row that breaks it.
+bool Ledger_verify(Ledger *ledger, long long &rows, std::string &head, Fault &fault);
+
+// Voids each of macs (a unit scrapped or returned, an address burnt): its
+// image is never claimed again. Recorded with reason, who (the login on a
+// server, user@host on a file) and when, all or none; refused (status 1)
+// for an address never issued or voided already.
+bool Ledger_void(Ledger *ledger, const std::vector<Mac_address> &macs, const std::string &reason, Fault &fault);
+
+// Releases mac's claim in progress (its latest, not read back or read back
+// failed), which another station may then claim (recclaim -R); refused
+// (status 1) when it has none.
+bool Ledger_release(Ledger *ledger, Mac_address mac, const std::string &reason, Fault &fault);
 
 // Now, as the ledger records times: UTC, ISO 8601 (2026-12-08T10:31:07Z).
 std::string Ledger_now();

@@ -14,6 +14,7 @@
 //   (postgres_claim.cpp), so that stations wait only for those that take
 //   the same image.
 // A run waits for a lock up to LEDGER_WAIT_MS (lock_timeout), then fails.
+#include "chain.h"
 #include "postgres.h"
 
 #include <cstdlib>
@@ -143,6 +144,29 @@ std::string Hex(Mac_address mac)
     return Mac_hex(mac).data();
 }
 
+bool Rows(Ledger &ledger, const std::string &sql, const Ledger_take &take)
+{
+    Ledger_row row;
+    return Each_row(ledger, sql, [&](const PGresult *chunk, int at) {
+        int columns = PQnfields(chunk);
+        row.resize(static_cast<std::size_t>(columns));
+        for (int i = 0; i < columns; ++i)
+            row[static_cast<std::size_t>(i)] =
+                PQgetisnull(chunk, at, i) ? std::string_view()
+                                          : std::string_view(PQgetvalue(chunk, at, i),
+                                                             static_cast<std::size_t>(PQgetlength(chunk, at, i)));
+        return take(row);
+    });
+}
+
+bool Put(Ledger &ledger, const std::string &sql, const std::vector<const char *> &params)
+{
+    Result result{PQexecParams(Conn(ledger), sql.c_str(), static_cast<int>(params.size()), nullptr, params.data(),
+                               nullptr, nullptr, 0),
+                  PQclear};
+    return PQresultStatus(result.get()) == PGRES_COMMAND_OK || Fail(ledger, result.get());
+}
+
 } // namespace postgres
 
 const Ledger_ops LEDGER_POSTGRES{
@@ -159,11 +183,14 @@ const Ledger_ops LEDGER_POSTGRES{
     .free = postgres::Free,
     .serials = postgres::Serials,
     .issue = postgres::Issue,
-    .finish = postgres::Finish,
+    .finish = Chain_finish,
     .read = postgres::Read,
     .beginClaim = postgres::Begin_claim,
     .lookup = postgres::Lookup,
-    .addClaim = postgres::Add_claim,
-    .checkClaim = postgres::Check_claim,
+    .addClaim = Chain_addClaim,
+    .checkClaim = Chain_checkClaim,
     .rows = postgres::Rows,
+    .put = postgres::Put,
+    .lockAddress = postgres::Lock_address,
+    .query = postgres::Query,
 };

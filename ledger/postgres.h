@@ -127,15 +127,13 @@ bool Free(Ledger &ledger, Mac_range range, std::size_t need, const std::unordere
 bool Serials(Ledger &ledger, const std::vector<std::string_view> &serials, std::vector<Ledger_holder> &holders,
              long long except);
 bool Issue(Ledger &ledger, const Ledger_batch &batch, const std::vector<Ledger_address> &addresses, long long *id);
-bool Finish(Ledger &ledger, long long id, const std::string &finished);
 bool Read(Ledger &ledger, long long id, Ledger_batch &batch, std::vector<Ledger_issued> &addresses);
 
 bool Begin_claim(Ledger &ledger, Mac_address mac);
+bool Lock_address(Ledger &ledger, Mac_address mac);
 bool Lookup(Ledger &ledger, Mac_address mac, Ledger_record &record);
-bool Add_claim(Ledger &ledger, Mac_address mac, const Ledger_claim &claim, long long *id);
-bool Check_claim(Ledger &ledger, long long id, const Ledger_claim &result);
 
-bool Rows(Ledger &ledger, const char *query, const std::vector<std::string> &params,
-          const Ledger_take &take); // postgres_query.cpp
+bool Query(Ledger &ledger, const char *query, const std::vector<std::string> &params,
+          const Query_take &take); // postgres_query.cpp
 
 } // namespace postgres

@@ -5,6 +5,7 @@
 // table, which a station must not have. The server sets the login of every
 // claim and read-back itself, and refuses a read-back from another login
 // than its claim's (layout.cpp).
+#include "chain.h"
 #include "postgres.h"
 
 #include <cstdint>
@@ -17,22 +18,27 @@ constexpr int CLAIM_LOCK = 0x7a6f6c63; // "zolc", with the address's low 32 bits
 
 } // namespace
 
-bool Begin_claim(Ledger &ledger, Mac_address mac)
+bool Lock_address(Ledger &ledger, Mac_address mac)
 {
     auto low = static_cast<std::int32_t>(static_cast<std::uint32_t>(mac.bits));
-    return Exec(ledger, ("BEGIN; SELECT pg_advisory_xact_lock(" + std::to_string(CLAIM_LOCK) + ", " +
-                         std::to_string(low) + ")")
-                            .c_str());
+    return Exec(ledger,
+                ("SELECT pg_advisory_xact_lock(" + std::to_string(CLAIM_LOCK) + ", " + std::to_string(low) + ")").c_str());
+}
+
+bool Begin_claim(Ledger &ledger, Mac_address mac)
+{
+    return Exec(ledger, "BEGIN") && Lock_address(ledger, mac);
 }
 
 bool Lookup(Ledger &ledger, Mac_address mac, Ledger_record &record)
 {
-    record = Ledger_record{0, {}, {}, {}, {}};
+    record = Ledger_record{};
     std::string hex = Hex(mac);
-    Result result = Run(ledger,
-                        "SELECT session_user, a.batch, a.sha256, b.finished FROM (SELECT 1) one"
-                        " LEFT JOIN address a ON a.mac = $1 LEFT JOIN batch b ON b.id = a.batch",
-                        {hex.c_str()});
+    std::string query = "SELECT session_user, a.batch, a.sha256, " + Chain_text(LAYOUT_SERVER, "b.finished") + ", " +
+                        Chain_text(LAYOUT_SERVER, "v.at") +
+                        ", v.reason FROM (SELECT 1) one LEFT JOIN address a ON a.mac = $1"
+                        " LEFT JOIN batch b ON b.id = a.batch LEFT JOIN void v ON v.mac = a.mac";
+    Result result = Run(ledger, query.c_str(), {hex.c_str()});
     if (result == nullptr)
         return false;
     record.login = Text(result.get(), 0, 0);
@@ -40,40 +46,24 @@ bool Lookup(Ledger &ledger, Mac_address mac, Ledger_record &record)
         record.batch = Number(PQgetvalue(result.get(), 0, 1));
         record.sha256 = Text(result.get(), 0, 2);
         record.finished = Text(result.get(), 0, 3);
+        record.voided = Text(result.get(), 0, 4);
+        record.voidReason = Text(result.get(), 0, 5);
     }
-    result = Run(ledger,
-                 "SELECT c.id, c.station, c.claimed, c.version, r.verdict, r.checked, r.differs_at, c.login"
-                 " FROM claim c LEFT JOIN readback r ON r.claim = c.id WHERE c.mac = $1 ORDER BY c.id",
-                 {hex.c_str()});
+    query = "SELECT c.id, c.station, " + Chain_text(LAYOUT_SERVER, "c.claimed") + ", c.version, r.verdict, " +
+            Chain_text(LAYOUT_SERVER, "r.checked") + ", r.differs_at, c.login, (SELECT " +
+            Chain_text(LAYOUT_SERVER, "max(at)") +
+            " FROM release WHERE release.claim = c.id) FROM claim c LEFT JOIN readback r ON r.claim = c.id"
+            " WHERE c.mac = $1 ORDER BY c.id";
+    result = Run(ledger, query.c_str(), {hex.c_str()});
     if (result == nullptr)
         return false;
     const PGresult *rows = result.get();
     for (int row = 0; row < PQntuples(rows); ++row)
         record.claims.push_back({Number(PQgetvalue(rows, row, 0)), Text(rows, row, 1), Text(rows, row, 2),
                                  Text(rows, row, 3), Text(rows, row, 4), Text(rows, row, 5),
-                                 PQgetisnull(rows, row, 6) ? -1 : Number(PQgetvalue(rows, row, 6)), Text(rows, row, 7)});
+                                 PQgetisnull(rows, row, 6) ? -1 : Number(PQgetvalue(rows, row, 6)), Text(rows, row, 7),
+                                 Text(rows, row, 8)});
     return true;
-}
-
-bool Add_claim(Ledger &ledger, Mac_address mac, const Ledger_claim &claim, long long *id)
-{
-    std::string hex = Hex(mac);
-    Result result = Run(ledger, "INSERT INTO claim (mac, station, claimed, version) VALUES ($1, $2, $3, $4) RETURNING id",
-                        {hex.c_str(), claim.station.c_str(), claim.claimed.c_str(), claim.version.c_str()});
-    if (result == nullptr)
-        return false;
-    *id = Number(PQgetvalue(result.get(), 0, 0));
-    return true;
-}
-
-bool Check_claim(Ledger &ledger, long long id, const Ledger_claim &result)
-{
-    std::string number = std::to_string(id);
-    std::string differsAt = std::to_string(result.differsAt);
-    return Run(ledger, "INSERT INTO readback (claim, verdict, checked, differs_at) VALUES ($1, $2, $3, $4)",
-               {number.c_str(), result.readback.c_str(), result.checked.c_str(),
-                result.differsAt < 0 ? nullptr : differsAt.c_str()},
-               PGRES_COMMAND_OK) != nullptr;
 }
 
 } // namespace postgres

@@ -2,6 +2,7 @@
 // the server one address at a time: addresses are issued with COPY, checked
 // with one statement over an array, and read back through a cursor, a chunk
 // of rows at a time.
+#include "chain.h"
 #include "postgres.h"
 
 namespace postgres {
@@ -128,31 +129,26 @@ bool Serials(Ledger &ledger, const std::vector<std::string_view> &serials, std::
 bool Issue(Ledger &ledger, const Ledger_batch &batch, const std::vector<Ledger_address> &addresses, long long *id)
 {
     std::string units = std::to_string(batch.units);
+    std::string first = Hex(batch.range.first);
+    std::string last = Hex(batch.range.last);
     Result result = Run(ledger,
-                        "INSERT INTO batch (started, template_sha256, outdir, units, version, reissue)"
-                        " VALUES ($1, $2, $3, $4, $5, $6) RETURNING id",
+                        "INSERT INTO batch (started, template_sha256, outdir, units, version, reissue, range_first,"
+                        " range_last, host, runner) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10) RETURNING id",
                         {batch.started.c_str(), batch.templateSha256.c_str(), batch.outdir.c_str(), units.c_str(),
-                         batch.version.c_str(), batch.reissue ? "1" : "0"});
+                         batch.version.c_str(), batch.reissue ? "1" : "0", batch.ranged ? first.c_str() : nullptr,
+                         batch.ranged ? last.c_str() : nullptr, batch.host.c_str(), batch.runner.c_str()});
     if (result == nullptr)
         return false;
     *id = Number(PQgetvalue(result.get(), 0, 0));
     return addresses.empty() || Copy_addresses(ledger, *id, addresses);
 }
 
-bool Finish(Ledger &ledger, long long id, const std::string &finished)
-{
-    std::string number = std::to_string(id);
-    return Run(ledger, "UPDATE batch SET finished = $1 WHERE id = $2", {finished.c_str(), number.c_str()},
-               PGRES_COMMAND_OK) != nullptr;
-}
-
 bool Read(Ledger &ledger, long long id, Ledger_batch &batch, std::vector<Ledger_issued> &addresses)
 {
     std::string number = std::to_string(id);
-    Result result = Run(ledger,
-                        "SELECT started, template_sha256, outdir, units, finished, version, reissue"
-                        " FROM batch WHERE id = $1",
-                        {number.c_str()});
+    std::string query = "SELECT " + Chain_text(LAYOUT_SERVER, "started") + ", template_sha256, outdir, units, " +
+                        Chain_text(LAYOUT_SERVER, "finished") + ", version, reissue FROM batch WHERE id = $1";
+    Result result = Run(ledger, query.c_str(), {number.c_str()});
     if (result == nullptr)
         return false;
     if (PQntuples(result.get()) != 1) {

@@ -17,6 +17,7 @@ constexpr Layout_word WORDS[] = {
     {"${MAC}", "TEXT COLLATE \"C\""},
     {"${BATCH_KEY}", ""},
     {"${SERIAL_ONLY}", " WHERE serial IS NOT NULL"},
+    {"${TIME}", "TIMESTAMPTZ"},
 };
 
 } // namespace

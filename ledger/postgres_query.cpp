@@ -13,7 +13,7 @@ int depth = 0; // of the queries that run within another's rows, each its own cu
 
 } // namespace
 
-bool Rows(Ledger &ledger, const char *query, const std::vector<std::string> &params, const Ledger_take &take)
+bool Query(Ledger &ledger, const char *query, const std::vector<std::string> &params, const Query_take &take)
 {
     std::string cursor = "ledger_query" + std::to_string(depth);
     bool own = PQtransactionStatus(Conn(ledger)) == PQTRANS_IDLE;
@@ -29,7 +29,7 @@ bool Rows(Ledger &ledger, const char *query, const std::vector<std::string> &par
                                  values.data(), nullptr, nullptr, 0),
                     PQclear};
     bool ok = PQresultStatus(declared.get()) == PGRES_COMMAND_OK || Fail(ledger, declared.get());
-    Ledger_row row;
+    Query_row row;
     for (bool more = ok; more;) {
         Result chunk = Run(ledger, ("FETCH " + std::to_string(FETCH_ROWS) + " FROM " + cursor).c_str(), {});
         ok = more = chunk != nullptr;

@@ -47,7 +47,7 @@ Mac_address Mac(const char *text)
 
 // The batch's columns from column on: id, started, finished, outdir,
 // template, range first and last, host, runner.
-Ledger_batchInfo Batch_info(const Ledger_row &row, std::size_t column)
+Ledger_batchInfo Batch_info(const Query_row &row, std::size_t column)
 {
     const std::vector<const char *> &c = row.columns;
     Ledger_batchInfo batch{Query_integer(c[column]), Ledger_isoTime(c[column + 1]), Ledger_isoTime(c[column + 2]),
@@ -59,7 +59,7 @@ Ledger_batchInfo Batch_info(const Ledger_row &row, std::size_t column)
 }
 
 // One event of the history from its columns, from column on (HISTORY's).
-Ledger_event Event(const Ledger_row &row, std::size_t column)
+Ledger_event Event(const Query_row &row, std::size_t column)
 {
     const std::vector<const char *> &c = row.columns;
     static constexpr Ledger_eventKind KINDS[] = {LEDGER_EVENT_CLAIM, LEDGER_EVENT_READBACK, LEDGER_EVENT_VOID,
@@ -79,7 +79,7 @@ bool History(Ledger *ledger, Ledger_found &found, Fault &fault)
     std::vector<long long> ids;
     bool ok = Query_run(
         ledger, HISTORY, {Mac_hex(found.mac).data()},
-        [&](const Ledger_row &row) {
+        [&](const Query_row &row) {
             found.history.push_back(Event(row, 0));
             ids.push_back(row.columns[7] == nullptr ? LLONG_MAX : Query_integer(row.columns[7]));
             return true;
@@ -101,10 +101,10 @@ long long Query_integer(const char *text)
     return text == nullptr ? 0 : std::strtoll(text, nullptr, 10);
 }
 
-bool Query_run(Ledger *ledger, const char *query, const std::vector<std::string> &params, const Ledger_take &take,
+bool Query_run(Ledger *ledger, const char *query, const std::vector<std::string> &params, const Query_take &take,
                Fault &fault)
 {
-    return ledger->ops->rows(*ledger, query, params, take) ||
+    return ledger->ops->query(*ledger, query, params, take) ||
            Fault_fail(fault, ledger->name.c_str(), "%s", ledger->error.c_str());
 }
 
@@ -146,7 +146,7 @@ bool Ledger_find(Ledger *ledger, bool isMac, Mac_address mac, std::string_view k
     std::string param = isMac ? std::string(Mac_hex(mac).data()) : std::string(key);
     bool ok = Query_run(
         ledger, query.c_str(), {param},
-        [&](const Ledger_row &row) {
+        [&](const Query_row &row) {
             const std::vector<const char *> &c = row.columns;
             matches.push_back({Mac(c[0]), Mac(c[13]), Mac(c[14]), Batch_info(row, 4), Count(c[1]), Query_text(c[2]),
                                Query_text(c[3]), {}});

@@ -15,11 +15,11 @@
 
 // One row of a query: each column's text, nullptr for NULL; valid until
 // the next row.
-struct Ledger_row {
+struct Query_row {
     std::vector<const char *> columns;
 };
 
-using Ledger_take = std::function<bool(const Ledger_row &row)>;
+using Query_take = std::function<bool(const Query_row &row)>;
 
 // Every address that key matches: mac when isMac (at most one), else every
 // address that recorded the serial key, by batch and unit; none when none.
@@ -40,7 +40,7 @@ bool Ledger_export(Ledger *ledger, const Ledger_each &take, Fault &fault);
 // (0 for NULL); a query run through the backend, its failure in fault.
 std::string Query_text(const char *text);
 long long Query_integer(const char *text);
-bool Query_run(Ledger *ledger, const char *query, const std::vector<std::string> &params, const Ledger_take &take,
+bool Query_run(Ledger *ledger, const char *query, const std::vector<std::string> &params, const Query_take &take,
                Fault &fault);
 
 // For the ledger's own files: history in time order; at one time, by the

@@ -34,8 +34,8 @@ struct Export {
 
 bool Corrections(Export &each)
 {
-    return each.ledger->ops->rows(*each.ledger, CORRECTIONS, {Mac_hex(each.found.mac).data()},
-                                  [&](const Ledger_row &row) {
+    return each.ledger->ops->query(*each.ledger, CORRECTIONS, {Mac_hex(each.found.mac).data()},
+                                  [&](const Query_row &row) {
                                       const std::vector<const char *> &c = row.columns;
                                       each.claims.push_back(c[4] == nullptr ? LLONG_MAX : Query_integer(c[4]));
                                       each.found.history.push_back(
@@ -47,7 +47,7 @@ bool Corrections(Export &each)
 
 // The address of the row, when it begins one; false when its voids and
 // releases could not be read.
-bool Address(Export &each, const Ledger_row &row)
+bool Address(Export &each, const Query_row &row)
 {
     const std::vector<const char *> &c = row.columns;
     each.found.history.clear();
@@ -62,7 +62,7 @@ bool Address(Export &each, const Ledger_row &row)
 }
 
 // The row's claim and its read-back.
-void Claim(Export &each, const Ledger_row &row)
+void Claim(Export &each, const Query_row &row)
 {
     const std::vector<const char *> &c = row.columns;
     if (c[5] == nullptr)
@@ -90,7 +90,7 @@ bool Ledger_export(Ledger *ledger, const Ledger_each &take, Fault &fault)
         return !stopped;
     };
     std::string mac; // of the address held
-    bool ok = ledger->ops->rows(*ledger, EVERY_ADDRESS, {}, [&](const Ledger_row &row) {
+    bool ok = ledger->ops->query(*ledger, EVERY_ADDRESS, {}, [&](const Query_row &row) {
         if (!each.held || mac != row.columns[0]) {
             if (each.held && !hand())
                 return false;

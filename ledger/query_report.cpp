@@ -63,7 +63,7 @@ bool Stations(Ledger *ledger, Ledger_report &report, Fault &fault)
 {
     bool ok = Query_run(
         ledger, STATIONS, {},
-        [&](const Ledger_row &row) {
+        [&](const Query_row &row) {
             const std::vector<const char *> &c = row.columns;
             std::size_t claims = Count(c[1]);
             report.stations.push_back(
@@ -94,7 +94,7 @@ bool Ranges(Ledger *ledger, const std::string &made, Ledger_report &report, Faul
 {
     bool ok = Query_run(
         ledger, RANGES, {},
-        [&](const Ledger_row &row) {
+        [&](const Query_row &row) {
             Ledger_rangeCount range{};
             if (Mac_parse(Query_text(row.columns[0]), range.range.first) && Mac_parse(Query_text(row.columns[1]), range.range.last))
                 report.ranges.push_back(range);
@@ -110,7 +110,7 @@ bool Ranges(Ledger *ledger, const std::string &made, Ledger_report &report, Faul
         Ledger_rangeCount &range = report.ranges[i];
         ok = Query_run(
             ledger, RANGE_COUNTS, {Mac_hex(range.range.first).data(), Mac_hex(range.range.last).data(), week},
-            [&](const Ledger_row &row) {
+            [&](const Query_row &row) {
                 range.issued = Count(row.columns[0]);
                 range.voided = Count(row.columns[1]);
                 range.issuedWeek = Count(row.columns[2]);
@@ -127,7 +127,7 @@ bool Hours(Ledger *ledger, Ledger_report &report, Fault &fault)
 {
     bool ok = Query_run(
         ledger, HOURS, {},
-        [&](const Ledger_row &row) {
+        [&](const Query_row &row) {
             std::string hour = Query_text(row.columns[0]);
             if (hour.size() > 10 && hour[10] == ' ')
                 hour[10] = 'T';
@@ -149,7 +149,7 @@ bool Ledger_counts(Ledger *ledger, const std::string &made, Ledger_report &repor
     report.made = made;
     bool ok = Query_run(
         ledger, BATCHES, {},
-        [&](const Ledger_row &row) {
+        [&](const Query_row &row) {
             const std::vector<const char *> &c = row.columns;
             Ledger_batchCount batch{std::strtoll(c[0], nullptr, 10), Ledger_isoTime(c[1]), Count(c[2]), Count(c[3]),
                                     Count(c[4]), Count(c[5]), 0, Count(c[6])};

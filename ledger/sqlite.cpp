@@ -3,6 +3,7 @@
 // The connection and every statement are held by owners, which close and
 // finalize them on every path.
 #include "backend.h"
+#include "chain.h"
 
 #include <cstdio>
 #include <cstring>
@@ -25,7 +26,7 @@ struct File {
 // A file has no logins, and its address's batch is declared a reference.
 constexpr Layout_word WORDS[] = {
     {"${ID}", "INTEGER PRIMARY KEY"}, {"${INT}", "INTEGER"}, {"${MAC}", "TEXT"},
-    {"${BATCH_KEY}", " REFERENCES batch(id)"}, {"${SERIAL_ONLY}", ""},
+    {"${BATCH_KEY}", " REFERENCES batch(id)"}, {"${SERIAL_ONLY}", ""}, {"${TIME}", "TEXT"},
 };
 constexpr Layout_dialect DIALECT{LAYOUT_FILE, WORDS};
 
@@ -70,6 +71,14 @@ bool Bind_mac(const Statement &stmt, int index, Mac_address mac)
 {
     Mac_hexText hex = Mac_hex(mac);
     return Bind_text(stmt, index, {hex.data(), hex.size() - 1});
+}
+
+// A batch's range as two addresses from index on; NULL without one.
+bool Bind_range(const Statement &stmt, int index, const Ledger_batch &batch)
+{
+    if (!batch.ranged)
+        return sqlite3_bind_null(stmt.get(), index) == SQLITE_OK && sqlite3_bind_null(stmt.get(), index + 1) == SQLITE_OK;
+    return Bind_mac(stmt, index, batch.range.first) && Bind_mac(stmt, index + 1, batch.range.last);
 }
 
 // A text column; empty for NULL.
@@ -129,7 +138,8 @@ bool Layout(Ledger &ledger, int &layout)
         batch = batch || name == "batch";
         schema = schema || name == "ledger_schema";
         other = other || (name != "batch" && name != "address" && name != "claim" && name != "readback" &&
-                          name != "ledger_schema");
+                          name != "ledger_schema" && name != "chain" && name != "finish" && name != "void" &&
+                          name != "release");
     }
     if (rc != SQLITE_DONE)
         return Fail(ledger);
@@ -236,14 +246,16 @@ bool Serials(Ledger &ledger, const std::vector<std::string_view> &serials, std::
 
 bool Issue(Ledger &ledger, const Ledger_batch &batch, const std::vector<Ledger_address> &addresses, long long *id)
 {
-    Statement insertBatch = Prepare(ledger, "INSERT INTO batch (started, template_sha256, outdir, units, version, reissue)"
-                                            " VALUES (?, ?, ?, ?, ?, ?)");
+    Statement insertBatch =
+        Prepare(ledger, "INSERT INTO batch (started, template_sha256, outdir, units, version, reissue, range_first,"
+                        " range_last, host, runner) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     Statement insertAddress =
         Prepare(ledger, "INSERT INTO address (mac, batch, unit, serial, sha256) VALUES (?, ?, ?, ?, ?)");
     bool ok = insertBatch && insertAddress && Bind_text(insertBatch, 1, batch.started) &&
               Bind_text(insertBatch, 2, batch.templateSha256) && Bind_text(insertBatch, 3, batch.outdir) &&
               Bind_int(insertBatch, 4, static_cast<long long>(batch.units)) && Bind_text(insertBatch, 5, batch.version) &&
-              Bind_int(insertBatch, 6, batch.reissue ? 1 : 0) && Step_done(insertBatch);
+              Bind_int(insertBatch, 6, batch.reissue ? 1 : 0) && Bind_range(insertBatch, 7, batch) &&
+              Bind_text(insertBatch, 9, batch.host) && Bind_text(insertBatch, 10, batch.runner) && Step_done(insertBatch);
     *id = sqlite3_last_insert_rowid(Db(ledger));
     for (std::size_t i = 0; ok && i < addresses.size(); ++i) {
         const Ledger_address &address = addresses[i];
@@ -254,13 +266,6 @@ bool Issue(Ledger &ledger, const Ledger_batch &batch, const std::vector<Ledger_a
              Bind_text(insertAddress, 5, Digest_hex(address.sha256)) && Step_done(insertAddress);
     }
     return ok || Fail(ledger);
-}
-
-bool Finish(Ledger &ledger, long long id, const std::string &finished)
-{
-    Statement markBatch = Prepare(ledger, "UPDATE batch SET finished = ? WHERE id = ?");
-    return (markBatch && Bind_text(markBatch, 1, finished) && Bind_int(markBatch, 2, id) && Step_done(markBatch)) ||
-           Fail(ledger);
 }
 
 bool Read(Ledger &ledger, long long id, Ledger_batch &batch, std::vector<Ledger_issued> &addresses)
@@ -308,17 +313,21 @@ bool Begin_claim(Ledger &ledger, Mac_address)
 
 bool Lookup(Ledger &ledger, Mac_address mac, Ledger_record &record)
 {
-    record = Ledger_record{0, {}, {}, {}, {}};
-    Statement query = Prepare(ledger, "SELECT address.batch, address.sha256, batch.finished FROM address"
-                                      " JOIN batch ON batch.id = address.batch WHERE mac = ?");
+    record = Ledger_record{};
+    Statement query = Prepare(ledger, "SELECT address.batch, address.sha256, batch.finished, void.at, void.reason"
+                                      " FROM address JOIN batch ON batch.id = address.batch"
+                                      " LEFT JOIN void ON void.mac = address.mac WHERE address.mac = ?");
     int rc = query && Bind_mac(query, 1, mac) ? sqlite3_step(query.get()) : SQLITE_ERROR;
     if (rc == SQLITE_ROW) {
         record.batch = sqlite3_column_int64(query.get(), 0);
         record.sha256 = Column_text(query, 1);
         record.finished = Column_text(query, 2);
+        record.voided = Column_text(query, 3);
+        record.voidReason = Column_text(query, 4);
     }
     if (rc == SQLITE_ROW || rc == SQLITE_DONE)
-        query = Prepare(ledger, "SELECT c.id, c.station, c.claimed, c.version, r.verdict, r.checked, r.differs_at, c.login"
+        query = Prepare(ledger, "SELECT c.id, c.station, c.claimed, c.version, r.verdict, r.checked, r.differs_at, c.login,"
+                                " (SELECT max(at) FROM release WHERE release.claim = c.id)"
                                 " FROM claim c LEFT JOIN readback r ON r.claim = c.id WHERE c.mac = ? ORDER BY c.id");
     bool ok = (rc == SQLITE_ROW || rc == SQLITE_DONE) && query && Bind_mac(query, 1, mac);
     while (ok && (rc = sqlite3_step(query.get())) == SQLITE_ROW)
@@ -327,34 +336,53 @@ bool Lookup(Ledger &ledger, Mac_address mac, Ledger_record &record)
                                  std::string(Column_text(query, 4)), std::string(Column_text(query, 5)),
                                  sqlite3_column_type(query.get(), 6) == SQLITE_NULL ? -1
                                                                                     : sqlite3_column_int64(query.get(), 6),
-                                 std::string(Column_text(query, 7))});
+                                 std::string(Column_text(query, 7)), std::string(Column_text(query, 8))});
     return (ok && rc == SQLITE_DONE) || Fail(ledger);
 }
 
-bool Add_claim(Ledger &ledger, Mac_address mac, const Ledger_claim &claim, long long *id)
+// ---- rows of any query, and statements with parameters (chain.cpp)
+
+bool Rows(Ledger &ledger, const std::string &sql, const Ledger_take &take)
 {
-    Statement insert = Prepare(ledger, "INSERT INTO claim (mac, station, claimed, version) VALUES (?, ?, ?, ?)");
-    bool ok = insert && Bind_mac(insert, 1, mac) && Bind_text(insert, 2, claim.station) &&
-              Bind_text(insert, 3, claim.claimed) && Bind_text(insert, 4, claim.version) && Step_done(insert);
-    *id = sqlite3_last_insert_rowid(Db(ledger));
-    return ok || Fail(ledger);
+    Statement query = Prepare(ledger, sql.c_str());
+    int rc = query ? SQLITE_ROW : SQLITE_ERROR;
+    int columns = query ? sqlite3_column_count(query.get()) : 0;
+    Ledger_row row(static_cast<std::size_t>(columns));
+    bool more = true;
+    while (more && rc == SQLITE_ROW && (rc = sqlite3_step(query.get())) == SQLITE_ROW) {
+        for (int i = 0; i < columns; ++i) {
+            const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(query.get(), i));
+            row[static_cast<std::size_t>(i)] =
+                text == nullptr ? std::string_view()
+                                : std::string_view(text, static_cast<std::size_t>(sqlite3_column_bytes(query.get(), i)));
+        }
+        more = take(row);
+    }
+    return rc == SQLITE_DONE || (rc == SQLITE_ROW && !more) || Fail(ledger);
 }
 
-bool Check_claim(Ledger &ledger, long long id, const Ledger_claim &result)
+// A file's transaction holds its write lock from its start (Begin).
+bool Lock_address(Ledger &, Mac_address)
 {
-    Statement insert = Prepare(ledger, "INSERT INTO readback (claim, verdict, checked, differs_at) VALUES (?, ?, ?, ?)");
-    return (insert && Bind_int(insert, 1, id) && Bind_text(insert, 2, result.readback) &&
-            Bind_text(insert, 3, result.checked) &&
-            (result.differsAt < 0 ? sqlite3_bind_null(insert.get(), 4) : sqlite3_bind_int64(insert.get(), 4, result.differsAt)) ==
-                SQLITE_OK &&
-            Step_done(insert)) ||
-           Fail(ledger);
+    return true;
+}
+
+bool Put(Ledger &ledger, const std::string &sql, const std::vector<const char *> &params)
+{
+    Statement statement = Prepare(ledger, sql.c_str());
+    bool ok = statement != nullptr;
+    for (std::size_t i = 0; ok && i < params.size(); ++i) {
+        int index = static_cast<int>(i + 1);
+        ok = params[i] == nullptr ? sqlite3_bind_null(statement.get(), index) == SQLITE_OK
+                                  : Bind_text(statement, index, params[i]);
+    }
+    return (ok && Step_done(statement)) || Fail(ledger);
 }
 
 // ---- what a person asks of the ledger (query.cpp)
 
 // Parameters are bound by name ($1, $2, ...), wherever each first appears.
-bool Rows(Ledger &ledger, const char *query, const std::vector<std::string> &params, const Ledger_take &take)
+bool Query(Ledger &ledger, const char *query, const std::vector<std::string> &params, const Query_take &take)
 {
     Statement stmt = Prepare(ledger, query);
     bool ok = stmt != nullptr;
@@ -364,7 +392,7 @@ bool Rows(Ledger &ledger, const char *query, const std::vector<std::string> &par
         int index = sqlite3_bind_parameter_index(stmt.get(), name);
         ok = index == 0 || Bind_text(stmt, index, params[i]);
     }
-    Ledger_row row;
+    Query_row row;
     row.columns.resize(ok ? static_cast<std::size_t>(sqlite3_column_count(stmt.get())) : 0);
     int rc = ok ? SQLITE_ROW : SQLITE_ERROR;
     bool more = true;
@@ -393,11 +421,14 @@ const Ledger_ops LEDGER_SQLITE{
     .free = sqlite::Free,
     .serials = sqlite::Serials,
     .issue = sqlite::Issue,
-    .finish = sqlite::Finish,
+    .finish = Chain_finish,
     .read = sqlite::Read,
     .beginClaim = sqlite::Begin_claim,
     .lookup = sqlite::Lookup,
-    .addClaim = sqlite::Add_claim,
-    .checkClaim = sqlite::Check_claim,
+    .addClaim = Chain_addClaim,
+    .checkClaim = Chain_checkClaim,
     .rows = sqlite::Rows,
+    .put = sqlite::Put,
+    .lockAddress = sqlite::Lock_address,
+    .query = sqlite::Query,
 };

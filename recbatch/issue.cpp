@@ -120,6 +120,8 @@ bool Record(const Request &request, const Template &tpl, Ledger *ledger, const s
     record.units = units.list.size();
     record.version = ZOL_VERSION;
     record.reissue = request.reissue;
+    record.ranged = request.ranged;
+    record.range = request.range;
     std::vector<Ledger_address> issued;
     issued.reserve(units.list.size());
     for (std::size_t u = 0; u < units.list.size(); ++u)

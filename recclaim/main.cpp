@@ -140,9 +140,9 @@ bool Own(const Ledger_claim &claim, const Options &options, const Ledger_record 
 }
 
 // Why the image may not be claimed again: never once a read-back of it was
-// verified; with -R, only the station's own latest claim, whose flash was
-// interrupted (no read-back) or failed; another station's only once
-// released.
+// verified; with -R, the station's own latest claim, whose flash was
+// interrupted (no read-back) or failed, or another station's once released
+// (recledger release).
 std::string Claim_refusal(const Options &options, const Ledger_record &record)
 {
     auto verified = std::find_if(record.claims.begin(), record.claims.end(),
@@ -150,8 +150,8 @@ std::string Claim_refusal(const Options &options, const Ledger_record &record)
     if (verified != record.claims.end())
         return Claimed_by(*verified, record) + ", read back verified at " + verified->checked;
     const Ledger_claim &last = record.claims.back();
-    if (options.again && !Own(last, options, record))
-        return Claimed_by(last, record) + "; it must be released before another station claims it";
+    if (options.again && !Own(last, options, record) && last.released.empty())
+        return Claimed_by(last, record) + "; it must be released (recledger release) before another station claims it";
     return options.again ? "" : Claimed_by(last, record);
 }
 
@@ -178,6 +178,8 @@ std::string Refusal(const Options &options, const Image &image, const Ledger_rec
         return mac + " was never issued";
     if (record.sha256 != image.sha256)
         return "not the image issued for " + mac + " (its SHA-256 differs)";
+    if (!record.voided.empty())
+        return mac + " was voided at " + record.voided + ": " + record.voidReason;
     if (record.finished.empty())
         return "batch " + std::to_string(record.batch) + " is not finished";
     if (record.claims.empty())
@@ -204,7 +206,7 @@ int Claim(const Options &options, const Image &image, const std::string &readbac
         return Cli_fail(fault);
     if (std::string why = Refusal(options, image, record); !why.empty())
         return Refuse(options.image, why);
-    Ledger_claim claim{0, options.station, Ledger_now(), ZOL_VERSION, "", "", -1, ""};
+    Ledger_claim claim{0, options.station, Ledger_now(), ZOL_VERSION, "", "", -1, "", ""};
     long long id = 0;
     if (options.readback != nullptr) {
         claim.differsAt = Differs_at(image.bytes, readback);

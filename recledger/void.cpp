@@ -1,7 +1,13 @@
+#include "cli.h"
+#include "ledger.h"
 #include "recledger.h"
 
 int Void_run(const Options &options)
 {
-    (void)options;
-    return Recledger_notBuilt("void");
+    Ledger_ptr ledger{nullptr, Ledger_close};
+    Fault fault{};
+    if (!Ledger_open(options.ledger, ledger, fault, false) ||
+        !Ledger_void(ledger.get(), options.macs, options.reason, fault))
+        return Cli_fail(fault);
+    return 0;
 }

@@ -176,6 +176,9 @@ TEST(LedgerServer, EightRunsAtOnce)
     EXPECT_EQ(images.size(), 6u * 300u + 2u);
     EXPECT_EQ(issued, images.size());
     EXPECT_EQ(Ledger_rows(ledger, "SELECT count(*) FROM address"), std::to_string(images.size()) + "\n");
+    Program_result verified = Run_program(RECLEDGER, {"-l", ledger.where, "verify"}, dir);
+    EXPECT_EQ(verified.status, 0) << verified.err;
+    EXPECT_TRUE(std::regex_match(verified.out, std::regex("1816 rows, head [0-9a-f]{64}\n"))) << verified.out;
 }
 
 // A run killed once it committed leaves no OUTDIR, and its addresses stay
@@ -206,7 +209,8 @@ const std::string WARNING =
 // Every row of the ledger, in order.
 const std::string ALL_ROWS = "SELECT * FROM ledger_schema; SELECT * FROM batch ORDER BY id;"
                              "SELECT * FROM address ORDER BY mac; SELECT * FROM claim ORDER BY id;"
-                             "SELECT * FROM readback ORDER BY claim";
+                             "SELECT * FROM readback ORDER BY claim; SELECT * FROM finish; SELECT * FROM void;"
+                             "SELECT * FROM release; SELECT * FROM chain ORDER BY seq";
 
 // As a station's login: an UPDATE of every column of every table, a DELETE
 // and a TRUNCATE of each, and read-backs of another login's claim, one
@@ -230,7 +234,7 @@ std::string Station_attempts(const Pg_server &server, std::size_t &count)
     sql += "INSERT INTO readback (claim, verdict, checked) VALUES (2, 'verified', 'now');\n"
            "INSERT INTO readback (claim, verdict, checked, login) VALUES (2, 'verified', 'now', 'line2_st4');\n";
     count = static_cast<std::size_t>(std::count(sql.begin(), sql.end(), '\n')) - 1;
-    EXPECT_EQ(tables.size(), 5u) << columns;
+    EXPECT_EQ(tables.size(), 9u) << columns;
     return sql;
 }
 
@@ -247,7 +251,8 @@ TEST(LedgerServer, TheDocumentedRoles)
     Program_result made = Pg_run(server, "postgres", Doc_block("    CREATE ROLE recbatch"));
     ASSERT_EQ(made.status, 0) << made.err;
     ASSERT_EQ(Pg_run(server, "postgres",
-                     "ALTER ROLE line2_st4 PASSWORD 'right'; CREATE ROLE line1_st2 LOGIN PASSWORD 'right' IN ROLE station")
+                     "ALTER ROLE line2_st4 PASSWORD 'right'; ALTER ROLE qa_lead PASSWORD 'right';"
+                     " CREATE ROLE line1_st2 LOGIN PASSWORD 'right' IN ROLE station")
                   .status,
               0);
     std::string batchUri = Pg_uri(server, "ledger", "recbatch");
@@ -266,7 +271,8 @@ TEST(LedgerServer, TheDocumentedRoles)
         {{"-l", st4, "-s", "line2-st4", second}, ""},
         {{"-l", st2, "-s", "line2-st4", "-c", second, second}, "claimed by station line2-st4 (login line2_st4) at T\n"},
         {{"-l", st2, "-s", "line2-st4", "-R", second},
-         "claimed by station line2-st4 (login line2_st4) at T; it must be released before another station claims it\n"},
+         "claimed by station line2-st4 (login line2_st4) at T; it must be released (recledger release) before another"
+         " station claims it\n"},
     };
     const std::regex time("[0-9]{4}-[0-9-]{5}T[0-9:]{8}Z");
     for (const auto &[args, refusal] : steps) {
@@ -299,12 +305,32 @@ TEST(LedgerServer, TheDocumentedRoles)
                     "DETAIL:  Key (claim, login)=(2, line1_st2) is not present"),
               2u);
     EXPECT_EQ(Pg_run(server, "ledger", ALL_ROWS).out, before);
+    // A supervisor may change or delete no row either.
+    attempted = Pg_run(server, "ledger", attempts, "qa_lead");
+    EXPECT_EQ(lines("ERROR:  permission denied for table "), count) << attempted.err;
+    EXPECT_EQ(Pg_run(server, "ledger", ALL_ROWS).out, before);
     std::string noPassword = Pg_uri(server, "ledger", "line2_st4");
     run = Run_program(RECBATCH, {"-S", "-l", noPassword, "-m", BLOCK, "-n", "1", EXAMPLE_SCRIPT, dir + "/stolen"}, dir);
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.err, "recbatch: " + noPassword + ": permission denied for table batch\n");
     EXPECT_FALSE(File_exists(dir + "/stolen"));
     Program_result inserted = Pg_run(server, noPassword, "INSERT INTO address VALUES ('0050c2000009', 1, 9, NULL, NULL)");
+    // A station may neither void nor release; a supervisor may.
+    std::string qa = Pg_uri(server, "ledger", "qa_lead");
+    const std::tuple<std::string, std::vector<std::string>, int, std::string> corrections[] = {
+        {noPassword, {"void", "-r", "scrapped", "0050c2000001"}, 2, noPassword + ": permission denied for table void"},
+        {noPassword, {"release", "-r", "died", "0050c2000001"}, 2, noPassword + ": permission denied for table release"},
+        {qa, {"release", "-r", "station died", "0050c2000001"}, 0, ""},
+        {qa, {"void", "-r", "scrapped", "0050c2000001"}, 0, ""},
+        {batchUri, {"verify"}, 0, ""},
+    };
+    for (const auto &[uri, args, status, err] : corrections) {
+        std::vector<std::string> line = {"-l", uri};
+        line.insert(line.end(), args.begin(), args.end());
+        run = Run_program(RECLEDGER, line, dir);
+        EXPECT_EQ(run.status, status) << run.err;
+        EXPECT_EQ(run.err, err.empty() ? "" : "recledger: " + err + "\n");
+    }
     unsetenv("PGPASSWORD");
     EXPECT_NE(inserted.status, 0);
     EXPECT_NE(inserted.err.find("permission denied for table address"), std::string::npos) << inserted.err;
@@ -313,6 +339,8 @@ TEST(LedgerServer, TheDocumentedRoles)
                      " LEFT JOIN readback r ON r.claim = c.id ORDER BY c.id; SELECT count(*) FROM address")
                   .out,
               "0050c2000000|line2-st4|line2_st4|verified|line2_st4\n0050c2000001|line2-st4|line2_st4|NULL|NULL\n2\n");
+    EXPECT_EQ(Pg_run(server, "ledger", "SELECT mac, reason, who FROM release; SELECT mac, reason, who FROM void").out,
+              "0050c2000001|station died|qa_lead\n0050c2000001|scrapped|qa_lead\n");
 }
 
 } // namespace

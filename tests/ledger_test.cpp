@@ -26,7 +26,7 @@ Digest Digest_of(std::uint8_t byte)
 
 Ledger_batch Batch(std::size_t units)
 {
-    return {"2026-01-01T00:00:00Z", std::string(64, 'e'), "/factory/out", units, "2.8", true, "", 0};
+    return {"2026-01-01T00:00:00Z", std::string(64, 'e'), "/factory/out", units, "2.8", true, "", 0, false, {}, "", ""};
 }
 
 // Issues addresses as one batch; its number, or 0.
@@ -211,12 +211,67 @@ TEST_P(LedgerTest, ASecondHolderWaitsForTheFirst)
         });
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         long long id = 0;
-        ASSERT_TRUE(claiming ? Ledger_addClaim(ledger, Mac(1), {0, "st", "t", "2.8", "", "", -1, ""}, &id, fault)
+        ASSERT_TRUE(claiming ? Ledger_addClaim(ledger, Mac(1), {0, "st", "2026-01-01T00:00:00Z", "2.8", "", "", -1, "", ""}, &id, fault)
                              : Ledger_issue(ledger, Batch(1), {{Mac(0), 1, "", Digest_of(2)}}, &id, fault));
         ASSERT_TRUE(Ledger_end(ledger, true, fault));
         second.join();
         EXPECT_EQ(seen, claiming ? "1" : "0050c2000002 0050c2000003 ");
         EXPECT_GE(waited, std::chrono::milliseconds(250));
+    }
+}
+
+// A ledger with a row of every chained table: batch 1, its addresses and
+// finish, a claim, its failed read-back, its release, and a void.
+void Every_kind_of_row(Ledger *ledger)
+{
+    Fault fault{};
+    long long id = 0;
+    ASSERT_EQ(Issue(ledger, {{Mac(1), 1, "SN-1", Digest_of(1)}, {Mac(2), 2, "", Digest_of(2)}}), 1);
+    Ledger_claim claim{0, "st1", "2026-01-02T00:00:00Z", "2.8", "failed", "2026-01-02T00:01:00Z", 7, "", ""};
+    ASSERT_TRUE(Ledger_finish(ledger, 1, "2026-01-01T00:01:00Z", fault) && Ledger_beginClaim(ledger, Mac(1), fault) &&
+                Ledger_addClaim(ledger, Mac(1), claim, &id, fault) && Ledger_checkClaim(ledger, id, claim, fault) &&
+                Ledger_end(ledger, true, fault) && Ledger_release(ledger, Mac(1), "station died", fault) &&
+                Ledger_void(ledger, {Mac(2)}, "scrapped", fault))
+        << fault.why;
+}
+
+// The chain holds on an untouched ledger, and names the first row that an
+// edit of any table's fields, a row deleted, inserted or moved breaks.
+TEST_P(LedgerTest, TheChainNamesTheFirstRowTamperedWith)
+{
+    const std::string hash = "its hash is not its fields'";
+    const std::pair<std::string, std::string> cases[] = {
+        {"", ""},
+        {"UPDATE batch SET outdir = '/elsewhere'", "row 1 (batch 1): " + hash},
+        {"UPDATE batch SET runner = 'someone'", "row 1 (batch 1): " + hash},
+        {"UPDATE address SET serial = 'SN-9' WHERE mac = '0050c2000002'", "row 3 (address 0050c2000002): " + hash},
+        {"UPDATE address SET sha256 = 'ab' WHERE mac = '0050c2000001'", "row 2 (address 0050c2000001): " + hash},
+        {"UPDATE batch SET finished = '2026-01-01T00:09:00Z'", "row 4 (finish 1): batch 1's finished is not this row's"},
+        {"UPDATE finish SET at = '2026-01-01T00:09:00Z'", "row 4 (finish 1): " + hash},
+        {"UPDATE claim SET station = 'st2'", "row 5 (claim 1): " + hash},
+        {"UPDATE readback SET differs_at = 8", "row 6 (readback 1): " + hash},
+        {"UPDATE release SET reason = 'none'", "row 7 (release 1): " + hash},
+        {"UPDATE void SET who = 'nobody'", "row 8 (void 1): " + hash},
+        {"DELETE FROM readback", "row 7 (release 1): a row is missing before it"},
+        {"UPDATE address SET seq = -seq; UPDATE address SET seq = 5 + seq", "row 2 (address 0050c2000002): " + hash},
+        {"INSERT INTO address (mac, batch, unit) VALUES ('0050c2000009', 1, 3)",
+         "address 0050c2000009: it has no place in the chain"},
+        {"INSERT INTO address (mac, batch, unit, seq, hash) VALUES ('0050c2000009', 1, 3, 9, '" + std::string(64, '0') + "')",
+         "row 9 (address 0050c2000009): " + hash},
+    };
+    for (const auto &[tamper, broken] : cases) {
+        Test_ledger each = New_ledger(GetParam(), Scratch_dir());
+        Ledger *fresh = nullptr;
+        ASSERT_TRUE(Open_ledger(each.where.c_str(), &fresh, fault)) << fault.why;
+        Ledger_ptr owner{fresh, Ledger_close};
+        Every_kind_of_row(fresh);
+        Ledger_rows(each, tamper);
+        long long rows = 0;
+        std::string head;
+        bool holds = Ledger_verify(fresh, rows, head, fault);
+        EXPECT_EQ(holds ? "" : std::string(fault.why), broken.empty() ? "" : "the chain breaks at " + broken) << tamper;
+        EXPECT_EQ(holds ? 0 : fault.status, holds ? 0 : 1);
+        EXPECT_EQ(holds ? rows : 8, 8) << tamper;
     }
 }
 
@@ -265,6 +320,38 @@ const std::string ROWS = "SELECT * FROM batch; SELECT * FROM address ORDER BY ma
                          "SELECT c.id, c.mac, c.station, c.claimed, c.version, c.login, r.verdict, r.checked,"
                          " r.differs_at, r.login FROM claim c LEFT JOIN readback r ON r.claim = c.id ORDER BY c.id;"
                          "SELECT version FROM ledger_schema";
+// What a ledger of this layout holds: its rows, then the places that the
+// upgrade gave them in the chain, in its order.
+const std::string ROWS_4 =
+    "SELECT id, started, template_sha256, outdir, units, finished, version, reissue, range_first, range_last, host,"
+    " runner, seq FROM batch; SELECT mac, batch, unit, serial, sha256, seq FROM address ORDER BY mac;"
+    "SELECT c.id, c.mac, c.station, c.claimed, c.version, c.login, c.seq, r.verdict, r.checked, r.differs_at, r.login,"
+    " r.seq FROM claim c LEFT JOIN readback r ON r.claim = c.id ORDER BY c.id; SELECT batch, at, seq FROM finish;"
+    "SELECT version FROM ledger_schema; SELECT seq, tbl FROM chain ORDER BY seq";
+
+// Layout 3: read-backs apart from their claims, each bound to its login.
+const std::string TO_3 =
+    "ALTER TABLE claim ADD COLUMN login TEXT; CREATE UNIQUE INDEX claim_login ON claim (id, login);"
+    "CREATE TABLE readback (claim BIGINT PRIMARY KEY, verdict TEXT NOT NULL, checked TEXT, differs_at BIGINT,"
+    " login TEXT, FOREIGN KEY (claim, login) REFERENCES claim (id, login));"
+    "INSERT INTO readback (claim, verdict, checked, differs_at)"
+    " SELECT id, readback, checked, differs_at FROM claim WHERE readback IS NOT NULL;"
+    "ALTER TABLE claim DROP COLUMN readback; ALTER TABLE claim DROP COLUMN checked;"
+    "ALTER TABLE claim DROP COLUMN differs_at; UPDATE ledger_schema SET version = 3;";
+const std::string TO_3_SERVER =
+    "CREATE FUNCTION ledger_login() RETURNS trigger LANGUAGE plpgsql"
+    " AS $$BEGIN NEW.login := session_user; RETURN NEW; END$$;"
+    "CREATE TRIGGER claim_login BEFORE INSERT ON claim FOR EACH ROW EXECUTE FUNCTION ledger_login();"
+    "CREATE TRIGGER readback_login BEFORE INSERT ON readback FOR EACH ROW EXECUTE FUNCTION ledger_login();";
+// The rows of layouts 2 and 3 in layout 4, chained: each batch, its
+// addresses and its finish, then the claims, then the read-backs.
+const std::string ROWS_2_IN_4 =
+    "1|2026-01-01T00:00:00Z|ab|/old|2|2026-01-01T00:00:01Z|2.7|0|NULL|NULL|NULL|NULL|1\n"
+    "0050c2000001|1|1|SN-1|cd|2\n0050c2000002|1|2|NULL|ef|3\n"
+    "1|0050c2000001|st1|2026-01-02T00:00:00Z|2.7|NULL|5|verified|2026-01-02T00:01:00Z|NULL|NULL|8\n"
+    "2|0050c2000002|st1|2026-01-02T00:02:00Z|2.7|NULL|6|failed|2026-01-02T00:03:00Z|30|NULL|9\n"
+    "3|0050c2000002|st2|2026-01-02T00:04:00Z|2.7|NULL|7|NULL|NULL|NULL|NULL|NULL\n1|2026-01-01T00:00:01Z|4\n4\n"
+    "1|batch\n2|address\n3|address\n4|finish\n5|claim\n6|claim\n7|claim\n8|readback\n9|readback\n";
 
 struct Layout_case {
     const char *name;
@@ -280,16 +367,16 @@ const Layout_case LAYOUTS[] = {
     {"another_programs_tables", "CREATE TABLE t (x INTEGER);", "CREATE TABLE batch (x INTEGER);", true,
      "holds tables of another kind, not a ledger|holds a batch table but no ledger_schema: not a ledger", ""},
     {"layout_1", LAYOUT_1 + "INSERT INTO address VALUES ('0050c2000001', 1, 1, 'SN-1', 'cd');", "", false, "",
-     "1|2026-01-01T00:00:00Z|ab|/old|2|2026-01-01T00:00:01Z|NULL|0\n0050c2000001|1|1|SN-1|cd\n3\n"},
+     "1|2026-01-01T00:00:00Z|ab|/old|2|2026-01-01T00:00:01Z|NULL|0|NULL|NULL|NULL|NULL|1\n0050c2000001|1|1|SN-1|cd|2\n"
+     "1|2026-01-01T00:00:01Z|3\n4\n1|batch\n2|address\n3|finish\n"},
     {"layout_2", LAYOUT_2_FILE + LAYOUT_2_ROWS + "INSERT INTO ledger_schema VALUES (2);",
      LAYOUT_2_SERVER + LAYOUT_2_ROWS + "INSERT INTO ledger_schema VALUES (2);"
                        "GRANT SELECT, INSERT, UPDATE (readback, checked, differs_at) ON claim TO PUBLIC;",
-     false, "",
-     "1|2026-01-01T00:00:00Z|ab|/old|2|2026-01-01T00:00:01Z|2.7|0\n"
-     "0050c2000001|1|1|SN-1|cd\n0050c2000002|1|2|NULL|ef\n"
-     "1|0050c2000001|st1|2026-01-02T00:00:00Z|2.7|NULL|verified|2026-01-02T00:01:00Z|NULL|NULL\n"
-     "2|0050c2000002|st1|2026-01-02T00:02:00Z|2.7|NULL|failed|2026-01-02T00:03:00Z|30|NULL\n"
-     "3|0050c2000002|st2|2026-01-02T00:04:00Z|2.7|NULL|NULL|NULL|NULL|NULL\n3\n"},
+     false, "", ROWS_2_IN_4},
+    {"layout_3", LAYOUT_2_FILE + LAYOUT_2_ROWS + "INSERT INTO ledger_schema VALUES (2);" + TO_3,
+     LAYOUT_2_SERVER + LAYOUT_2_ROWS + "INSERT INTO ledger_schema VALUES (2);" + TO_3 + TO_3_SERVER +
+         "GRANT SELECT, INSERT ON claim, readback TO PUBLIC;",
+     false, "", ROWS_2_IN_4},
     {"a_newer_layout", LAYOUT_2_FILE + "INSERT INTO ledger_schema VALUES (5);",
      LAYOUT_2_SERVER + "INSERT INTO ledger_schema VALUES (5);", true,
      "the ledger's layout 5 is newer than this program's 4", ""},
@@ -328,11 +415,11 @@ TEST_P(LedgerLayout, BroughtToThisOneOrRefused)
         return;
     }
     ASSERT_TRUE(opened) << fault.why;
-    EXPECT_EQ(Ledger_rows(old, ROWS), c.rows);
+    EXPECT_EQ(Ledger_rows(old, ROWS_4), c.rows);
     EXPECT_EQ(Issue(ledger, {{Mac(9), 1, "", Digest_of(1)}}), 2);
     ASSERT_TRUE(Ledger_finish(ledger, 2, "2026-01-03T00:00:00Z", fault));
     long long id = 0;
-    Ledger_claim claim{0, "st3", "2026-01-03T00:00:01Z", "2.8", "failed", "2026-01-03T00:00:02Z", 0, ""};
+    Ledger_claim claim{0, "st3", "2026-01-03T00:00:01Z", "2.8", "failed", "2026-01-03T00:00:02Z", 0, "", ""};
     Ledger_record record{};
     ASSERT_TRUE(Ledger_beginClaim(ledger, Mac(9), fault) && Ledger_addClaim(ledger, Mac(9), claim, &id, fault) &&
                 Ledger_checkClaim(ledger, id, claim, fault) && Ledger_end(ledger, true, fault))

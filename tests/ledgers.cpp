@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <gtest/gtest.h>
+#include <regex>
 #include <sqlite3.h>
 #include <unistd.h>
 
@@ -63,8 +64,9 @@ Test_ledger New_ledger(Backend backend, const std::string &dir)
 
 std::string Ledger_rows(const Test_ledger &ledger, const std::string &sql)
 {
-    if (ledger.backend == BACKEND_SERVER)
-        return Pg_run(ledger.server, ledger.database, sql).out;
+    if (ledger.backend == BACKEND_SERVER) // a time as a file holds it: 2026-01-01T00:00:00Z
+        return std::regex_replace(Pg_run(ledger.server, ledger.database, "SET TIME ZONE 'UTC';" + sql).out,
+                                  std::regex("([0-9]{4}-[0-9]{2}-[0-9]{2}) ([0-9]{2}:[0-9]{2}:[0-9]{2})\\+00"), "$1T$2Z");
     sqlite3 *db = nullptr;
     std::string out;
     if (sqlite3_open_v2(ledger.where.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {

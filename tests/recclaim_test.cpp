@@ -39,7 +39,7 @@ void PrintTo(const Scenario &s, std::ostream *os)
 // file; Z: /dev/zero, endless (as a read-back, it differs at offset 0). G: a
 // read-back of I, longer than I; D: G with byte 30 changed; S: the first 10
 // bytes of I. M: no file.
-const std::string RELEASED = "; it must be released before another station claims it\n";
+const std::string RELEASED = "; it must be released (recledger release) before another station claims it\n";
 const std::string WARNING =
     "recclaim: warning: the ledger's URI holds a password, which ps shows; use PGPASSFILE or a service file\n";
 const Scenario SCENARIOS[] = {
@@ -121,7 +121,8 @@ Test_ledger Two_batches(Backend backend, const std::string &dir)
                               dir)
                       .status,
                   0);
-    Ledger_rows(ledger, "UPDATE batch SET finished = NULL WHERE id = 2");
+    Ledger_rows(ledger, "UPDATE batch SET finished = NULL WHERE id = 2;"
+                        " DELETE FROM chain WHERE seq = (SELECT seq FROM finish WHERE batch = 2); DELETE FROM finish WHERE batch = 2");
     return ledger;
 }
 
@@ -216,6 +217,61 @@ TEST_P(RecclaimStations, EightAtOnceClaimEachImageOnce)
     EXPECT_EQ(refused, 7u * 10u) << err;
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 7 * 10) << err;
     EXPECT_EQ(Ledger_rows(ledger, "SELECT count(*), count(DISTINCT mac) FROM claim"), "10|10\n");
+    Program_result verified = Run_program(RECLEDGER, {"-l", ledger.where, "verify"}, dir);
+    EXPECT_EQ(verified.status, 0) << verified.err;
+    EXPECT_TRUE(std::regex_match(verified.out, std::regex("22 rows, head [0-9a-f]{64}\n"))) << verified.out;
+}
+
+// A supervisor's corrections as a station meets them: a voided image is
+// never claimed again, and another station's abandoned claim, once
+// released, may be taken with -R; what may not be voided or released is
+// refused, nothing written. The chain holds after them.
+TEST_P(RecclaimStations, VoidsAndReleases)
+{
+    std::string dir = Scratch_dir();
+    Test_ledger ledger = New_ledger(GetParam(), dir);
+    ASSERT_EQ(Run_program(RECBATCH, {"-S", "-l", ledger.where, "-m", BLOCK, "-n", "2", EXAMPLE_SCRIPT, dir + "/b"}, dir)
+                  .status,
+              0);
+    const std::string image = dir + "/b/0050c2100000.bin";
+    const std::string other = dir + "/b/0050c2100001.bin";
+    const struct {
+        const char *program;
+        std::vector<std::string> args;
+        int status;
+        std::string err;
+    } steps[] = {
+        {RECLEDGER, {"release", "-r", "died", "0050c2100000"}, 1, "00:50:c2:10:00:00: no claim in progress: never claimed"},
+        {RECCLAIM, {"-s", "st1", image}, 0, ""},
+        {RECCLAIM, {"-s", "st2", "-R", image}, 1,
+         image + ": claimed by station st1 at T; it must be released (recledger release) before another station claims it"},
+        {RECLEDGER, {"release", "-r", "station died", "00:50:C2:10:00:00"}, 0, ""},
+        {RECLEDGER, {"release", "-r", "again", "0050c2100000"}, 1,
+         "00:50:c2:10:00:00: no claim in progress: its latest claim was released at T"},
+        {RECCLAIM, {"-s", "st2", image}, 1, image + ": claimed by station st1 at T"},
+        {RECCLAIM, {"-s", "st2", "-R", image}, 0, ""},
+        {RECCLAIM, {"-s", "st2", "-c", image, image}, 0, ""},
+        {RECLEDGER, {"release", "-r", "late", "0050c2100000"}, 1,
+         "00:50:c2:10:00:00: no claim in progress: its latest claim was read back verified"},
+        {RECLEDGER, {"void", "-r", "burnt", "0050c2100001", "0050c21000ff"}, 1, "00:50:c2:10:00:ff: never issued"},
+        {RECLEDGER, {"void", "-r", "burnt", "0050c2100001"}, 0, ""},
+        {RECLEDGER, {"void", "-r", "twice", "0050c2100001"}, 1, "00:50:c2:10:00:01: voided already at T: burnt"},
+        {RECCLAIM, {"-s", "st1", other}, 1, other + ": 00:50:c2:10:00:01 was voided at T: burnt"},
+        {RECLEDGER, {"verify"}, 0, ""},
+    };
+    const std::regex time("[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z");
+    for (const auto &step : steps) {
+        std::vector<std::string> args = {"-l", ledger.where};
+        args.insert(args.end(), step.args.begin(), step.args.end());
+        Program_result run = Run_program(step.program, args, dir);
+        std::string name = step.program == std::string(RECCLAIM) ? "recclaim: " : "recledger: ";
+        EXPECT_EQ(run.status, step.status) << testing::PrintToString(step.args) << run.err;
+        EXPECT_EQ(std::regex_replace(run.err, time, "T"), step.err.empty() ? "" : name + step.err + "\n");
+    }
+    EXPECT_EQ(Ledger_rows(ledger, "SELECT c.station, r.verdict, l.reason FROM claim c LEFT JOIN readback r"
+                                  " ON r.claim = c.id LEFT JOIN release l ON l.claim = c.id ORDER BY c.id;"
+                                  " SELECT mac, reason FROM void"),
+              "st1|NULL|station died\nst2|verified|NULL\n0050c2100001|burnt\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, RecclaimStations, testing::Values(BACKEND_SQLITE, BACKEND_SERVER),

@@ -50,9 +50,18 @@ std::string Ledger_sql()
 // Every "{login}" in text as the backend records a claim's login.
 std::string With_login(std::string text, Backend backend)
 {
+    // On a server the login of a claim and the runner of a batch are the
+    // session's, whatever the row said; on a file the runner is as written.
     std::string login = backend == BACKEND_SERVER ? "postgres" : "";
     for (std::size_t at = 0; (at = text.find("{login}", at)) != std::string::npos; at += login.size())
         text.replace(at, 7, login);
+    // {as:NAME}: who a row says did it; a server writes the session's login.
+    for (std::size_t at = 0; (at = text.find("{as:", at)) != std::string::npos;) {
+        std::size_t end = text.find('}', at);
+        std::string who = backend == BACKEND_SERVER ? "postgres" : text.substr(at + 4, end - at - 4);
+        text.replace(at, end + 1 - at, who);
+        at += who.size();
+    }
     return text;
 }
 
@@ -115,8 +124,8 @@ protected:
     Fault fault{};
 };
 
-const std::string BATCH1 = "b1 2026-03-01T08:00:00Z 2026-03-01T08:01:00Z 0050c2100000-0050c21000ff line2-pc alice";
-const std::string BATCH2 = "b2 2026-03-05T08:00:00Z  -  ";
+const std::string BATCH1 = "b1 2026-03-01T08:00:00Z 2026-03-01T08:01:00Z 0050c2100000-0050c21000ff line2-pc {as:alice}";
+const std::string BATCH2 = "b2 2026-03-05T08:00:00Z  -  {as:}";
 
 TEST_P(RecledgerLedger, FindsByEveryFormOfAKey)
 {
@@ -131,7 +140,7 @@ TEST_P(RecledgerLedger, FindsByEveryFormOfAKey)
     const std::string THIRD = "0050c2100003 0050c2100002-0050c2100003 u2 SN-2 " + BATCH1 + " sha2\n";
     const std::string TENTH = "0050c2100010 0050c2100010-0050c2100010 u1 SN-2 " + BATCH2 + " sha2\n"
                               "  claim 2026-03-05T10:00:00Z {login} st2 \n"
-                              "  release 2026-03-05T10:30:00Z sup  station died\n"
+                              "  release 2026-03-05T10:30:00Z {as:sup}  station died\n"
                               "  claim 2026-03-05T10:40:00Z {login} st1 \n"
                               "  read-back 2026-03-05T10:41:00Z {login} st1 failed@0 \n";
     const struct {
@@ -144,7 +153,7 @@ TEST_P(RecledgerLedger, FindsByEveryFormOfAKey)
         {"0050.c210.0001", FIRST},
         {"SN-2", SECOND + THIRD + TENTH},
         {"0050c2100004", "0050c2100004 0050c2100004-0050c2100004 u3  " + BATCH1 +
-                             " sha1\n  void 2026-03-02T12:00:00Z qa1  scrapped, \"cracked\"\n"},
+                             " sha1\n  void 2026-03-02T12:00:00Z {as:qa1}  scrapped, \"cracked\"\n"},
         {"abcdefabcdef", "0050c2100011 0050c2100011-0050c2100011 u2 abcdefabcdef " + BATCH2 + " sha1\n"},
         {"00:50:c2:10:00:99", ""},
         {"SN-404", ""},
@@ -195,9 +204,9 @@ TEST_P(RecledgerLedger, ProgramFindsAndExports)
                             "00:50:c2:10:00:02,1,2,SN-2," + SHA2 + ",claim,2026-03-01T09:10:00Z,{login},st2,,,\r\n"
                             "00:50:c2:10:00:02,1,2,SN-2," + SHA2 + ",read-back,2026-03-01T09:11:00Z,{login},st2,verified,,\r\n"
                             "00:50:c2:10:00:03,1,2,SN-2," + SHA2 + ",,,,,,,\r\n"
-                            "00:50:c2:10:00:04,1,3,," + SHA1 + ",void,2026-03-02T12:00:00Z,qa1,,,,\"scrapped, \"\"cracked\"\"\"\r\n" +
+                            "00:50:c2:10:00:04,1,3,," + SHA1 + ",void,2026-03-02T12:00:00Z,{as:qa1},,,,\"scrapped, \"\"cracked\"\"\"\r\n" +
                             a10 + ",claim,2026-03-05T10:00:00Z,{login},st2,,,\r\n" + a10 +
-                            ",release,2026-03-05T10:30:00Z,sup,,,,station died\r\n" + a10 +
+                            ",release,2026-03-05T10:30:00Z,{as:sup},,,,station died\r\n" + a10 +
                             ",claim,2026-03-05T10:40:00Z,{login},st1,,,\r\n" + a10 +
                             ",read-back,2026-03-05T10:41:00Z,{login},st1,failed,0,\r\n"
                             "00:50:c2:10:00:11,2,2,abcdefabcdef," + SHA1 + ",,,,,,,\r\n";
@@ -208,11 +217,11 @@ TEST_P(RecledgerLedger, ProgramFindsAndExports)
     const std::string login = GetParam() == BACKEND_SERVER ? "\"{login}\"" : "null";
     const std::string jsonl =
         "{\"address\": \"00:50:c2:10:00:04\", \"batch\": 1, \"unit\": 3, \"serial\": null, \"image_sha256\": \"" + SHA1 +
-        "\", \"history\": [{\"event\": \"void\", \"time\": \"2026-03-02T12:00:00Z\", \"who\": \"qa1\", \"reason\": "
+        "\", \"history\": [{\"event\": \"void\", \"time\": \"2026-03-02T12:00:00Z\", \"who\": \"{as:qa1}\", \"reason\": "
         "\"scrapped, \\\"cracked\\\"\"}]}\n"
         "{\"address\": \"00:50:c2:10:00:10\", \"batch\": 2, \"unit\": 1, \"serial\": \"SN-2\", \"image_sha256\": \"" +
         SHA2 + "\", \"history\": [{\"event\": \"claim\", \"time\": \"2026-03-05T10:00:00Z\", \"who\": " + login +
-        ", \"station\": \"st2\"}, {\"event\": \"release\", \"time\": \"2026-03-05T10:30:00Z\", \"who\": \"sup\", "
+        ", \"station\": \"st2\"}, {\"event\": \"release\", \"time\": \"2026-03-05T10:30:00Z\", \"who\": \"{as:sup}\", "
         "\"reason\": \"station died\"}, {\"event\": \"claim\", \"time\": \"2026-03-05T10:40:00Z\", \"who\": " + login +
         ", \"station\": \"st1\"}, {\"event\": \"read-back\", \"time\": \"2026-03-05T10:41:00Z\", \"who\": " + login +
         ", \"station\": \"st1\", \"verdict\": \"failed\", \"differs_at\": 0}]}\n";

@@ -425,11 +425,12 @@ TEST(RecledgerCommandLine, MessagesAndStatuses)
         {{"-l", "L", "void", "-r", std::string(201, 'x'), mac}, 2, "recledger: -r: longer than 200 bytes\n"},
         {{"-l", "L", "void", "-r", "scrapped", mac, "SN-\x1b[2J"}, 2, "recledger: SN-\\x1b[2J: not a MAC address\n"},
         {{"-l", "L", "void", "-r", std::string(200, 'x'), mac, "00:50:C2:10:00:02"}, 2,
-         "recledger: void: not built yet\n"},
+         "recledger: L: No such file or directory\n"},
         {{"-l", "L", "release", "-r", "station st4 died, caf\xc3\xa9", "00-50-c2-10-00-01"}, 2,
-         "recledger: release: not built yet\n"},
+         "recledger: L: No such file or directory\n"},
+        {{"-l", "/dev/null", "release", "-r", "died", "00-50-c2-10-00-01"}, 2, "recledger: /dev/null: holds no ledger\n"},
         {{"-j", "-l", "L", "export"}, 2, "recledger: L: No such file or directory\n"},
-        {{"-l", "L", "verify"}, 2, "recledger: verify: not built yet\n"},
+        {{"-l", "L", "verify"}, 2, "recledger: L: No such file or directory\n"},
     };
     ASSERT_EQ(usage.rfind("usage: recledger [-j] -l LEDGER find KEY...\n", 0), 0u) << usage;
     for (const Call &call : calls) {

@@ -1,0 +1,123 @@
+// recledger void and release: rows that correct what the tools recorded,
+// added to the chain like every other, by the owner or a supervisor (a
+// station's login may not add them). Each runs in one transaction under the
+// locks of its addresses and the chain's lock (the issuing lock); on a server, who is the session's login,
+// which the server sets, read first so that the hash covers it.
+#include "chain.h"
+#include "cli.h"
+
+#include <algorithm>
+
+namespace {
+
+// The first row of sql, each column as text ("" for NULL); none: empty.
+bool First_row(Ledger &ledger, const std::string &sql, std::vector<std::string> &row)
+{
+    row.clear();
+    return ledger.ops->rows(ledger, sql, [&](const Ledger_row &columns) {
+        for (std::string_view column : columns)
+            row.emplace_back(column.data() == nullptr ? std::string_view() : column);
+        return false;
+    });
+}
+
+// Why mac may not be voided; empty when it may.
+bool Void_refusal(Ledger &ledger, Mac_address mac, std::string &why)
+{
+    std::string hex = Mac_hex(mac).data();
+    std::vector<std::string> issued;
+    std::vector<std::string> voided;
+    if (!First_row(ledger, "SELECT batch FROM address WHERE mac = '" + hex + "'", issued) ||
+        !First_row(ledger, "SELECT " + Chain_text(ledger, "at") + ", reason FROM void WHERE mac = '" + hex + "'", voided))
+        return false;
+    why = issued.empty() ? "never issued" : !voided.empty() ? "voided already at " + voided[0] + ": " + voided[1] : "";
+    return true;
+}
+
+// Why mac's latest claim may not be released (empty when it may), and its id.
+bool Release_refusal(Ledger &ledger, Mac_address mac, std::string &why, std::string &claim)
+{
+    std::string hex = Mac_hex(mac).data();
+    std::vector<std::string> latest;
+    if (!First_row(ledger,
+                   "SELECT CAST(c.id AS TEXT), r.verdict, (SELECT " + Chain_text(ledger, "max(at)") +
+                       " FROM release WHERE release.claim = c.id)"
+                   " FROM claim c LEFT JOIN readback r ON r.claim = c.id WHERE c.mac = '" +
+                       hex + "' ORDER BY c.id DESC LIMIT 1",
+                   latest))
+        return false;
+    if (latest.empty())
+        why = "no claim in progress: never claimed";
+    else if (latest[1] == "verified")
+        why = "no claim in progress: its latest claim was read back verified";
+    else if (!latest[2].empty())
+        why = "no claim in progress: its latest claim was released at " + latest[2];
+    claim = latest.empty() ? "" : latest[0];
+    return true;
+}
+
+// Ends the transaction: committed when ok, else rolled back with the
+// ledger's error kept; fault says why when it was not committed.
+bool Settle(Ledger &ledger, bool ok, const std::string &refusal, Mac_address mac, Fault &fault)
+{
+    std::string error = ledger.error;
+    if (ok && refusal.empty() && ledger.ops->end(ledger, true))
+        return true;
+    if (ok && refusal.empty())
+        error = ledger.error;
+    ledger.ops->end(ledger, false);
+    if (ok && !refusal.empty())
+        return Fault_refuse(fault, Mac_colons(mac).data(), "%s", refusal.c_str());
+    return Fault_fail(fault, ledger.name.c_str(), "%s", error.c_str());
+}
+
+// Starts the transaction of a void or release of macs: the lock of each
+// address, lowest first, as a station's claim takes its one, then the
+// chain's. Both take an address's lock before the chain's, so neither waits
+// for the other in turn.
+bool Begin(Ledger &ledger, std::vector<Mac_address> macs)
+{
+    bool held = false;
+    std::sort(macs.begin(), macs.end());
+    bool ok = ledger.ops->start(ledger, &held);
+    for (std::size_t i = 0; ok && i < macs.size(); ++i)
+        ok = ledger.ops->lockAddress(ledger, macs[i]);
+    return ok && ledger.ops->hold(ledger);
+}
+
+} // namespace
+
+bool Ledger_void(Ledger *ledger, const std::vector<Mac_address> &macs, const std::string &reason, Fault &fault)
+{
+    if (ledger->ops->rows == nullptr)
+        return Fault_fail(fault, ledger->name.c_str(), "a void needs a ledger");
+    std::string who;
+    std::string at = Ledger_now();
+    bool ok = Begin(*ledger, macs) && Chain_who(*ledger, who);
+    std::string why;
+    Mac_address refused{0};
+    for (std::size_t i = 0; ok && why.empty() && i < macs.size(); ++i) {
+        std::string id;
+        ok = Void_refusal(*ledger, macs[i], why) && (!why.empty() || Chain_nextId(*ledger, "void", id));
+        ok = ok && (!why.empty() || Chain_insert(*ledger, "void", {id.c_str(), Mac_hex(macs[i]).data(), reason.c_str(),
+                                                                    who.c_str(), at.c_str()}));
+        refused = macs[i];
+    }
+    return Settle(*ledger, ok, why, refused, fault);
+}
+
+bool Ledger_release(Ledger *ledger, Mac_address mac, const std::string &reason, Fault &fault)
+{
+    if (ledger->ops->rows == nullptr)
+        return Fault_fail(fault, ledger->name.c_str(), "a release needs a ledger");
+    std::string who;
+    std::string at = Ledger_now();
+    std::string why;
+    std::string claim;
+    std::string id;
+    bool ok = Begin(*ledger, {mac}) && Chain_who(*ledger, who) && Release_refusal(*ledger, mac, why, claim);
+    ok = ok && (!why.empty() || (Chain_nextId(*ledger, "release", id) &&
+                                 Chain_insert(*ledger, "release", {id.c_str(), claim.c_str(), Mac_hex(mac).data(),
+                                                                   reason.c_str(), who.c_str(), at.c_str()})));
+    return Settle(*ledger, ok, why, mac, fault);
+}
