@@ -1,6 +1,7 @@
 #include "checks.h"
 
 #include "issue.h"
+#include "manifest.h"
 #include "values.h"
 #include "writer.h"
 
@@ -164,7 +165,7 @@ bool Check_unit(Checking &c, std::size_t u, Unit_values &values, Digest &hash)
     // A unit without an address is compared with none: a range short of
     // room and a refused cell are faults of their own.
     if (unit.from == ADDRESS_NONE && !c.request.ranged)
-        Unit_fault(c.faults, c.units, u, "mac", "no address: give a mac column, -m, or the template's in a batch of one");
+        Unit_fault(c.faults, c.units, u, MANIFEST_MAC, "no address: give a mac column, -m, or the template's in a batch of one");
     if (values.count > SCRIPT_TYPES_MAX)
         Unit_fault(c.faults, c.units, u, "script",
                    std::to_string(values.count) + " settings, expected at most " + std::to_string(SCRIPT_TYPES_MAX));
@@ -239,7 +240,7 @@ void Shared(const Request &request, const Units &units, const Secrets &secrets, 
         if (units.list[u].from == ADDRESS_TABLE || units.list[u].from == ADDRESS_TEMPLATE)
             keys.push_back({units.list[u].mac.bits, u});
     Shared_faults(
-        units, faults, keys, "mac", [](std::size_t, std::size_t) { return true; },
+        units, faults, keys, MANIFEST_MAC, [](std::size_t, std::size_t) { return true; },
         [&](std::size_t u) { return Mac_text(units.list[u].mac) + " is also that of "; });
 
     std::string_view a;
@@ -264,7 +265,7 @@ void Shared(const Request &request, const Units &units, const Secrets &secrets, 
         if (serial.empty() || serial.find('\0') != std::string_view::npos) // none, or refused already
             continue;
         if (auto [at, fresh] = first.emplace(serial, u); !fresh)
-            Unit_fault(faults, units, u, "serial", std::string(serial) + " is also that of " + Unit_ref(units, at->second));
+            Unit_fault(faults, units, u, MANIFEST_SERIAL, std::string(serial) + " is also that of " + Unit_ref(units, at->second));
     }
 }
 
@@ -302,5 +303,5 @@ void Unit_settle(const Template &tpl, const Units &units, const Secrets &secrets
     if (faults.size() == before && Unit_image(values, image))
         hash = Sha256_of(image);
     else if (faults.size() == before)
-        Unit_fault(faults, units, u, "mac", "its image does not convert"); // the checks passed it with another address
+        Unit_fault(faults, units, u, MANIFEST_MAC, "its image does not convert"); // the checks passed it with another address
 }

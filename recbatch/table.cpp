@@ -234,7 +234,7 @@ void Template_address(const Request &request, const Template &tpl, Units &units,
         return;
     const char *misfit = Mac_misfit(unit.mac);
     if (misfit != nullptr)
-        Place_fault(faults, 0, request.templatePath, "mac", misfit);
+        Place_fault(faults, 0, request.templatePath, MANIFEST_MAC, misfit);
     unit.from = misfit != nullptr ? ADDRESS_REFUSED : ADDRESS_TEMPLATE;
 }
 
@@ -259,7 +259,7 @@ bool Batch_units(const Request &request, const Template &tpl, Units &units, Faul
             std::string why;
             Cell_address(units.rows[u][c], units.list[u], why);
             if (!why.empty())
-                Unit_fault(faults, units, u, "mac", why);
+                Unit_fault(faults, units, u, MANIFEST_MAC, why);
         }
     }
     Template_address(request, tpl, units, faults);
