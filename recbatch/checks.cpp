@@ -16,49 +16,18 @@ const char *Name_of(unsigned type)
     return Setting_of(type).name;
 }
 
-// The rule of a setting, in words, for a value the converter refused. The
-// words are bounded: at most 40 characters of the value, and numbers.
+// The rule of a setting, in words, for a value the converter refused.
 std::string Rule_words(const Convert_result &result)
 {
-    const Setting &setting = Setting_of(static_cast<unsigned>(result.type));
-    std::string_view text = Script_lineText({result.type, result.text});
     char words[160];
-    int len = static_cast<int>(std::min<std::size_t>(text.size(), 40));
-    switch (result.rule) {
-    case RULE_MISSING:
-        return Script_misfitWords(MISFIT_EMPTY);
-    case RULE_NUL:
-        return Script_misfitWords(MISFIT_NUL);
-    default:
-        break;
-    }
-    switch (setting.kind) {
-    case DATA_NUMBER:
-        std::snprintf(words, sizeof words, "\"%.*s\", expected a whole number from %d to %d", len, text.data(),
-                      setting.min, setting.max);
-        break;
-    case DATA_MAC:
-        std::snprintf(words, sizeof words, "\"%.*s\", expected %d hex digits", len, text.data(), 2 * setting.min);
-        break;
-    case DATA_KEY:
-        if (result.rule == RULE_NOT_HEX)
-            std::snprintf(words, sizeof words, "\"%.*s\", expected %d or %d hex digits", len, text.data(),
-                          2 * setting.min, 2 * setting.max);
-        else
-            std::snprintf(words, sizeof words, "%zu characters, expected %d or %d hex digits", text.size(),
-                          2 * setting.min, 2 * setting.max);
-        break;
-    default:
-        std::snprintf(words, sizeof words, "%zu characters, expected %d to %d", text.size(), setting.min,
-                      setting.max);
-        break;
-    }
+    Convert_why(result, words, sizeof words);
     return words;
 }
 
 // recbatch's own rules, so that what it makes works on a real network: an
 // SSID of 1 to 32 bytes, a pass phrase of 8 to 63 printable ASCII
-// characters. Empty when the value keeps them.
+// characters, worded as the converter's rules are. Empty when the value
+// keeps them.
 std::string Network_words(const Convert_value &value)
 {
     auto bytes = [&](std::size_t least, std::size_t most) {

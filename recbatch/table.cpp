@@ -80,9 +80,13 @@ bool Batch_template(const Request &request, Template &tpl, Faults &faults, Fault
         result = tpl.given.refusal;
     if (!Convert_refused(result) && Script_complete(tpl.given))
         return true;
+    // A converter's rule in its one wording; how a script ended, as the
+    // console says it.
     Console_text text{};
-    std::string_view words = Convert_refused(result) ? Console_refusal(result, text)
-                                                     : Console_endingWords(tpl.given, text);
+    char why[160] = "";
+    if (Convert_refused(result))
+        Convert_why(result, why, sizeof why);
+    std::string_view words = Convert_refused(result) ? std::string_view(why) : Console_endingWords(tpl.given, text);
     const char *name = Convert_refused(result) ? Setting_of(static_cast<unsigned>(result.type)).name : "";
     Place_fault(faults, 0, request.templatePath, *name != '\0' ? name : "script", std::string(Trimmed(words)));
     return false;
