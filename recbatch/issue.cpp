@@ -115,7 +115,7 @@ bool Record(const Request &request, const Template &tpl, Ledger *ledger, const s
             const Units &units, const std::vector<Digest> &hashes, long long &id, Fault &fault)
 {
     Ledger_batch record{};
-    record.started = Now_utc();
+    record.started = Ledger_now();
     record.templateSha256 = Digest_hex(tpl.sha256);
     record.outdir = outdir;
     record.units = units.list.size();
