@@ -77,6 +77,14 @@ bool Cli_answered(int argc, char *const argv[], int &status)
     return true;
 }
 
+bool Cli_begin(const char *name, const char *usage, int argc, char *const argv[], int &status, unsigned *closed)
+{
+    unsigned streams = Cli_start(name, usage);
+    if (closed != nullptr)
+        *closed = streams;
+    return Cli_answered(argc, argv, status);
+}
+
 int Cli_usage()
 {
     std::fputs(usage, stderr);

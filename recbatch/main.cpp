@@ -11,10 +11,9 @@
 
 int main(int argc, char *argv[])
 {
-    Cli_start("recbatch", REQUEST_USAGE);
-    Request request{};
-    if (int status = 0; Cli_answered(argc, argv, status))
+    if (int status = 0; Cli_begin("recbatch", REQUEST_USAGE, argc, argv, status))
         return status;
+    Request request{};
     if (!Request_parse(argc, argv, request))
         return 2;
     Fault fault{};

@@ -114,8 +114,7 @@ bool Parse_options(int argc, char *argv[], Options &options, Manifest &manifest,
 
 int main(int argc, char *argv[])
 {
-    Cli_start("reclabel", USAGE);
-    if (int status = 0; Cli_answered(argc, argv, status))
+    if (int status = 0; Cli_begin("reclabel", USAGE, argc, argv, status))
         return status;
     Options options{};
     Manifest manifest{};
