@@ -121,14 +121,8 @@ int Cli_system(const char *path, int errnum)
 
 int Cli_finish(int status)
 {
-    errno = 0;
-    bool flushed = std::fflush(stdout) == 0 && !std::ferror(stdout);
-    int error = errno;
-    if (std::fclose(stdout) != 0 && flushed) {
-        flushed = false;
-        error = errno;
-    }
-    return flushed ? status : Cli_system("stdout", error);
+    int error = Streams_close(stdout);
+    return error == 0 ? status : Cli_system("stdout", error);
 }
 
 void Cli_progressStart(Cli_progress &progress, const char *what, std::size_t total)

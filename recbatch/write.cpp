@@ -178,15 +178,9 @@ bool Close_manifest(std::FILE *manifest, bool written, Fault &fault)
 {
     if (manifest == nullptr)
         return false;
-    errno = 0;
-    bool flushed = std::fflush(manifest) == 0 && !std::ferror(manifest);
-    int error = errno;
-    if (std::fclose(manifest) != 0 && flushed) {
-        flushed = false;
-        error = errno;
-    }
+    int error = Streams_close(manifest);
     std::string path = std::string(hiddenPath.data()) + "/" + MANIFEST_NAME;
-    return written && (flushed || Fault_system(fault, path.c_str(), error));
+    return written && (error == 0 || Fault_system(fault, path.c_str(), error));
 }
 
 // One sync for the whole folder, then the rename that makes it OUTDIR; an
