@@ -77,6 +77,14 @@ bool Cli_answered(int argc, char *const argv[], int &status)
     return true;
 }
 
+bool Cli_begin(const char *name, const char *usage, int argc, char *const argv[], int &status, unsigned *closed)
+{
+    unsigned streams = Cli_start(name, usage);
+    if (closed != nullptr)
+        *closed = streams;
+    return Cli_answered(argc, argv, status);
+}
+
 int Cli_usage()
 {
     std::fputs(usage, stderr);
@@ -113,14 +121,8 @@ int Cli_system(const char *path, int errnum)
 
 int Cli_finish(int status)
 {
-    errno = 0;
-    bool flushed = std::fflush(stdout) == 0 && !std::ferror(stdout);
-    int error = errno;
-    if (std::fclose(stdout) != 0 && flushed) {
-        flushed = false;
-        error = errno;
-    }
-    return flushed ? status : Cli_system("stdout", error);
+    int error = Streams_close(stdout);
+    return error == 0 ? status : Cli_system("stdout", error);
 }
 
 void Cli_progressStart(Cli_progress &progress, const char *what, std::size_t total)

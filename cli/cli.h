@@ -24,6 +24,12 @@ unsigned Cli_start(const char *name, const char *usage);
 // whether it did.
 bool Cli_answered(int argc, char *const argv[], int &status);
 
+// Every main's opening: Cli_start, then Cli_answered; closed, when given,
+// is set to Cli_start's STREAM_*_CLOSED bits. True when the run is answered
+// and ends with status.
+bool Cli_begin(const char *name, const char *usage, int argc, char *const argv[], int &status,
+               unsigned *closed = nullptr);
+
 // The usage on standard error; returns 2.
 int Cli_usage();
 

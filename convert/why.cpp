@@ -54,7 +54,12 @@ void Convert_why(const Convert_result &result, char *out, std::size_t size)
     default:
         break;
     }
-    if (setting.kind == DATA_TEXT || setting.kind == DATA_TEXT_Z)
+    // A script's reader keeps no more of a value than its longest, so a
+    // value cut short there is told as more than the most.
+    bool cut = result.rule == RULE_TOO_LONG && result.text.size() <= static_cast<std::size_t>(setting.max);
+    if ((setting.kind == DATA_TEXT || setting.kind == DATA_TEXT_Z) && cut)
+        std::snprintf(out, size, "more than %d bytes, expected %d to %d", setting.max, setting.min, setting.max);
+    else if (setting.kind == DATA_TEXT || setting.kind == DATA_TEXT_Z)
         std::snprintf(out, size, "%zu bytes, expected %d to %d", result.text.size(), setting.min, setting.max);
     else
         Value_why(result, setting, out, size);

@@ -18,3 +18,13 @@ unsigned Streams_hold()
     }
     return closed;
 }
+
+int Streams_close(std::FILE *fp)
+{
+    errno = 0;
+    bool flushed = std::fflush(fp) == 0 && !std::ferror(fp);
+    int error = flushed ? 0 : (errno != 0 ? errno : EIO);
+    if (std::fclose(fp) != 0 && flushed)
+        error = errno != 0 ? errno : EIO;
+    return error;
+}

@@ -22,8 +22,7 @@ int File_error()
 
 int main(int argc, char *argv[])
 {
-    Cli_start("halvik", "usage: halvik FILE\n");
-    if (int status = 0; Cli_answered(argc, argv, status))
+    if (int status = 0; Cli_begin("halvik", "usage: halvik FILE\n", argc, argv, status))
         return status;
     if (argc < 2)
         return usage();

@@ -5,7 +5,6 @@
 #include "image.h"
 #include "ledger.h"
 #include "manifest.h"
-#include "progress.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -194,18 +193,17 @@ bool Check_row(Rows &rows, const std::vector<Ledger_issued> &issued, std::size_t
 
 // Every image of the batch, in unit order, each beside its manifest row;
 // then the rows past the last unit.
-bool Check_units(const Folder &folder, const std::vector<Ledger_issued> &issued, Rows &rows, bool progress,
-                 Faults &faults, Fault &fault)
+bool Check_units(const Folder &folder, const std::vector<Ledger_issued> &issued, Rows &rows, Faults &faults, Fault &fault)
 {
-    Progress shown{};
-    Progress_start(shown, progress, "images", issued.size());
+    Cli_progress shown{};
+    Cli_progressStart(shown, "images", issued.size());
     Unit_image image{};
     for (std::size_t i = 0; i < issued.size(); ++i) {
         if (!Check_image(folder, issued[i], image, faults, fault) || !Check_row(rows, issued, i, image, fault))
             return false;
-        Progress_show(shown, i + 1);
+        Cli_progressShow(shown, i + 1);
     }
-    Progress_end(shown);
+    Cli_progressEnd(shown);
     image.whole = false;
     while (rows.reading)
         if (!Check_row(rows, issued, issued.size(), image, fault))
@@ -230,13 +228,13 @@ void Manifest_faults(const Folder &folder, Rows &rows, std::size_t units, Faults
 }
 
 // The folder against batch id: its images, what else it holds, its manifest.
-bool Check_folder(const Folder &folder, long long id, const std::vector<Ledger_issued> &issued, bool progress,
+bool Check_folder(const Folder &folder, long long id, const std::vector<Ledger_issued> &issued,
                   Faults &faults, Fault &fault)
 {
     const std::string path = folder.dir + "/" + MANIFEST_NAME;
     bool serials = std::any_of(issued.begin(), issued.end(), [](const Ledger_issued &unit) { return !unit.serial.empty(); });
     Rows rows{};
-    bool read = Open_rows(folder, path, serials, rows, fault) && Check_units(folder, issued, rows, progress, faults, fault);
+    bool read = Open_rows(folder, path, serials, rows, fault) && Check_units(folder, issued, rows, faults, fault);
     if (rows.fp != nullptr)
         std::fclose(rows.fp);
     if (!read)
@@ -257,7 +255,7 @@ bool Check_folder(const Folder &folder, long long id, const std::vector<Ledger_i
 
 } // namespace
 
-bool Batch_audit(const char *ledgerPath, const char *outdir, bool progress, Audit_verdict &verdict, Fault &fault)
+bool Batch_audit(const char *ledgerPath, const char *outdir, Audit_verdict &verdict, Fault &fault)
 {
     Ledger_ptr ledger{nullptr, Ledger_close};
     if (!Ledger_open(ledgerPath, ledger, fault, false))
@@ -275,11 +273,11 @@ bool Batch_audit(const char *ledgerPath, const char *outdir, bool progress, Audi
     Ledger_batch batch{};
     std::vector<Ledger_issued> issued;
     if (!Ledger_read(ledger.get(), verdict.batch, batch, issued, fault) ||
-        !Check_folder(folder, verdict.batch, issued, progress, verdict.faults, fault))
+        !Check_folder(folder, verdict.batch, issued, verdict.faults, fault))
         return false;
     verdict.images = issued.size();
     return !verdict.faults.empty() || !batch.finished.empty() ||
-           Ledger_finish(ledger.get(), verdict.batch, Now_utc(), fault);
+           Ledger_finish(ledger.get(), verdict.batch, Ledger_now(), fault);
 }
 
 int Audit_report(Audit_verdict &verdict)

@@ -20,10 +20,10 @@ struct Audit_verdict {
 // recorded for its address; the manifest's rows give each unit's number,
 // address, file, SHA-256 and serial as the ledger does, and its values and
 // Wi-Fi text as its image holds them, each row with its line end; nothing
-// else is in the folder. A whole folder's batch is marked finished. With
-// progress, a line on standard error tells how far it got. False when a
+// else is in the folder. A whole folder's batch is marked finished. On a
+// terminal, a line on standard error tells how far it got. False when a
 // file or the ledger cannot be read (fault says why).
-bool Batch_audit(const char *ledgerPath, const char *outdir, bool progress, Audit_verdict &verdict, Fault &fault);
+bool Batch_audit(const char *ledgerPath, const char *outdir, Audit_verdict &verdict, Fault &fault);
 
 // Prints the verdict: each fault a line, or that the batch is whole;
 // returns the status to end with, 0 when it is whole, else 1.

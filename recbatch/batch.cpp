@@ -3,7 +3,6 @@
 #include "cli.h"
 
 #include <algorithm>
-#include <ctime>
 
 std::size_t Secret_length(unsigned type)
 {
@@ -78,12 +77,4 @@ int Faults_report(Faults &faults)
 std::string Mac_text(Mac_address mac)
 {
     return Mac_colons(mac).data();
-}
-
-std::string Now_utc()
-{
-    char text[32];
-    std::time_t now = std::time(nullptr);
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&now));
-    return text;
 }

@@ -133,6 +133,3 @@ int Faults_report(Faults &faults);
 
 // The address as 00:50:c2:a1:b2:c3.
 std::string Mac_text(Mac_address mac);
-
-// The time now as the ledger records it: UTC, ISO 8601.
-std::string Now_utc();

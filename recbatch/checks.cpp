@@ -1,6 +1,7 @@
 #include "checks.h"
 
 #include "issue.h"
+#include "manifest.h"
 #include "values.h"
 #include "writer.h"
 
@@ -15,49 +16,18 @@ const char *Name_of(unsigned type)
     return Setting_of(type).name;
 }
 
-// The rule of a setting, in words, for a value the converter refused. The
-// words are bounded: at most 40 characters of the value, and numbers.
+// The rule of a setting, in words, for a value the converter refused.
 std::string Rule_words(const Convert_result &result)
 {
-    const Setting &setting = Setting_of(static_cast<unsigned>(result.type));
-    std::string_view text = Script_lineText({result.type, result.text});
     char words[160];
-    int len = static_cast<int>(std::min<std::size_t>(text.size(), 40));
-    switch (result.rule) {
-    case RULE_MISSING:
-        return Script_misfitWords(MISFIT_EMPTY);
-    case RULE_NUL:
-        return Script_misfitWords(MISFIT_NUL);
-    default:
-        break;
-    }
-    switch (setting.kind) {
-    case DATA_NUMBER:
-        std::snprintf(words, sizeof words, "\"%.*s\", expected a whole number from %d to %d", len, text.data(),
-                      setting.min, setting.max);
-        break;
-    case DATA_MAC:
-        std::snprintf(words, sizeof words, "\"%.*s\", expected %d hex digits", len, text.data(), 2 * setting.min);
-        break;
-    case DATA_KEY:
-        if (result.rule == RULE_NOT_HEX)
-            std::snprintf(words, sizeof words, "\"%.*s\", expected %d or %d hex digits", len, text.data(),
-                          2 * setting.min, 2 * setting.max);
-        else
-            std::snprintf(words, sizeof words, "%zu characters, expected %d or %d hex digits", text.size(),
-                          2 * setting.min, 2 * setting.max);
-        break;
-    default:
-        std::snprintf(words, sizeof words, "%zu characters, expected %d to %d", text.size(), setting.min,
-                      setting.max);
-        break;
-    }
+    Convert_why(result, words, sizeof words);
     return words;
 }
 
 // recbatch's own rules, so that what it makes works on a real network: an
 // SSID of 1 to 32 bytes, a pass phrase of 8 to 63 printable ASCII
-// characters. Empty when the value keeps them.
+// characters, worded as the converter's rules are. Empty when the value
+// keeps them.
 std::string Network_words(const Convert_value &value)
 {
     auto bytes = [&](std::size_t least, std::size_t most) {
@@ -164,7 +134,7 @@ bool Check_unit(Checking &c, std::size_t u, Unit_values &values, Digest &hash)
     // A unit without an address is compared with none: a range short of
     // room and a refused cell are faults of their own.
     if (unit.from == ADDRESS_NONE && !c.request.ranged)
-        Unit_fault(c.faults, c.units, u, "mac", "no address: give a mac column, -m, or the template's in a batch of one");
+        Unit_fault(c.faults, c.units, u, MANIFEST_MAC, "no address: give a mac column, -m, or the template's in a batch of one");
     if (values.count > SCRIPT_TYPES_MAX)
         Unit_fault(c.faults, c.units, u, "script",
                    std::to_string(values.count) + " settings, expected at most " + std::to_string(SCRIPT_TYPES_MAX));
@@ -239,7 +209,7 @@ void Shared(const Request &request, const Units &units, const Secrets &secrets, 
         if (units.list[u].from == ADDRESS_TABLE || units.list[u].from == ADDRESS_TEMPLATE)
             keys.push_back({units.list[u].mac.bits, u});
     Shared_faults(
-        units, faults, keys, "mac", [](std::size_t, std::size_t) { return true; },
+        units, faults, keys, MANIFEST_MAC, [](std::size_t, std::size_t) { return true; },
         [&](std::size_t u) { return Mac_text(units.list[u].mac) + " is also that of "; });
 
     std::string_view a;
@@ -264,7 +234,7 @@ void Shared(const Request &request, const Units &units, const Secrets &secrets, 
         if (serial.empty() || serial.find('\0') != std::string_view::npos) // none, or refused already
             continue;
         if (auto [at, fresh] = first.emplace(serial, u); !fresh)
-            Unit_fault(faults, units, u, "serial", std::string(serial) + " is also that of " + Unit_ref(units, at->second));
+            Unit_fault(faults, units, u, MANIFEST_SERIAL, std::string(serial) + " is also that of " + Unit_ref(units, at->second));
     }
 }
 
@@ -302,5 +272,5 @@ void Unit_settle(const Template &tpl, const Units &units, const Secrets &secrets
     if (faults.size() == before && Unit_image(values, image))
         hash = Sha256_of(image);
     else if (faults.size() == before)
-        Unit_fault(faults, units, u, "mac", "its image does not convert"); // the checks passed it with another address
+        Unit_fault(faults, units, u, MANIFEST_MAC, "its image does not convert"); // the checks passed it with another address
 }

@@ -1,6 +1,7 @@
 #include "issue.h"
 
 #include "checks.h"
+#include "manifest.h"
 
 #include <unordered_set>
 
@@ -41,7 +42,7 @@ bool Take_range(const Request &request, Ledger *ledger, Units &units, std::vecto
     if (!Ledger_free(ledger, request.range, need, taken, free, fault))
         return false;
     if (free.size() < need)
-        Place_fault(faults, 0, "-m", "mac",
+        Place_fault(faults, 0, "-m", MANIFEST_MAC,
                     std::to_string(free.size()) + " free addresses in the range for " + std::to_string(need) + " units");
     std::size_t next = 0;
     for (std::size_t u = 0; u < units.list.size() && next < free.size(); ++u) {
@@ -74,9 +75,9 @@ bool Check_given(const Request &request, Ledger *ledger, const Units &units, Fau
             continue;
         std::string why = Mac_text(macs[m]) + " was issued by batch " + std::to_string(issuers[m]);
         if (units.list[given[m]].from == ADDRESS_TEMPLATE)
-            Place_fault(faults, 0, request.templatePath, "mac", why);
+            Place_fault(faults, 0, request.templatePath, MANIFEST_MAC, why);
         else
-            Unit_fault(faults, units, given[m], "mac", why);
+            Unit_fault(faults, units, given[m], MANIFEST_MAC, why);
     }
     return true;
 }
@@ -103,7 +104,7 @@ bool Check_serials(const Request &request, Ledger *ledger, const Units &units, l
         return false;
     for (std::size_t i = 0; i < serials.size(); ++i)
         if (holders[i].batch > 0)
-            Unit_fault(faults, units, given[i], "serial",
+            Unit_fault(faults, units, given[i], MANIFEST_SERIAL,
                        std::string(serials[i]) + " was recorded by batch " + std::to_string(holders[i].batch) +
                            " for " + Mac_text(holders[i].mac));
     return true;
@@ -114,7 +115,7 @@ bool Record(const Request &request, const Template &tpl, Ledger *ledger, const s
             const Units &units, const std::vector<Digest> &hashes, long long &id, Fault &fault)
 {
     Ledger_batch record{};
-    record.started = Now_utc();
+    record.started = Ledger_now();
     record.templateSha256 = Digest_hex(tpl.sha256);
     record.outdir = outdir;
     record.units = units.list.size();

@@ -9,21 +9,16 @@
 #include "table.h"
 #include "write.h"
 
-#include <unistd.h>
-
 int main(int argc, char *argv[])
 {
-    Cli_start("recbatch", REQUEST_USAGE);
-    Request request{};
-    if (int status = 0; Cli_answered(argc, argv, status))
+    if (int status = 0; Cli_begin("recbatch", REQUEST_USAGE, argc, argv, status))
         return status;
+    Request request{};
     if (!Request_parse(argc, argv, request))
         return 2;
-    bool progress = isatty(STDERR_FILENO) == 1;
     Fault fault{};
     if (Audit_verdict verdict{}; request.audit != nullptr)
-        return Batch_audit(request.ledgerPath, request.audit, progress, verdict, fault) ? Audit_report(verdict)
-                                                                                         : Cli_fail(fault);
+        return Batch_audit(request.ledgerPath, request.audit, verdict, fault) ? Audit_report(verdict) : Cli_fail(fault);
 
     // OUTDIR's hidden folder first; every run that does not finish removes it.
     std::string outdir;
@@ -51,10 +46,10 @@ int main(int argc, char *argv[])
 
     // Issued: these addresses are never issued again, whatever follows. A
     // run stopped once OUTDIR is complete leaves its batch to -V to finish.
-    bool written = Batch_write(request, tpl, units, secrets, hashes, progress, fault);
+    bool written = Batch_write(request, tpl, units, secrets, hashes, fault);
     if (Write_stopped()) {
         ledger.reset();
         Write_endByStop();
     }
-    return written && Ledger_finish(ledger.get(), id, Now_utc(), fault) ? 0 : Cli_fail(fault);
+    return written && Ledger_finish(ledger.get(), id, Ledger_now(), fault) ? 0 : Cli_fail(fault);
 }

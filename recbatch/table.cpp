@@ -80,9 +80,13 @@ bool Batch_template(const Request &request, Template &tpl, Faults &faults, Fault
         result = tpl.given.refusal;
     if (!Convert_refused(result) && Script_complete(tpl.given))
         return true;
+    // A converter's rule in its one wording; how a script ended, as the
+    // console says it.
     Console_text text{};
-    std::string_view words = Convert_refused(result) ? Console_refusal(result, text)
-                                                     : Console_endingWords(tpl.given, text);
+    char why[160] = "";
+    if (Convert_refused(result))
+        Convert_why(result, why, sizeof why);
+    std::string_view words = Convert_refused(result) ? std::string_view(why) : Console_endingWords(tpl.given, text);
     const char *name = Convert_refused(result) ? Setting_of(static_cast<unsigned>(result.type)).name : "";
     Place_fault(faults, 0, request.templatePath, *name != '\0' ? name : "script", std::string(Trimmed(words)));
     return false;
@@ -234,7 +238,7 @@ void Template_address(const Request &request, const Template &tpl, Units &units,
         return;
     const char *misfit = Mac_misfit(unit.mac);
     if (misfit != nullptr)
-        Place_fault(faults, 0, request.templatePath, "mac", misfit);
+        Place_fault(faults, 0, request.templatePath, MANIFEST_MAC, misfit);
     unit.from = misfit != nullptr ? ADDRESS_REFUSED : ADDRESS_TEMPLATE;
 }
 
@@ -259,7 +263,7 @@ bool Batch_units(const Request &request, const Template &tpl, Units &units, Faul
             std::string why;
             Cell_address(units.rows[u][c], units.list[u], why);
             if (!why.empty())
-                Unit_fault(faults, units, u, "mac", why);
+                Unit_fault(faults, units, u, MANIFEST_MAC, why);
         }
     }
     Template_address(request, tpl, units, faults);

@@ -1,7 +1,7 @@
 #include "write.h"
 
+#include "cli.h"
 #include "manifest.h"
-#include "progress.h"
 #include "values.h"
 #include "writer.h"
 
@@ -132,7 +132,7 @@ void Row_of(const Units &units, std::size_t u, const Unit_values &values, std::s
 // Each unit's image, converted again and checked against the SHA-256 that
 // the ledger recorded, and its manifest row.
 bool Write_units(const Template &tpl, const Units &units, const Secrets &secrets, const std::vector<Digest> &hashes,
-                 int dir, std::FILE *manifest, Progress &progress, Fault &fault)
+                 int dir, std::FILE *manifest, Cli_progress &progress, Fault &fault)
 {
     const std::string hidden = hiddenPath.data();
     const Manifest_layout layout = Layout_of(tpl, units, secrets);
@@ -156,7 +156,7 @@ bool Write_units(const Template &tpl, const Units &units, const Secrets &secrets
         const std::string sha256 = Digest_hex(hashes[u]);
         Row_of(units, u, values, sha256, row);
         Manifest_writeRow(manifest, layout, row);
-        Progress_show(progress, u + 1);
+        Cli_progressShow(progress, u + 1);
     }
     return true;
 }
@@ -178,15 +178,9 @@ bool Close_manifest(std::FILE *manifest, bool written, Fault &fault)
 {
     if (manifest == nullptr)
         return false;
-    errno = 0;
-    bool flushed = std::fflush(manifest) == 0 && !std::ferror(manifest);
-    int error = errno;
-    if (std::fclose(manifest) != 0 && flushed) {
-        flushed = false;
-        error = errno;
-    }
+    int error = Streams_close(manifest);
     std::string path = std::string(hiddenPath.data()) + "/" + MANIFEST_NAME;
-    return written && (flushed || Fault_system(fault, path.c_str(), error));
+    return written && (error == 0 || Fault_system(fault, path.c_str(), error));
 }
 
 // One sync for the whole folder, then the rename that makes it OUTDIR; an
@@ -278,11 +272,11 @@ void Write_endByStop()
 }
 
 bool Batch_write(const Request &request, const Template &tpl, const Units &units, const Secrets &secrets,
-                 const std::vector<Digest> &hashes, bool progress, Fault &fault)
+                 const std::vector<Digest> &hashes, Fault &fault)
 {
     writing = 1;
-    Progress shown{};
-    Progress_start(shown, progress, "units", units.list.size());
+    Cli_progress shown{};
+    Cli_progressStart(shown, "units", units.list.size());
     int dir = open(hiddenPath.data(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     std::FILE *manifest = dir >= 0 ? Open_manifest(dir) : nullptr;
     if (int error = errno; manifest == nullptr) {
@@ -307,6 +301,6 @@ bool Batch_write(const Request &request, const Template &tpl, const Units &units
         fsync(parentDir);
         close(parentDir);
     }
-    Progress_end(shown);
+    Cli_progressEnd(shown);
     return true;
 }

@@ -25,11 +25,11 @@ void Write_remove();
 
 // Writes each unit's image as <mac>.bin and the manifest, both mode 0600
 // since they hold the units' secrets, into the hidden folder and renames it
-// to OUTDIR; with progress, a line on standard error tells how far it got.
+// to OUTDIR; on a terminal, a line on standard error tells how far it got.
 // False when writing failed (fault says why) or a signal stopped it; the
 // hidden folder is then removed.
 bool Batch_write(const Request &request, const Template &tpl, const Units &units, const Secrets &secrets,
-                 const std::vector<Digest> &hashes, bool progress, Fault &fault);
+                 const std::vector<Digest> &hashes, Fault &fault);
 
 // Whether a signal asked the run to stop.
 bool Write_stopped();

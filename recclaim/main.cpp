@@ -226,8 +226,7 @@ int Claim(const Options &options, const Image &image, const std::string &readbac
 
 int main(int argc, char *argv[])
 {
-    Cli_start("recclaim", USAGE);
-    if (int status = 0; Cli_answered(argc, argv, status))
+    if (int status = 0; Cli_begin("recclaim", USAGE, argc, argv, status))
         return status;
     Options options{};
     Fault fault{};

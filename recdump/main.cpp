@@ -65,8 +65,8 @@ bool Dump(const Recfile &file, Dump_format format, Fault &fault)
 
 int main(int argc, char *argv[])
 {
-    unsigned closed = Cli_start("recdump", "usage: recdump [-j | -s] FILE\n");
-    if (int status = 0; Cli_answered(argc, argv, status))
+    unsigned closed = 0;
+    if (int status = 0; Cli_begin("recdump", "usage: recdump [-j | -s] FILE\n", argc, argv, status, &closed))
         return status;
     Dump_format format = DUMP_TEXT;
     const char *path = nullptr;

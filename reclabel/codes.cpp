@@ -108,11 +108,11 @@ bool Codes_make(const Layout_setup &setup, const Label &label, Label_layout &lay
 {
     layout.bars.resize(label.serial.empty() ? 1 : 2);
     if (!Make_mac(setup, label, layout.bars[0], fault))
-        return Fault_within(fault, "mac");
+        return Fault_within(fault, MANIFEST_MAC);
     if (layout.bars.size() > 1 &&
         !(Make_bar(setup, label.serial, layout.bars[1], fault) && Fit_bar(setup, layout.bars[1], "", fault)))
-        return Fault_within(fault, "serial");
-    return Make_qr(setup, label, layout.qr, fault) || Fault_within(fault, "wifi");
+        return Fault_within(fault, MANIFEST_SERIAL);
+    return Make_qr(setup, label, layout.qr, fault) || Fault_within(fault, MANIFEST_WIFI);
 }
 
 bool Codes_ahead(const Layout_setup &setup, const std::vector<Label> &labels,

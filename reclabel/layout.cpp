@@ -44,7 +44,7 @@ bool Measure(const Layout_setup &setup, const Label &label, const Label_layout &
     double width = 0;
     for (const Placed_code &bar : layout.bars) {
         if (!Font_width(*setup.font, bar.data, width, fault))
-            return Fault_within(fault, &bar == &layout.bars[0] ? "mac" : "serial");
+            return Fault_within(fault, &bar == &layout.bars[0] ? MANIFEST_MAC : MANIFEST_SERIAL);
         m.data.push_back(width);
     }
     m.widest = 0;
@@ -86,7 +86,7 @@ bool Misfit(const Layout_setup &setup, const Label &label, const Measures &m, co
     const double qrLeast = Layout_least(QR_MODULE_LEAST, setup.dot);
     if (*std::max_element(m.data.begin(), m.data.end()) * fit.size > avail) {
         std::size_t row = m.data[0] * fit.size > avail ? 0 : 1;
-        return Fault_refuse(fault, row == 0 ? "mac" : "serial", "%.1f mm wide at %g pt; the label has room for %.1f mm",
+        return Fault_refuse(fault, row == 0 ? MANIFEST_MAC : MANIFEST_SERIAL, "%.1f mm wide at %g pt; the label has room for %.1f mm",
                             m.data[row] * fit.size, TEXT_SMALLEST, avail);
     }
     if (lines * fit.line > fit.beside)
@@ -96,7 +96,7 @@ bool Misfit(const Layout_setup &setup, const Label &label, const Measures &m, co
         return Fault_refuse(fault, label.texts[m.widest].column.c_str(),
                             "%.1f mm wide at %g pt; beside the QR code the label has room for %.1f mm",
                             m.lines[m.widest] * fit.size, TEXT_SMALLEST, avail - GAP - m.qrModules * qrLeast);
-    return Fault_refuse(fault, "wifi", "a QR code of %d modules needs %.1f mm at %s; the label has room for %.1f mm",
+    return Fault_refuse(fault, MANIFEST_WIFI, "a QR code of %d modules needs %.1f mm at %s; the label has room for %.1f mm",
                         m.qrModules, m.qrModules * qrLeast, Layout_moduleText(setup, qrLeast).c_str(),
                         std::max(std::min(fit.beside, fit.room), 0.0));
 }

@@ -12,7 +12,7 @@
 #include "barcode.h"
 #include "fault.h"
 #include "font.h"
-#include "manifest.h"
+#include "labels.h"
 
 #include <string>
 #include <vector>

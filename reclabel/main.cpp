@@ -114,8 +114,7 @@ bool Parse_options(int argc, char *argv[], Options &options, Manifest &manifest,
 
 int main(int argc, char *argv[])
 {
-    Cli_start("reclabel", USAGE);
-    if (int status = 0; Cli_answered(argc, argv, status))
+    if (int status = 0; Cli_begin("reclabel", USAGE, argc, argv, status))
         return status;
     Options options{};
     Manifest manifest{};
@@ -128,10 +127,10 @@ int main(int argc, char *argv[])
     std::FILE *fp = std::fopen(manifest.path, "rb");
     if (fp == nullptr)
         return Cli_system(manifest.path, errno);
-    bool read = Manifest_read(manifest, fp);
+    bool read = Manifest_read(manifest, fp, fault);
     std::fclose(fp);
     if (!read)
-        return Print_faults(manifest.faults);
+        return fault.status != 0 ? Cli_fail(fault) : Print_faults(manifest.faults);
 
     Font font{};
     if (!Font_open(font, fault))

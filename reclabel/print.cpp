@@ -33,7 +33,7 @@ std::vector<Fault> Check_labels(const Manifest &manifest, Layout_setup setup)
         if (Codes_make(setup, label, layout, fault) && Layout_label(setup, label, layout, fault))
             continue;
         setup.bound = false;
-        if (std::strcmp(fault.where, "wifi") == 0 && !setup.zpl && Codes_make(setup, label, layout, fault) &&
+        if (std::strcmp(fault.where, MANIFEST_WIFI) == 0 && !setup.zpl && Codes_make(setup, label, layout, fault) &&
             Layout_label(setup, label, layout, fault))
             continue;
         auto [at, added] = seen.try_emplace(std::string(fault.where) + ": " + fault.why, shared.size());
@@ -83,6 +83,13 @@ bool Write(Output &output, const Manifest &manifest, const Options &options, con
     return false;
 }
 
+// Prints fault; the larger of status and its.
+int Warned(const Fault &fault, int status)
+{
+    Cli_warn(fault);
+    return std::max(status, static_cast<int>(fault.status));
+}
+
 } // namespace
 
 bool Print_checkOptions(Options &options, Fault &fault)
@@ -113,10 +120,16 @@ bool Print_checkOptions(Options &options, Fault &fault)
 int Print_faults(const std::vector<Fault> &faults)
 {
     int status = 0;
-    for (const Fault &fault : faults) {
-        Cli_warn(fault);
-        status = std::max(status, static_cast<int>(fault.status));
-    }
+    for (const Fault &fault : faults)
+        status = Warned(fault, status);
+    return status;
+}
+
+int Print_faults(const std::vector<Manifest_fault> &faults)
+{
+    int status = 0;
+    for (const Manifest_fault &found : faults)
+        status = Warned(Manifest_faultOf(found), status);
     return status;
 }
 

@@ -4,7 +4,7 @@
 
 #include "draw.h"
 #include "font.h"
-#include "manifest.h"
+#include "labels.h"
 
 #include <vector>
 
@@ -24,6 +24,7 @@ bool Print_checkOptions(Options &options, Fault &fault);
 
 // Prints each fault; returns the status to end with (the largest of theirs).
 int Print_faults(const std::vector<Fault> &faults);
+int Print_faults(const std::vector<Manifest_fault> &faults);
 
 // Checks every label, then writes OUTPUT whole; returns the status to end
 // with, having said why when it is not 0.

@@ -112,8 +112,7 @@ int Parse(int argc, char *argv[], Options &options, const Command *&command)
 
 int main(int argc, char *argv[])
 {
-    Cli_start("recledger", USAGE);
-    if (int status = 0; Cli_answered(argc, argv, status))
+    if (int status = 0; Cli_begin("recledger", USAGE, argc, argv, status))
         return status;
     Options options{};
     const Command *command = nullptr;

@@ -206,7 +206,10 @@ const Refusal REFUSALS[] = {
      "recbatch: the template and the table cannot both be standard input\n"},
 
     // The template and the table: status 1.
-    {"template_refused", "", {"-n", "1", "T", "O"}, 1, "recbatch: T: passphrase: In valid pass phrase\n", "7 short\n"},
+    {"template_refused", "", {"-n", "1", "T", "O"}, 1, "recbatch: T: passphrase: 5 bytes, expected 8 to 63\n", "7 short\n"},
+    // A host name cut short where the script reader stops.
+    {"template_host_name_too_long", "", {"-n", "1", "T", "O"}, 1,
+     "recbatch: T: host-name: more than 127 bytes, expected 0 to 127\n", "1 0050c2000001\n14 " + std::string(128, 'h') + "\n"},
     {"template_too_large", "", {"-n", "1", "T", "O"}, 1, "recbatch: T: template: more than 1048576 bytes\n",
      std::string(1048577, '\n')},
     {"table_not_csv", "mac\n\"0050c2aa0001\n", {"-u", "U", "T", "O"}, 1,
@@ -280,13 +283,13 @@ const Refusal REFUSALS[] = {
      "recbatch: U:2: wep-index: \"" + D40 + "\", expected a whole number from 1 to 4\n"
      "recbatch: U:2: wep-key: 30000 characters, expected 10 or 26 hex digits\n"
      "recbatch: U:2: passphrase: 30000 bytes, expected 8 to 63\n"
-     "recbatch: U:2: user-name: 30000 characters, expected 0 to 255\n"
-     "recbatch: U:2: password: 30000 characters, expected 0 to 255\n"
-     "recbatch: U:2: manufacturer: 30000 characters, expected 0 to 254\n"
-     "recbatch: U:2: model-number: 30000 characters, expected 0 to 254\n"
-     "recbatch: U:2: model-type: 30000 characters, expected 0 to 254\n"
-     "recbatch: U:2: device-name: 30000 characters, expected 0 to 254\n"
-     "recbatch: U:2: host-name: 30000 characters, expected 0 to 127\n"},
+     "recbatch: U:2: user-name: 30000 bytes, expected 0 to 255\n"
+     "recbatch: U:2: password: 30000 bytes, expected 0 to 255\n"
+     "recbatch: U:2: manufacturer: 30000 bytes, expected 0 to 254\n"
+     "recbatch: U:2: model-number: 30000 bytes, expected 0 to 254\n"
+     "recbatch: U:2: model-type: 30000 bytes, expected 0 to 254\n"
+     "recbatch: U:2: device-name: 30000 bytes, expected 0 to 254\n"
+     "recbatch: U:2: host-name: 30000 bytes, expected 0 to 127\n"},
     {"host_name_must_stay_last", "mac,ssid\n0050c2aa0001,net\n", {"-u", "U", "T", "O"}, 1,
      "recbatch: T: host-name: has no line end in the template, so it must be the last setting\n", "14 node1"},
 

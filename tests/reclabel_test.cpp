@@ -655,6 +655,8 @@ const Refusal REFUSALS[] = {
      "reclabel: M:3: row: 3 fields, expected 6\n"
      "reclabel: M:4: wifi: empty\n"
      "reclabel: M:4: mac: \"00:50:zz\", expected an address such as 00:50:c2:a1:b2:c3\n"},
+    {"last_row_without_its_line_end", HEAD + ROW + ROW2.substr(0, ROW2.size() - 1), {"M", "O"}, 1,
+     "reclabel: M:3: row: no line end: the manifest may be cut short\n"},
     {"unit_not_there", HEAD + ROW, {"-u", "2", "-u", "SN-9", "-u", "00:50:c2:00:00:09", "M", "O"}, 1,
      "reclabel: M: -u 2: no such unit in the manifest\n"
      "reclabel: M: -u SN-9: no such unit in the manifest\n"
@@ -670,12 +672,12 @@ const Refusal REFUSALS[] = {
             "4,SN-4,00:50:c2:00:00:04,net,pass-phrase,WIFI:T:WPA;S:net;;\n"
             "5,SN-5,00:50:c2:00:00:05,n;t,pass-phrase,WIFI:T:WPA;S:n\\;t;P:pass-phrase;;\n",
      {"M", "O"}, 1,
-     "reclabel: M:2: wifi: its network name is not the ssid cell's\n"
-     "reclabel: M:3: wifi: its key is not the passphrase cell's\n"
-     "reclabel: M:4: wifi: not a whole Wi-Fi network text (WIFI:...;;)\n"
-     "reclabel: M:5: wifi: its key is not the passphrase cell's\n"}, // row 6 agrees, escapes and all
+     "reclabel: M:2: wifi: not the Wi-Fi text of the row's ssid, passphrase and wep-key\n"
+     "reclabel: M:3: wifi: not the Wi-Fi text of the row's ssid, passphrase and wep-key\n"
+     "reclabel: M:4: wifi: not the Wi-Fi text of the row's ssid, passphrase and wep-key\n"
+     "reclabel: M:5: wifi: not the Wi-Fi text of the row's ssid, passphrase and wep-key\n"}, // row 6 agrees, escapes and all
     {"wifi_disagrees_with_the_wep_key", "unit,mac,ssid,passphrase,wep-key,wifi\n1,00:50:c2:00:00:01,net,,0102030405,"
-     "WIFI:T:WEP;S:net;P:0102030406;;\n", {"M", "O"}, 1, "reclabel: M:2: wifi: its key is not the wep-key cell's\n"},
+     "WIFI:T:WEP;S:net;P:0102030406;;\n", {"M", "O"}, 1, "reclabel: M:2: wifi: not the Wi-Fi text of the row's ssid, passphrase and wep-key\n"},
 
     // Labels that cannot hold what they must show.
     {"text_too_wide", HEAD + "1,SN-1,00:50:c2:00:00:01,net,a-pass-phrase-of-forty-characters-------,"

@@ -72,10 +72,11 @@ int main(int argc, char *argv[])
     // With no console to report to, the run still writes its file, then
     // fails: a console whose reader has gone is a failed write, not a signal
     // that ends the run before the file is written.
-    bool consoleClosed = (Cli_start("trosket", "usage: trosket SCRIPT OUTPUT\n") & STREAM_OUT_CLOSED) != 0;
     std::signal(SIGPIPE, SIG_IGN);
-    if (int status = 0; Cli_answered(argc, argv, status))
+    unsigned closed = 0;
+    if (int status = 0; Cli_begin("trosket", "usage: trosket SCRIPT OUTPUT\n", argc, argv, status, &closed))
         return status;
+    bool consoleClosed = (closed & STREAM_OUT_CLOSED) != 0;
     if (argc < 3)
         return usage();
     std::printf("\nVelmar Conversion Utility ver: %d.%d \n", VERSION_MAJOR, VERSION_MINOR);

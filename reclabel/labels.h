@@ -3,6 +3,7 @@
 #pragma once
 
 #include "fault.h"
+#include "manifest.h"
 
 #include <cstdio>
 #include <string>
@@ -29,15 +30,12 @@ struct Manifest {
     std::vector<std::string> columns; // -c, in order; none: the default lines
     std::vector<std::string> units;   // -u, as given
     std::vector<Label> labels;        // the units to print, in manifest order
-    std::vector<Fault> faults;        // where: PATH:LINE (PATH alone for the whole file); why: COLUMN: WHY
+    std::vector<Manifest_fault> faults; // where: PATH:LINE (PATH alone for the whole file); why: COLUMN: WHY
 };
 
-// Reads the manifest from fp into manifest.labels. false with a fault for
-// each row or cell refused, in the manifest's order, or with the one fault
-// of a stream that failed. A row's wifi text must say the network and key
-// of its own ssid and passphrase (or wep-key) cells, where it has them.
-bool Manifest_read(Manifest &manifest, std::FILE *fp);
-
-// A fault of the manifest at path: "PATH:LINE", or PATH alone when line is
-// 0, and "COLUMN: WHY".
-void Manifest_fault(Fault &fault, const char *path, long line, std::string_view column, std::string_view why);
+// Reads the manifest from fp into manifest.labels. false with a fault in
+// manifest.faults for each row or cell refused, in the manifest's order, or
+// with fault filled (and its status not 0) when the stream failed. A row's
+// wifi text must be the Wi-Fi text of its own ssid, passphrase and wep-key
+// cells, where the manifest has any of those columns.
+bool Manifest_read(Manifest &manifest, std::FILE *fp, Fault &fault);
