@@ -29,7 +29,9 @@ bool Copy_addresses(Ledger &ledger, long long id, const std::vector<Ledger_addre
     PGconn *conn = Conn(ledger);
     if (Run(ledger, "COPY address (mac, batch, unit, serial, sha256) FROM STDIN", {}, PGRES_COPY_IN) == nullptr)
         return false;
-    std::string batch = "\t" + std::to_string(id) + "\t";
+    std::string batch = "\t"; // built in steps: GCC 12's optimiser warns of "..." + std::string
+    batch += std::to_string(id);
+    batch += '\t';
     std::string chunk;
     bool sent = true;
     for (std::size_t i = 0; sent && i < addresses.size(); ++i) {
