@@ -80,7 +80,7 @@ TEST(Convert, EveryRuleOfAValue)
         {{{20, "x"}, {-3, ""}, {0, ""}, {2, "abc"}}, RULE_NONE, 4, 0, abc, ""},
         // A refusal repeats at most 40 bytes of the value.
         {{{3, std::string(50, '9')}}, RULE_NUMBER_OVERFLOW, 0, 0, "",
-         "\"" + std::string(40, '9') + "\", expected a whole number from 0 to 165"},
+         std::string(1, '"').append(40, '9').append("\", expected a whole number from 0 to 165")},
         {sixteen, RULE_TOO_MANY, 15, 0, Repeat15(channel6), "setting 16 of a script, expected at most 15"},
     };
     for (const Case &c : cases) {

@@ -58,9 +58,15 @@ std::vector<Find_result> Find_fixture()
     };
     Ledger_batchInfo old{4, "2026-03-02T08:00:00Z", "", "/srv/batches/b4", TEMPLATE_SHA, false, {}, "", ""};
     Ledger_found mac{{0x0050c2100021}, {0x0050c2100020}, {0x0050c2100023}, old, 9, "", IMAGE_SHA, {}};
-    return {{{"SN-0017", false, {}}, {serial}},
-            {{"NONE-1", false, {}}, {}},
-            {{"00-50-C2-10-00-21", true, {0x0050c2100021}}, {mac}}};
+    // Filled in place: GCC 12's optimiser sees a nested list of them as read
+    // uninitialised.
+    std::vector<Find_result> results(3);
+    results[0].key.text = "SN-0017";
+    results[0].matches.push_back(serial);
+    results[1].key.text = "NONE-1";
+    results[2].key = Find_key{"00-50-C2-10-00-21", true, {0x0050c2100021}};
+    results[2].matches.push_back(mac);
+    return results;
 }
 
 TEST(RecledgerFind, TextAndJsonByteForByte)
