@@ -168,6 +168,12 @@ bool Write_all(int fd, const std::string &bytes)
 
 bool Page_save(const char *path, const std::string &page, Fault &fault)
 {
+    // The page replaces a page; a device, a link or a folder at path stays.
+    struct stat there {};
+    if (lstat(path, &there) == 0 && S_ISDIR(there.st_mode))
+        return Fault_system(fault, path, EISDIR);
+    if (lstat(path, &there) == 0 && !S_ISREG(there.st_mode))
+        return Fault_fail(fault, path, "not a regular file");
     std::string name = path;
     std::size_t slash = name.rfind('/');
     std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash);

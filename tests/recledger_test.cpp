@@ -301,6 +301,8 @@ TEST(RecledgerPage, WrittenWholeOrNotAtAll)
 {
     std::string dir = Scratch_dir();
     mkdir((dir + "/folder").c_str(), 0755);
+    mkfifo((dir + "/fifo").c_str(), 0644);
+    symlink("page.html", (dir + "/link").c_str());
     struct Case {
         std::string path;
         bool saved;
@@ -310,6 +312,8 @@ TEST(RecledgerPage, WrittenWholeOrNotAtAll)
         {dir + "/page.html", true, 0},
         {dir + "/page.html", true, 0},      // over an earlier page
         {dir + "/folder", false, EISDIR},   // a folder is not replaced
+        {dir + "/fifo", false, 0},          // nor a device or a pipe
+        {dir + "/link", false, 0},          // nor a link
         {dir + "/none/page.html", false, ENOENT},
     };
     for (const Case &c : cases) {
@@ -325,7 +329,7 @@ TEST(RecledgerPage, WrittenWholeOrNotAtAll)
     }
     umask(022);
     std::string left = Run_program("/bin/sh", {"-c", "ls -A " + dir}, Scratch_dir()).out;
-    EXPECT_EQ(left, "folder\npage.html\n"); // no temporary file left behind
+    EXPECT_EQ(left, "fifo\nfolder\nlink\npage.html\n"); // no temporary file left behind
 }
 
 // Runs headless Chromium on page, in a new empty profile, with every name
