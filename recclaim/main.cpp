@@ -152,7 +152,11 @@ std::string Claim_refusal(const Options &options, const Ledger_record &record)
     const Ledger_claim &last = record.claims.back();
     if (options.again && !Own(last, options, record) && last.released.empty())
         return Claimed_by(last, record) + "; it must be released (recledger release) before another station claims it";
-    return options.again ? "" : Claimed_by(last, record);
+    if (options.again)
+        return "";
+    if (!last.released.empty())
+        return Claimed_by(last, record) + ", released at " + last.released + "; claim it again with -R";
+    return Claimed_by(last, record);
 }
 
 // Why the read-back may not be recorded: only the station's own latest

@@ -248,7 +248,7 @@ TEST_P(RecclaimStations, VoidsAndReleases)
         {RECLEDGER, {"release", "-r", "station died", "00:50:C2:10:00:00"}, 0, ""},
         {RECLEDGER, {"release", "-r", "again", "0050c2100000"}, 1,
          "00:50:c2:10:00:00: no claim in progress: its latest claim was released at T"},
-        {RECCLAIM, {"-s", "st2", image}, 1, image + ": claimed by station st1 at T"},
+        {RECCLAIM, {"-s", "st2", image}, 1, image + ": claimed by station st1 at T, released at T; claim it again with -R"},
         {RECCLAIM, {"-s", "st2", "-R", image}, 0, ""},
         {RECCLAIM, {"-s", "st2", "-c", image, image}, 0, ""},
         {RECLEDGER, {"release", "-r", "late", "0050c2100000"}, 1,
