@@ -224,7 +224,7 @@ void Manifest_faults(const Folder &folder, Rows &rows, std::size_t units, Faults
         faults.push_back({0, std::move(found.where), std::move(found.why)});
     if (rows.columns && !rows.reader.header.empty() && rows.units != units)
         Add(faults, folder.dir + "/" + MANIFEST_NAME,
-            std::to_string(rows.units) + " units, expected " + std::to_string(units));
+            std::to_string(rows.units) + (rows.units == 1 ? " unit" : " units") + ", expected " + std::to_string(units));
 }
 
 // The folder against batch id: its images, what else it holds, its manifest.
