@@ -27,8 +27,6 @@ struct Options {
 // The longest reason that void and release record, in bytes.
 inline constexpr std::size_t REASON_MAX = 200;
 
-// Says that command is not built yet; returns 2.
-int Recledger_notBuilt(const char *command);
 
 int Find_run(const Options &options);
 int Report_run(const Options &options);
