@@ -29,7 +29,7 @@ using namespace std::string_literals;
 
 namespace {
 
-const std::string USAGE = "usage: recbatch [-RS] [-l ledger] [-m first-last] [-n count] [-u units] [-g setting]... "
+const std::string USAGE = "usage: recbatch [-RS] [-a addresses] [-l ledger] [-m first-last] [-n count] [-u units] [-g setting]... "
                           "template outdir\n"
                           "       recbatch -l ledger -V outdir\n"
                           "       recbatch --version\n";
