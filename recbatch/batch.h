@@ -92,6 +92,12 @@ struct Units {
     std::size_t addresses; // of each unit (-a), from 1
 };
 
+// How many addresses the unit has: its run's, or none yet.
+constexpr std::size_t Unit_macs(const Units &units, const Unit &unit)
+{
+    return Unit_hasMac(unit) ? units.addresses : 0;
+}
+
 // The last of the unit's addresses.
 constexpr Mac_address Unit_last(const Units &units, const Unit &unit)
 {

@@ -363,6 +363,8 @@ const Refusal REFUSALS[] = {
      "recbatch: U:2: passphrase: holds the unit's address, a public identifier\n"
      "recbatch: U:3: password: holds the unit's address, a public identifier\n"
      "recbatch: U:4: password: holds the unit's serial, a public identifier\n"},
+    {"secret_from_another_of_the_units_addresses", "mac,passphrase,password,wep-key\n0050c2aa0004,pass-AA0007-x,Pw-1,b1b2b3b4b5\n",
+     {"-a", "4", "-u", "U", "T", "O"}, 1, "recbatch: U:2: passphrase: holds the unit's address, a public identifier\n"},
     {"template_secret_from_the_address", "", {"-n", "1", "T", "O"}, 1,
      "recbatch: unit 1: passphrase: holds the unit's address, a public identifier\n",
      "1 0050c2aa0001\n7 phrase-AA0001\n"},
