@@ -1,8 +1,10 @@
 // recledger void and release: rows that correct what the tools recorded,
+// each made against a unit's base, whichever of its addresses was given,
 // added to the chain like every other, by the owner or a supervisor (a
 // station's login may not add them). Each runs in one transaction under the
-// locks of its addresses and the chain's lock (the issuing lock); on a server, who is the session's login,
-// which the server sets, read first so that the hash covers it.
+// locks of its units' bases and the chain's lock (the issuing lock); on a
+// server, who is the session's login, which the server sets, read first so
+// that the hash covers it.
 #include "chain.h"
 #include "cli.h"
 
@@ -71,17 +73,49 @@ bool Settle(Ledger &ledger, bool ok, const std::string &refusal, Mac_address mac
     return Fault_fail(fault, ledger.name.c_str(), "%s", error.c_str());
 }
 
-// Starts the transaction of a void or release of macs: the lock of each
-// address, lowest first, as a station's claim takes its one, then the
-// chain's. Both take an address's lock before the chain's, so neither waits
-// for the other in turn.
-bool Begin(Ledger &ledger, std::vector<Mac_address> macs)
+// An address given, and its unit's base (the lowest of its addresses; an
+// address never issued stands for itself).
+struct Given {
+    Mac_address mac;
+    Mac_address base;
+};
+
+bool Base_of(Ledger &ledger, Mac_address mac, Mac_address &base)
+{
+    std::vector<std::string> row;
+    bool ok = First_row(ledger,
+                        std::string("SELECT min(u.mac) FROM address a JOIN address u ON u.batch = a.batch"
+                                    " AND u.unit = a.unit WHERE a.mac = '") +
+                            Mac_hex(mac).data() + "'",
+                        row);
+    base = mac;
+    if (ok && !row.empty() && !row[0].empty())
+        Mac_parse(row[0], base);
+    return ok;
+}
+
+// Starts the transaction of a void or release of macs, each standing for
+// its unit (each unit once, by the first address given of it): the lock of
+// each base, lowest first, as a station's claim of the unit's image takes
+// it, then the chain's. Both take an address's lock before the chain's, so
+// neither waits for the other in turn.
+bool Begin(Ledger &ledger, const std::vector<Mac_address> &macs, std::vector<Given> &units)
 {
     bool held = false;
-    std::sort(macs.begin(), macs.end());
     bool ok = ledger.ops->start(ledger, &held);
-    for (std::size_t i = 0; ok && i < macs.size(); ++i)
-        ok = ledger.ops->lockAddress(ledger, macs[i]);
+    units.clear();
+    std::vector<Mac_address> bases;
+    for (std::size_t i = 0; ok && i < macs.size(); ++i) {
+        Given given{macs[i], macs[i]};
+        ok = Base_of(ledger, macs[i], given.base);
+        if (ok && std::find(bases.begin(), bases.end(), given.base) == bases.end()) {
+            bases.push_back(given.base);
+            units.push_back(given);
+        }
+    }
+    std::sort(bases.begin(), bases.end());
+    for (std::size_t i = 0; ok && i < bases.size(); ++i)
+        ok = ledger.ops->lockAddress(ledger, bases[i]);
     return ok && ledger.ops->hold(ledger);
 }
 
@@ -93,15 +127,16 @@ bool Ledger_void(Ledger *ledger, const std::vector<Mac_address> &macs, const std
         return Fault_fail(fault, ledger->name.c_str(), "a void needs a ledger");
     std::string who;
     std::string at = Ledger_now();
-    bool ok = Begin(*ledger, macs) && Chain_who(*ledger, who);
+    std::vector<Given> units;
+    bool ok = Begin(*ledger, macs, units) && Chain_who(*ledger, who);
     std::string why;
     Mac_address refused{0};
-    for (std::size_t i = 0; ok && why.empty() && i < macs.size(); ++i) {
+    for (std::size_t i = 0; ok && why.empty() && i < units.size(); ++i) {
         std::string id;
-        ok = Void_refusal(*ledger, macs[i], why) && (!why.empty() || Chain_nextId(*ledger, "void", id));
-        ok = ok && (!why.empty() || Chain_insert(*ledger, "void", {id.c_str(), Mac_hex(macs[i]).data(), reason.c_str(),
-                                                                    who.c_str(), at.c_str()}));
-        refused = macs[i];
+        ok = Void_refusal(*ledger, units[i].base, why) && (!why.empty() || Chain_nextId(*ledger, "void", id));
+        ok = ok && (!why.empty() || Chain_insert(*ledger, "void", {id.c_str(), Mac_hex(units[i].base).data(),
+                                                                    reason.c_str(), who.c_str(), at.c_str()}));
+        refused = units[i].mac;
     }
     return Settle(*ledger, ok, why, refused, fault);
 }
@@ -115,9 +150,12 @@ bool Ledger_release(Ledger *ledger, Mac_address mac, const std::string &reason, 
     std::string why;
     std::string claim;
     std::string id;
-    bool ok = Begin(*ledger, {mac}) && Chain_who(*ledger, who) && Release_refusal(*ledger, mac, why, claim);
+    std::vector<Given> units;
+    bool ok = Begin(*ledger, {mac}, units) && Chain_who(*ledger, who) &&
+              Release_refusal(*ledger, units[0].base, why, claim);
     ok = ok && (!why.empty() || (Chain_nextId(*ledger, "release", id) &&
-                                 Chain_insert(*ledger, "release", {id.c_str(), claim.c_str(), Mac_hex(mac).data(),
-                                                                   reason.c_str(), who.c_str(), at.c_str()})));
+                                 Chain_insert(*ledger, "release", {id.c_str(), claim.c_str(),
+                                                                   Mac_hex(units[0].base).data(), reason.c_str(),
+                                                                   who.c_str(), at.c_str()})));
     return Settle(*ledger, ok, why, mac, fault);
 }

@@ -58,9 +58,10 @@ struct Ledger_ops {
     // For each address, the batch that issued it, or 0 (Ledger_issuers).
     bool (*issuers)(Ledger &ledger, const std::vector<Mac_address> &macs, std::vector<long long> &batches);
 
-    // The lowest free addresses of a range (Ledger_free).
-    bool (*free)(Ledger &ledger, Mac_range range, std::size_t need, const std::unordered_set<std::uint64_t> &taken,
-                 std::vector<Mac_address> &out);
+    // The lowest free aligned runs of a range (Ledger_free), each backend's
+    // in one function that hands Free_blocked what is not free.
+    bool (*free)(Ledger &ledger, Mac_range range, std::size_t need, std::size_t run,
+                 const std::unordered_set<std::uint64_t> &taken, std::vector<Mac_address> &out);
 
     // For each serial, the earliest batch and address that recorded it
     // (Ledger_serials).
@@ -114,6 +115,31 @@ struct Ledger_ops {
     bool (*query)(Ledger &ledger, const char *query, const std::vector<std::string> &params,
                   const Query_take &take);
 };
+
+// The search for free runs that both backends share (free.cpp): fed the
+// stretches first..last of the range that are not free (each issued
+// address; a further exclusion is a further stretch), by first ascending and
+// possibly overlapping, it adds to out the first address of each run of run
+// addresses, aligned to run, that none of them touches and that holds no
+// address of taken, lowest first, until need are found.
+struct Free_search {
+    Mac_range range;
+    std::size_t need;
+    std::size_t run;
+    const std::unordered_set<std::uint64_t> *taken;
+    std::vector<Mac_address> *out;
+    std::uint64_t next; // the lowest address not yet passed over
+};
+
+Free_search Free_start(Mac_range range, std::size_t need, std::size_t run,
+                       const std::unordered_set<std::uint64_t> &taken, std::vector<Mac_address> &out);
+
+// Passes over the stretch first..last; false once no more runs are needed
+// or the range has no more (the backend stops reading then).
+bool Free_blocked(Free_search &search, std::uint64_t first, std::uint64_t last);
+
+// The runs above the last stretch, to the range's end.
+void Free_end(Free_search &search);
 
 struct Ledger {
     const Ledger_ops *ops;

@@ -193,7 +193,7 @@ bool Chain_batch(Ledger &ledger, long long id)
     std::string number = std::to_string(id);
     return ledger.ops->hold(ledger) && Head(ledger, seq, hash) &&
            Chain_segment(ledger, CHAIN_TABLES[0], "WHERE id = " + number, seq, hash) &&
-           Chain_segment(ledger, CHAIN_TABLES[1], "WHERE batch = " + number + " ORDER BY unit", seq, hash);
+           Chain_segment(ledger, CHAIN_TABLES[1], "WHERE batch = " + number + " ORDER BY unit, mac", seq, hash);
 }
 
 bool Chain_existing(Ledger &ledger)

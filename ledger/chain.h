@@ -45,7 +45,7 @@ std::string Chain_hash(std::string_view prev, const char *table, std::span<const
 bool Chain_insert(Ledger &ledger, const char *table, const std::vector<const char *> &fields);
 
 // Chains the rows that batch id's issue added: the batch, then its
-// addresses in unit order.
+// addresses in unit order (a unit's several by address).
 bool Chain_batch(Ledger &ledger, long long id);
 
 // Chains every row of a ledger that had no chain, in the order they were

@@ -51,7 +51,7 @@ bool Null_issuers(Ledger &, const std::vector<Mac_address> &macs, std::vector<lo
     return true;
 }
 
-bool Null_free(Ledger &ledger, Mac_range, std::size_t, const std::unordered_set<std::uint64_t> &,
+bool Null_free(Ledger &ledger, Mac_range, std::size_t, std::size_t, const std::unordered_set<std::uint64_t> &,
                std::vector<Mac_address> &)
 {
     ledger.error = "an address range needs a ledger";
@@ -225,10 +225,10 @@ bool Ledger_issuers(Ledger *ledger, const std::vector<Mac_address> &macs, std::v
     return Done(ledger, ledger->ops->issuers(*ledger, macs, batches), fault);
 }
 
-bool Ledger_free(Ledger *ledger, Mac_range range, std::size_t need, const std::unordered_set<std::uint64_t> &taken,
-                 std::vector<Mac_address> &out, Fault &fault)
+bool Ledger_free(Ledger *ledger, Mac_range range, std::size_t need, std::size_t run,
+                 const std::unordered_set<std::uint64_t> &taken, std::vector<Mac_address> &out, Fault &fault)
 {
-    return Done(ledger, ledger->ops->free(*ledger, range, need, taken, out), fault);
+    return Done(ledger, ledger->ops->free(*ledger, range, need, run, taken, out), fault);
 }
 
 bool Ledger_start(Ledger *ledger, bool *held, Fault &fault)

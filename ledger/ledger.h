@@ -7,7 +7,7 @@
 //   ledger_schema(version)        one row: the layout of the tables, 4
 //   batch(id, started, template_sha256, outdir, units, finished, version, reissue,
 //         range_first, range_last, host, runner, seq, hash)
-//   address(mac, batch, unit, serial, sha256, seq, hash)
+//   address(mac, batch, unit, serial, sha256, seq, hash)   a row per address
 //   claim(id, mac, station, claimed, version, login, seq, hash)
 //   readback(claim, verdict, checked, differs_at, login, seq, hash)
 //   void(id, mac, reason, who, at, seq, hash)
@@ -15,7 +15,10 @@
 //   chain(seq, tbl)               one row per row of the chain
 //
 // mac is the address as 12 lower-case hex digits and the primary key, so
-// that the database itself refuses an address issued twice; finished is
+// that the database itself refuses an address issued twice. A unit given
+// several addresses (recbatch -a N) has a row for each, all with its batch,
+// unit, serial and image: its base, the lowest, is the address its image
+// holds, and its claims, read-backs, voids and releases are the base's. finished is
 // NULL until the batch's OUTDIR is complete, with the images whose SHA-256
 // each address holds; version is the version of the program that issued
 // the batch, and reissue 1 when it was allowed to repeat serials. A claim is
@@ -154,10 +157,12 @@ bool Ledger_taken(const Ledger *ledger);
 bool Ledger_issuers(Ledger *ledger, const std::vector<Mac_address> &macs, std::vector<long long> &batches,
                     Fault &fault);
 
-// The lowest need addresses of range that were never issued and are not in
-// taken, ascending; fewer when the range has no more.
-bool Ledger_free(Ledger *ledger, Mac_range range, std::size_t need, const std::unordered_set<std::uint64_t> &taken,
-                 std::vector<Mac_address> &out, Fault &fault);
+// The lowest need runs of run consecutive addresses of range (run a power
+// of two, the first of each aligned to run: first % run == 0) whose
+// addresses were never issued and are not in taken, as the first address
+// of each, ascending; fewer when the range has no more.
+bool Ledger_free(Ledger *ledger, Mac_range range, std::size_t need, std::size_t run,
+                 const std::unordered_set<std::uint64_t> &taken, std::vector<Mac_address> &out, Fault &fault);
 
 // For each of serials, the earliest batch and address that recorded it,
 // other than batch except (0 for none).
@@ -172,8 +177,9 @@ bool Ledger_issue(Ledger *ledger, const Ledger_batch &batch, const std::vector<L
 // Marks the batch finished: its OUTDIR, with every image, is complete.
 bool Ledger_finish(Ledger *ledger, long long id, const std::string &finished, Fault &fault);
 
-// Reads batch id and every address it issued, in unit order; false with
-// "no batch N" when there is none.
+// Reads batch id and every address it issued, in unit order (a unit's
+// several by address, its base first); false with "no batch N" when there
+// is none.
 bool Ledger_read(Ledger *ledger, long long id, Ledger_batch &batch, std::vector<Ledger_issued> &addresses,
                  Fault &fault);
 
@@ -199,14 +205,16 @@ bool Ledger_checkClaim(Ledger *ledger, long long id, const Ledger_claim &result,
 bool Ledger_verify(Ledger *ledger, long long &rows, std::string &head, Fault &fault);
 
 // Voids each of macs (a unit scrapped or returned, an address burnt): its
-// image is never claimed again. Recorded with reason, who (the login on a
-// server, user@host on a file) and when, all or none; refused (status 1)
-// for an address never issued or voided already.
+// image is never claimed again. Any of a unit's addresses voids the unit,
+// recorded against its base, once however many of them are given.
+// Recorded with reason, who (the login on a server, user@host on a file)
+// and when, all or none; refused (status 1) for an address never issued or
+// whose unit was voided already.
 bool Ledger_void(Ledger *ledger, const std::vector<Mac_address> &macs, const std::string &reason, Fault &fault);
 
-// Releases mac's claim in progress (its latest, not read back or read back
-// failed), which another station may then claim (recclaim -R); refused
-// (status 1) when it has none.
+// Releases the claim in progress of mac's unit (its base's latest, not read
+// back or read back failed), which another station may then claim
+// (recclaim -R); refused (status 1) when it has none.
 bool Ledger_release(Ledger *ledger, Mac_address mac, const std::string &reason, Fault &fault);
 
 // Now, as the ledger records times: UTC, ISO 8601 (2026-12-08T10:31:07Z).

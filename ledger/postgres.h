@@ -122,8 +122,8 @@ bool Layout(Ledger &ledger, int &layout); // postgres_layout.cpp
 extern const Layout_dialect DIALECT;
 
 bool Issuers(Ledger &ledger, const std::vector<Mac_address> &macs, std::vector<long long> &batches);
-bool Free(Ledger &ledger, Mac_range range, std::size_t need, const std::unordered_set<std::uint64_t> &taken,
-          std::vector<Mac_address> &out);
+bool Free(Ledger &ledger, Mac_range range, std::size_t need, std::size_t run,
+          const std::unordered_set<std::uint64_t> &taken, std::vector<Mac_address> &out);
 bool Serials(Ledger &ledger, const std::vector<std::string_view> &serials, std::vector<Ledger_holder> &holders,
              long long except);
 bool Issue(Ledger &ledger, const Ledger_batch &batch, const std::vector<Ledger_address> &addresses, long long *id);

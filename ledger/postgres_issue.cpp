@@ -79,29 +79,25 @@ bool Issuers(Ledger &ledger, const std::vector<Mac_address> &macs, std::vector<l
     return true;
 }
 
-bool Free(Ledger &ledger, Mac_range range, std::size_t need, const std::unordered_set<std::uint64_t> &taken,
-          std::vector<Mac_address> &out)
+// The range's free runs: what is not free comes in order, each issued
+// address a stretch of one; a further exclusion is a further SELECT of
+// stretches (first, last) joined here with UNION ALL.
+bool Free(Ledger &ledger, Mac_range range, std::size_t need, std::size_t run,
+          const std::unordered_set<std::uint64_t> &taken, std::vector<Mac_address> &out)
 {
-    // The issued addresses come in order; the free ones are the gaps.
-    std::uint64_t next = range.first.bits;
-    auto take_below = [&](std::uint64_t issued) {
-        for (; next < issued && out.size() < need; ++next)
-            if (!taken.contains(next))
-                out.push_back({next});
-        if (next == issued)
-            ++next;
-        return out.size() < need;
-    };
+    Free_search search = Free_start(range, need, run, taken, out);
     bool ok = Each_row(ledger,
-                       "SELECT mac FROM address WHERE mac BETWEEN '" + Hex(range.first) + "' AND '" + Hex(range.last) +
-                           "' ORDER BY mac",
+                       "SELECT mac, mac FROM address WHERE mac BETWEEN '" + Hex(range.first) + "' AND '" +
+                           Hex(range.last) + "' ORDER BY 1",
                        [&](const PGresult *chunk, int row) {
-                           Mac_address issued{};
-                           Mac_parse(PQgetvalue(chunk, row, 0), issued);
-                           return take_below(issued.bits);
+                           Mac_address first{};
+                           Mac_address last{};
+                           Mac_parse(PQgetvalue(chunk, row, 0), first);
+                           Mac_parse(PQgetvalue(chunk, row, 1), last);
+                           return Free_blocked(search, first.bits, last.bits);
                        });
     if (ok)
-        take_below(range.last.bits + 1);
+        Free_end(search);
     return ok;
 }
 
@@ -167,7 +163,7 @@ bool Read(Ledger &ledger, long long id, Ledger_batch &batch, std::vector<Ledger_
     batch.version = Text(row, 0, 5);
     batch.reissue = Number(PQgetvalue(row, 0, 6)) != 0;
     addresses.clear();
-    return Each_row(ledger, "SELECT mac, unit, serial, sha256 FROM address WHERE batch = " + number + " ORDER BY unit",
+    return Each_row(ledger, "SELECT mac, unit, serial, sha256 FROM address WHERE batch = " + number + " ORDER BY unit, mac",
                     [&](const PGresult *chunk, int at) {
                         Ledger_issued issued{};
                         Mac_parse(PQgetvalue(chunk, at, 0), issued.mac);

@@ -78,7 +78,7 @@ bool History(Ledger *ledger, Ledger_found &found, Fault &fault)
 {
     std::vector<long long> ids;
     bool ok = Query_run(
-        ledger, HISTORY, {Mac_hex(found.mac).data()},
+        ledger, HISTORY, {Mac_hex(found.first).data()}, // a unit's history is its base's
         [&](const Query_row &row) {
             found.history.push_back(Event(row, 0));
             ids.push_back(row.columns[7] == nullptr ? LLONG_MAX : Query_integer(row.columns[7]));
@@ -148,6 +148,8 @@ bool Ledger_find(Ledger *ledger, bool isMac, Mac_address mac, std::string_view k
         ledger, query.c_str(), {param},
         [&](const Query_row &row) {
             const std::vector<const char *> &c = row.columns;
+            if (!isMac && Mac(c[0]) != Mac(c[13]))
+                return true; // a serial matches a unit once, by its base
             matches.push_back({Mac(c[0]), Mac(c[13]), Mac(c[14]), Batch_info(row, 4), Count(c[1]), Query_text(c[2]),
                                Query_text(c[3]), {}});
             return true;

@@ -21,8 +21,10 @@ struct Query_row {
 
 using Query_take = std::function<bool(const Query_row &row)>;
 
-// Every address that key matches: mac when isMac (at most one), else every
-// address that recorded the serial key, by batch and unit; none when none.
+// Every address that key matches: mac when isMac (at most one), else the
+// base of every unit that recorded the serial key, by batch and unit; none
+// when none. Each with its unit's addresses and the history of its unit
+// (its base's), whichever of them matched.
 bool Ledger_find(Ledger *ledger, bool isMac, Mac_address mac, std::string_view key, std::vector<Ledger_found> &matches,
                  Fault &fault);
 

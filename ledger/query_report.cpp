@@ -42,10 +42,12 @@ constexpr char STATIONS[] =
 constexpr char RANGES[] = "SELECT DISTINCT range_first, range_last FROM batch"
                           " WHERE range_first IS NOT NULL AND range_last IS NOT NULL";
 
-// Of one range ($1 to $2): addresses issued, voided, and issued since $3.
+// Of one range ($1 to $2): addresses issued, voided (every address of a
+// voided unit, whose void is its base's), and issued since $3.
 constexpr char RANGE_COUNTS[] =
     "SELECT (SELECT count(*) FROM address a WHERE a.mac BETWEEN $1 AND $2),"
-    " (SELECT count(DISTINCT v.mac) FROM void v WHERE v.mac BETWEEN $1 AND $2),"
+    " (SELECT count(DISTINCT u.mac) FROM void v JOIN address b ON b.mac = v.mac"
+    " JOIN address u ON u.batch = b.batch AND u.unit = b.unit WHERE u.mac BETWEEN $1 AND $2),"
     " (SELECT count(*) FROM address a JOIN batch b ON b.id = a.batch WHERE a.mac BETWEEN $1 AND $2"
     " AND b.started >= $3)";
 

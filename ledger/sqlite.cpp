@@ -199,27 +199,27 @@ bool Issuers(Ledger &ledger, const std::vector<Mac_address> &macs, std::vector<l
     return ok || Fail(ledger);
 }
 
-bool Free(Ledger &ledger, Mac_range range, std::size_t need, const std::unordered_set<std::uint64_t> &taken,
-          std::vector<Mac_address> &out)
+// The range's free runs: what is not free comes in order, each issued
+// address a stretch of one; a further exclusion is a further SELECT of
+// stretches (first, last) joined here with UNION ALL.
+bool Free(Ledger &ledger, Mac_range range, std::size_t need, std::size_t run,
+          const std::unordered_set<std::uint64_t> &taken, std::vector<Mac_address> &out)
 {
-    Statement query = Prepare(ledger, "SELECT mac FROM address WHERE mac BETWEEN ? AND ? ORDER BY mac");
+    Statement query = Prepare(ledger, "SELECT mac, mac FROM address WHERE mac BETWEEN ?1 AND ?2 ORDER BY 1");
     bool ok = query && Bind_mac(query, 1, range.first) && Bind_mac(query, 2, range.last);
-    // The issued addresses come in order; the free ones are the gaps.
-    std::uint64_t next = range.first.bits;
-    std::uint64_t last = range.last.bits;
-    int rc = SQLITE_ROW;
-    while (ok && out.size() < need && next <= last) {
-        Mac_address issued{last + 1};
-        if (rc == SQLITE_ROW && (rc = sqlite3_step(query.get())) == SQLITE_ROW)
-            Mac_parse(Column_text(query, 0), issued);
-        ok = rc == SQLITE_ROW || rc == SQLITE_DONE;
-        for (; next < issued.bits && out.size() < need; ++next)
-            if (!taken.contains(next))
-                out.push_back({next});
-        if (next == issued.bits)
-            ++next;
+    Free_search search = Free_start(range, need, run, taken, out);
+    int rc = ok ? SQLITE_ROW : SQLITE_ERROR;
+    bool more = true;
+    while (more && rc == SQLITE_ROW && (rc = sqlite3_step(query.get())) == SQLITE_ROW) {
+        Mac_address first{};
+        Mac_address last{};
+        Mac_parse(Column_text(query, 0), first);
+        Mac_parse(Column_text(query, 1), last);
+        more = Free_blocked(search, first.bits, last.bits);
     }
-    return ok || Fail(ledger);
+    if (rc == SQLITE_DONE)
+        Free_end(search);
+    return rc == SQLITE_DONE || (rc == SQLITE_ROW && !more) || Fail(ledger);
 }
 
 bool Serials(Ledger &ledger, const std::vector<std::string_view> &serials, std::vector<Ledger_holder> &holders,
@@ -288,7 +288,7 @@ bool Read(Ledger &ledger, long long id, Ledger_batch &batch, std::vector<Ledger_
         return false;
     }
     if (rc == SQLITE_ROW)
-        query = Prepare(ledger, "SELECT mac, unit, serial, sha256 FROM address WHERE batch = ? ORDER BY unit");
+        query = Prepare(ledger, "SELECT mac, unit, serial, sha256 FROM address WHERE batch = ? ORDER BY unit, mac");
     bool ok = rc == SQLITE_ROW && query && Bind_int(query, 1, id);
     addresses.clear();
     while (ok && (rc = sqlite3_step(query.get())) == SQLITE_ROW) {

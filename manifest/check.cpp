@@ -99,11 +99,11 @@ void Check_values(Manifest_reader &reader, const Manifest_row &row, std::span<co
 
 } // namespace
 
-bool Manifest_hasColumns(const Manifest_reader &reader, bool serials, std::vector<Manifest_fault> &faults)
+bool Manifest_hasColumns(const Manifest_reader &reader, bool serials, bool lasts, std::vector<Manifest_fault> &faults)
 {
     std::size_t before = faults.size();
     for (const char *name : MANIFEST_OWN)
-        if (Manifest_column(reader, name) == MANIFEST_NONE)
+        if ((lasts || std::string_view(name) != MANIFEST_LAST_MAC) && Manifest_column(reader, name) == MANIFEST_NONE)
             Manifest_add(faults, reader, 1, name, "no such column");
     if (serials && Manifest_column(reader, MANIFEST_SERIAL) == MANIFEST_NONE)
         Manifest_add(faults, reader, 1, MANIFEST_SERIAL, "no such column");
@@ -116,9 +116,11 @@ void Manifest_check(Manifest_reader &reader, const Manifest_row &row, const Mani
     const std::string number = std::to_string(expected.number);
     const std::string file = Manifest_file(expected.mac);
     const Mac_colonText mac = Mac_colons(expected.mac);
+    const Mac_colonText last = Mac_colons(expected.last);
     const std::pair<const char *, std::string_view> ledger[] = {
         {MANIFEST_UNIT, number},
         {MANIFEST_MAC, mac.data()},
+        {MANIFEST_LAST_MAC, last.data()},
         {MANIFEST_FILE, file},
         {MANIFEST_SHA256, expected.sha256},
         {MANIFEST_SERIAL, expected.serial},

@@ -44,6 +44,8 @@ void Manifest_writeHeader(std::FILE *out, const Manifest_layout &layout)
     std::vector<std::string_view> row{MANIFEST_UNIT};
     row.insert(row.end(), layout.carried.begin(), layout.carried.end());
     row.push_back(MANIFEST_MAC);
+    if (layout.lastMac)
+        row.push_back(MANIFEST_LAST_MAC);
     for (unsigned type : layout.types)
         row.push_back(Setting_of(type).name);
     for (const char *name : {MANIFEST_FILE, MANIFEST_SHA256, MANIFEST_WIFI})
@@ -55,6 +57,7 @@ void Manifest_writeRow(std::FILE *out, const Manifest_layout &layout, const Mani
 {
     const std::string number = std::to_string(unit.number);
     const Mac_colonText mac = Mac_colons(unit.mac);
+    const Mac_colonText last = Mac_colons(unit.last);
     const std::string file = Manifest_file(unit.mac);
     std::string_view wifi[3]; // the last ssid, pass phrase and WEP key
     for (std::size_t k = 0; k < layout.types.size(); ++k) {
@@ -70,6 +73,8 @@ void Manifest_writeRow(std::FILE *out, const Manifest_layout &layout, const Mani
     std::vector<std::string_view> row{number};
     row.insert(row.end(), unit.carried.begin(), unit.carried.end());
     row.push_back(mac.data());
+    if (layout.lastMac)
+        row.push_back(last.data());
     row.insert(row.end(), unit.values.begin(), unit.values.end());
     for (std::string_view cell : {std::string_view(file), unit.sha256, std::string_view(text)})
         row.push_back(cell);

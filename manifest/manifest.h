@@ -5,7 +5,10 @@
 //
 //   unit     the unit's number in its batch, from 1
 //   ...      the table's other columns (serial, ...), in table order
-//   mac      the unit's address, 00:50:c2:a1:b2:c3
+//   mac      the unit's address, 00:50:c2:a1:b2:c3: with several (recbatch
+//            -a), the first of them (the base), which its image holds
+//   last-mac the last of the unit's addresses, in a batch of units of
+//            several addresses only (their run from mac, consecutive)
 //   ...      a column per setting of the units' scripts, in script order,
 //            named as the setting; the value as the script gives it (a host
 //            name without its line end), empty where the unit has none
@@ -32,6 +35,7 @@
 inline constexpr const char *MANIFEST_NAME = "manifest.csv";
 inline constexpr const char *MANIFEST_UNIT = "unit";
 inline constexpr const char *MANIFEST_MAC = "mac";
+inline constexpr const char *MANIFEST_LAST_MAC = "last-mac";
 inline constexpr const char *MANIFEST_FILE = "file";
 inline constexpr const char *MANIFEST_SHA256 = "sha256";
 inline constexpr const char *MANIFEST_WIFI = "wifi";
@@ -39,8 +43,8 @@ inline constexpr const char *MANIFEST_WIFI = "wifi";
 inline constexpr const char *MANIFEST_SERIAL = "serial";
 
 // The columns that the manifest makes itself, which a table cannot carry.
-inline constexpr std::array<const char *, 5> MANIFEST_OWN{MANIFEST_UNIT, MANIFEST_MAC, MANIFEST_FILE, MANIFEST_SHA256,
-                                                         MANIFEST_WIFI};
+inline constexpr std::array<const char *, 6> MANIFEST_OWN{MANIFEST_UNIT,   MANIFEST_MAC,  MANIFEST_LAST_MAC,
+                                                         MANIFEST_FILE,   MANIFEST_SHA256, MANIFEST_WIFI};
 
 // No such column.
 inline constexpr std::size_t MANIFEST_NONE = static_cast<std::size_t>(-1);
@@ -65,6 +69,7 @@ std::string Manifest_wifi(std::string_view ssid, std::string_view passphrase, st
 struct Manifest_layout {
     std::vector<std::string_view> carried; // the table's other columns
     std::vector<unsigned> types;           // the setting of each value column
+    bool lastMac;                          // units have several addresses: the last-mac column
 };
 
 // One unit's row.
@@ -72,6 +77,7 @@ struct Manifest_unit {
     std::size_t number;                    // from 1
     std::vector<std::string_view> carried; // a cell per carried column
     Mac_address mac;
+    Mac_address last;                      // its last address, with lastMac
     std::vector<std::string_view> values;  // a cell per value column, "" where the unit has none
     std::string_view sha256;               // of its image, 64 hex digits
 };
@@ -149,18 +155,20 @@ struct Manifest_record {
 struct Manifest_expected {
     std::size_t number;
     Mac_address mac;
+    Mac_address last;                         // checked where the manifest has a last-mac column
     std::string_view sha256;
     std::string_view serial;                  // checked when the manifest has a serial column
     std::span<const Manifest_record> records; // the image's records
     bool hasImage;                            // else its values and Wi-Fi text are not checked
 };
 
-// Whether the header has every column that the manifest makes itself, and a
+// Whether the header has every column that the manifest makes itself
+// (last-mac only when lasts is true: units of several addresses), and a
 // serial column when serials is true; each one missing is a fault of line 1.
-bool Manifest_hasColumns(const Manifest_reader &reader, bool serials, std::vector<Manifest_fault> &faults);
+bool Manifest_hasColumns(const Manifest_reader &reader, bool serials, bool lasts, std::vector<Manifest_fault> &faults);
 
 // Adds a fault for each cell of row that is not as expected: unit, mac,
-// file, sha256 and serial; each value column against the image's record of
+// last-mac, file, sha256 and serial; each value column against the image's record of
 // its setting (the n-th column of a setting against its n-th record; a
 // column without one is empty); the wifi cell against the Wi-Fi text made
 // from the records. A setting that the image holds and no column gives is a

@@ -149,6 +149,7 @@ bool Check_image(const Folder &folder, const Ledger_issued &unit, Unit_image &im
 
 // The manifest as the audit reads it, row by row beside the images.
 struct Rows {
+    const std::vector<Mac_address> *lasts; // each unit's last address
     std::FILE *fp;
     Manifest_reader reader;
     bool columns; // the header has every column
@@ -157,7 +158,7 @@ struct Rows {
     std::vector<Manifest_fault> faults;
 };
 
-bool Open_rows(const Folder &folder, const std::string &path, bool serials, Rows &rows, Fault &fault)
+bool Open_rows(const Folder &folder, const std::string &path, bool serials, bool lasts, Rows &rows, Fault &fault)
 {
     if (!folder.manifest)
         return true;
@@ -166,7 +167,7 @@ bool Open_rows(const Folder &folder, const std::string &path, bool serials, Rows
         return Fault_system(fault, path.c_str(), errno);
     if (!Manifest_start(rows.reader, rows.fp, path.c_str(), rows.faults, fault))
         return false;
-    rows.columns = !rows.reader.header.empty() && Manifest_hasColumns(rows.reader, serials, rows.faults);
+    rows.columns = !rows.reader.header.empty() && Manifest_hasColumns(rows.reader, serials, lasts, rows.faults);
     rows.reading = rows.columns;
     return true;
 }
@@ -185,7 +186,8 @@ bool Check_row(Rows &rows, const std::vector<Ledger_issued> &issued, std::size_t
     rows.reading = more;
     if (more && ++rows.units <= issued.size() && i < issued.size()) {
         const Ledger_issued &unit = issued[i];
-        Manifest_expected expected{unit.unit, unit.mac, unit.sha256, unit.serial, image.records, image.whole};
+        Manifest_expected expected{unit.unit,   unit.mac,      (*rows.lasts)[i], unit.sha256,
+                                   unit.serial, image.records, image.whole};
         Manifest_check(rows.reader, row, expected, rows.faults);
     }
     return true;
@@ -227,14 +229,36 @@ void Manifest_faults(const Folder &folder, Rows &rows, std::size_t units, Faults
             std::to_string(rows.units) + (rows.units == 1 ? " unit" : " units") + ", expected " + std::to_string(units));
 }
 
+// The units of a batch's addresses (a unit's several come together, its
+// base first): issued keeps each base, lasts gets each unit's last address.
+void Units_of(std::vector<Ledger_issued> &issued, std::vector<Mac_address> &lasts)
+{
+    std::size_t units = 0;
+    for (std::size_t i = 0; i < issued.size(); ++i) {
+        if (units > 0 && issued[units - 1].unit == issued[i].unit) {
+            lasts[units - 1] = issued[i].mac;
+            continue;
+        }
+        lasts.push_back(issued[i].mac);
+        if (units != i)
+            issued[units] = std::move(issued[i]);
+        ++units;
+    }
+    issued.resize(units);
+}
+
 // The folder against batch id: its images, what else it holds, its manifest.
 bool Check_folder(const Folder &folder, long long id, const std::vector<Ledger_issued> &issued,
-                  Faults &faults, Fault &fault)
+                  const std::vector<Mac_address> &lasts, Faults &faults, Fault &fault)
 {
     const std::string path = folder.dir + "/" + MANIFEST_NAME;
     bool serials = std::any_of(issued.begin(), issued.end(), [](const Ledger_issued &unit) { return !unit.serial.empty(); });
+    bool several = false;
+    for (std::size_t i = 0; i < issued.size(); ++i)
+        several = several || lasts[i] != issued[i].mac;
     Rows rows{};
-    bool read = Open_rows(folder, path, serials, rows, fault) && Check_units(folder, issued, rows, faults, fault);
+    rows.lasts = &lasts;
+    bool read = Open_rows(folder, path, serials, several, rows, fault) && Check_units(folder, issued, rows, faults, fault);
     if (rows.fp != nullptr)
         std::fclose(rows.fp);
     if (!read)
@@ -272,8 +296,11 @@ bool Batch_audit(const char *ledgerPath, const char *outdir, Audit_verdict &verd
     }
     Ledger_batch batch{};
     std::vector<Ledger_issued> issued;
-    if (!Ledger_read(ledger.get(), verdict.batch, batch, issued, fault) ||
-        !Check_folder(folder, verdict.batch, issued, verdict.faults, fault))
+    std::vector<Mac_address> lasts;
+    if (!Ledger_read(ledger.get(), verdict.batch, batch, issued, fault))
+        return false;
+    Units_of(issued, lasts);
+    if (!Check_folder(folder, verdict.batch, issued, lasts, verdict.faults, fault))
         return false;
     verdict.images = issued.size();
     return !verdict.faults.empty() || !batch.finished.empty() ||

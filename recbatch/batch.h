@@ -45,6 +45,7 @@ struct Request {
     bool ranged;            // -m gives range
     Mac_range range;
     std::vector<unsigned> generate; // -g, in order
+    std::size_t addresses;  // -a: the addresses of each unit, a power of two; 0 read as 1
 };
 
 struct Template {
@@ -68,10 +69,12 @@ enum Address_from : std::uint8_t {
     ADDRESS_REFUSED,  // its table cell is no address
 };
 
+// A unit's address is the first (the base) of its run of Units::addresses,
+// aligned to their number; its image holds the base.
 struct Unit {
     long line;           // the table line its row starts on; 0 without a table
     Address_from from;
-    Mac_address mac;     // from TABLE, TEMPLATE or RANGE
+    Mac_address mac;     // from TABLE, TEMPLATE or RANGE: the base
 };
 
 // Whether the unit has an address.
@@ -86,7 +89,20 @@ struct Units {
     std::vector<std::vector<std::string>> rows; // one per unit of a table, a cell per column
     std::vector<Unit> list;
     std::size_t serial;   // the serial column, or columns.size() when there is none
+    std::size_t addresses; // of each unit (-a), from 1
 };
+
+// How many addresses the unit has: its run's, or none yet.
+constexpr std::size_t Unit_macs(const Units &units, const Unit &unit)
+{
+    return Unit_hasMac(unit) ? units.addresses : 0;
+}
+
+// The last of the unit's addresses.
+constexpr Mac_address Unit_last(const Units &units, const Unit &unit)
+{
+    return {unit.mac.bits + units.addresses - 1};
+}
 
 // Every unit's -g secrets, back to back, Secret_length each.
 struct Secrets {

@@ -71,7 +71,7 @@ void Derived_faults(const Units &units, const Secrets &secrets, std::size_t u, c
         if (std::find(SECRET_TYPES.begin(), SECRET_TYPES.end(), type) == SECRET_TYPES.end() ||
             (!values.items[k].fromTemplate && generated))
             continue;
-        if (const char *why = Secret_derived(values.items[k].value.text, Unit_hasMac(unit), unit.mac,
+        if (const char *why = Secret_derived(values.items[k].value.text, Unit_macs(units, unit), unit.mac,
                                              Serial_of(units, u)))
             Unit_fault(faults, units, u, Name_of(type), why);
     }

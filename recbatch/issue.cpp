@@ -22,6 +22,12 @@ bool From_range(const Unit &unit)
     return unit.from == ADDRESS_NONE || unit.from == ADDRESS_RANGE;
 }
 
+// Whether the table or the template gives the unit its address.
+bool Given(const Unit &unit)
+{
+    return unit.from == ADDRESS_TABLE || unit.from == ADDRESS_TEMPLATE;
+}
+
 // The units that take an address from the range: the lowest free ones, in
 // unit order, passing over those that the table gives. moved lists the
 // units whose address differs from the one they had.
@@ -33,17 +39,18 @@ bool Take_range(const Request &request, Ledger *ledger, Units &units, std::vecto
     std::unordered_set<std::uint64_t> taken;
     for (const Unit &unit : units.list) {
         need += From_range(unit);
-        if (unit.from == ADDRESS_TABLE || unit.from == ADDRESS_TEMPLATE)
-            taken.insert(unit.mac.bits);
+        for (std::size_t a = 0; Given(unit) && a < units.addresses; ++a)
+            taken.insert(unit.mac.bits + a);
     }
     if (!request.ranged || need == 0)
         return true;
     std::vector<Mac_address> free;
-    if (!Ledger_free(ledger, request.range, need, taken, free, fault))
+    if (!Ledger_free(ledger, request.range, need, units.addresses, taken, free, fault))
         return false;
+    std::string runs = units.addresses == 1 ? " free addresses" : " free runs of " + std::to_string(units.addresses) + " addresses";
     if (free.size() < need)
         Place_fault(faults, 0, "-m", MANIFEST_MAC,
-                    std::to_string(free.size()) + " free addresses in the range for " + std::to_string(need) + " units");
+                    std::to_string(free.size()) + runs + " in the range for " + std::to_string(need) + " units");
     std::size_t next = 0;
     for (std::size_t u = 0; u < units.list.size() && next < free.size(); ++u) {
         Unit &unit = units.list[u];
@@ -57,22 +64,26 @@ bool Take_range(const Request &request, Ledger *ledger, Units &units, std::vecto
     return true;
 }
 
-// The addresses that the table or the template gives, against the ledger.
+// The addresses that the table or the template gives, every one of each
+// unit's, against the ledger: a unit is refused once, for the first of its
+// addresses that the ledger holds.
 bool Check_given(const Request &request, Ledger *ledger, const Units &units, Faults &faults, Fault &fault)
 {
     std::vector<Mac_address> macs;
     std::vector<std::size_t> given;
     for (std::size_t u = 0; u < units.list.size(); ++u)
-        if (units.list[u].from == ADDRESS_TABLE || units.list[u].from == ADDRESS_TEMPLATE) {
-            macs.push_back(units.list[u].mac);
+        for (std::size_t a = 0; Given(units.list[u]) && a < units.addresses; ++a) {
+            macs.push_back({units.list[u].mac.bits + a});
             given.push_back(u);
         }
     std::vector<long long> issuers;
     if (!Ledger_issuers(ledger, macs, issuers, fault))
         return false;
+    std::size_t named = units.list.size(); // the unit refused last
     for (std::size_t m = 0; m < macs.size(); ++m) {
-        if (issuers[m] == 0)
+        if (issuers[m] == 0 || given[m] == named)
             continue;
+        named = given[m];
         std::string why = Mac_text(macs[m]) + " was issued by batch " + std::to_string(issuers[m]);
         if (units.list[given[m]].from == ADDRESS_TEMPLATE)
             Place_fault(faults, 0, request.templatePath, MANIFEST_MAC, why);
@@ -110,7 +121,8 @@ bool Check_serials(const Request &request, Ledger *ledger, const Units &units, l
     return true;
 }
 
-// Records the batch and each unit's address, serial and image SHA-256.
+// Records the batch and each unit's addresses, each with the unit's serial
+// and image SHA-256.
 bool Record(const Request &request, const Template &tpl, Ledger *ledger, const std::string &outdir,
             const Units &units, const std::vector<Digest> &hashes, long long &id, Fault &fault)
 {
@@ -124,9 +136,10 @@ bool Record(const Request &request, const Template &tpl, Ledger *ledger, const s
     record.ranged = request.ranged;
     record.range = request.range;
     std::vector<Ledger_address> issued;
-    issued.reserve(units.list.size());
+    issued.reserve(units.list.size() * units.addresses);
     for (std::size_t u = 0; u < units.list.size(); ++u)
-        issued.push_back({units.list[u].mac, u + 1, Serial_of(units, u), hashes[u]});
+        for (std::size_t a = 0; a < units.addresses; ++a)
+            issued.push_back({{units.list[u].mac.bits + a}, u + 1, Serial_of(units, u), hashes[u]});
     return Ledger_issue(ledger, record, issued, &id, fault);
 }
 

@@ -5,7 +5,8 @@
 
 // What --help prints and a misuse repeats.
 inline constexpr const char *REQUEST_USAGE =
-    "usage: recbatch [-RS] [-l ledger] [-m first-last] [-n count] [-u units] [-g setting]... template outdir\n"
+    "usage: recbatch [-RS] [-a addresses] [-l ledger] [-m first-last] [-n count] [-u units] [-g setting]... "
+    "template outdir\n"
     "       recbatch -l ledger -V outdir\n"
     "       recbatch --version\n";
 

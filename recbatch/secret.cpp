@@ -84,16 +84,17 @@ bool Contains_folded(std::string_view text, std::string_view part)
 
 } // namespace
 
-const char *Secret_derived(std::string_view secret, bool hasMac, Mac_address mac, std::string_view serial)
+const char *Secret_derived(std::string_view secret, std::size_t macs, Mac_address mac, std::string_view serial)
 {
-    if (hasMac && Contains_folded(secret, std::string_view(Mac_hex(mac).data()).substr(6)))
-        return "holds the unit's address, a public identifier";
+    for (std::size_t a = 0; a < macs; ++a)
+        if (Contains_folded(secret, std::string_view(Mac_hex({mac.bits + a}).data()).substr(6)))
+            return "holds the unit's address, a public identifier";
     if (Contains_folded(secret, serial))
         return "holds the unit's serial, a public identifier";
     return nullptr;
 }
 
-bool Secret_draw(Random_pool &pool, bool key, bool hasMac, Mac_address mac, std::string_view serial,
+bool Secret_draw(Random_pool &pool, bool key, std::size_t macs, Mac_address mac, std::string_view serial,
                  std::span<char> out)
 {
     // A draw holds neither with a chance of at least 1 in 6 (26 hex digits
@@ -102,7 +103,7 @@ bool Secret_draw(Random_pool &pool, bool key, bool hasMac, Mac_address mac, std:
     do
         if (!(key ? Secret_key(pool, out) : Secret_text(pool, out)))
             return false;
-    while (Secret_derived({out.data(), out.size()}, hasMac, mac, serial) != nullptr);
+    while (Secret_derived({out.data(), out.size()}, macs, mac, serial) != nullptr);
     return true;
 }
 
@@ -116,7 +117,7 @@ bool Batch_secrets(const Request &request, const Units &units, Secrets &secrets,
     for (std::size_t u = 0; u < units.list.size(); ++u) {
         const Unit &unit = units.list[u];
         for (std::size_t g = 0; g < secrets.types.size(); ++g)
-            if (!Secret_draw(secrets.random, secrets.types[g] == ZOL_FACT_DFLT_WEP_KEY_ID, Unit_hasMac(unit), unit.mac,
+            if (!Secret_draw(secrets.random, secrets.types[g] == ZOL_FACT_DFLT_WEP_KEY_ID, Unit_macs(units, unit), unit.mac,
                              Serial_of(units, u), Unit_secretRoom(secrets, u, g)))
                 return Fault_system(fault, "getrandom", errno);
     }
@@ -128,8 +129,8 @@ bool Unit_drawAgain(const Units &units, std::size_t u, Secrets &secrets, Fault &
     const Unit &unit = units.list[u];
     std::string_view serial = Serial_of(units, u);
     for (std::size_t g = 0; g < secrets.types.size(); ++g)
-        if (Secret_derived(Unit_secret(secrets, u, g), Unit_hasMac(unit), unit.mac, serial) != nullptr &&
-            !Secret_draw(secrets.random, secrets.types[g] == ZOL_FACT_DFLT_WEP_KEY_ID, Unit_hasMac(unit), unit.mac,
+        if (Secret_derived(Unit_secret(secrets, u, g), Unit_macs(units, unit), unit.mac, serial) != nullptr &&
+            !Secret_draw(secrets.random, secrets.types[g] == ZOL_FACT_DFLT_WEP_KEY_ID, Unit_macs(units, unit), unit.mac,
                          serial, Unit_secretRoom(secrets, u, g)))
             return Fault_system(fault, "getrandom", errno);
     return true;

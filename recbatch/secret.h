@@ -30,14 +30,15 @@ bool Secret_text(Random_pool &pool, std::span<char> out);
 // A WEP key of out.size() / 2 random bytes, as lower-case hex digits.
 bool Secret_key(Random_pool &pool, std::span<char> out);
 
-// Why a secret can be guessed from the unit's label, or nullptr: it holds
-// the unit's address (its last six hex digits, and so its twelve, in either
-// case; not looked for when hasMac is false) or its serial.
-const char *Secret_derived(std::string_view secret, bool hasMac, Mac_address mac, std::string_view serial);
+// Why a secret can be guessed from the unit's label or what the device
+// sends, or nullptr: it holds one of the unit's macs addresses from mac on
+// (its last six hex digits, and so its twelve, in either case; none looked
+// for when macs is 0) or its serial.
+const char *Secret_derived(std::string_view secret, std::size_t macs, Mac_address mac, std::string_view serial);
 
 // A fresh WEP key (key) or text that Secret_derived finds nothing in: it is
-// drawn again until it holds neither the unit's address nor its serial.
-bool Secret_draw(Random_pool &pool, bool key, bool hasMac, Mac_address mac, std::string_view serial,
+// drawn again until it holds neither the unit's addresses nor its serial.
+bool Secret_draw(Random_pool &pool, bool key, std::size_t macs, Mac_address mac, std::string_view serial,
                  std::span<char> out);
 
 // ---- the secrets stage
@@ -47,11 +48,11 @@ struct Units;
 struct Secrets;
 struct Fault;
 
-// Draws every unit's -g secrets, each holding neither the unit's address
-// (where it has one, or one foreseen) nor its serial. False when the kernel
+// Draws every unit's -g secrets, each holding neither the unit's addresses
+// (where it has them, or foreseen ones) nor its serial. False when the kernel
 // gives no random bytes (fault says why).
 bool Batch_secrets(const Request &request, const Units &units, Secrets &secrets, Fault &fault);
 
 // For a unit whose address moved: its -g secrets drawn again where they
-// hold its new address. False as Batch_secrets.
+// hold its new addresses. False as Batch_secrets.
 bool Unit_drawAgain(const Units &units, std::size_t unit, Secrets &secrets, Fault &fault);

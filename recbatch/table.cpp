@@ -221,6 +221,14 @@ void Cell_address(std::string_view text, Unit &unit, std::string &why)
     unit.from = why.empty() ? ADDRESS_TABLE : ADDRESS_REFUSED;
 }
 
+// Why a unit of n addresses cannot have mac as its base; empty when it can.
+std::string Misaligned(Mac_address mac, std::size_t n)
+{
+    if (mac.bits % n == 0)
+        return "";
+    return Mac_text(mac) + " is not aligned to " + std::to_string(n) + " addresses a unit (-a " + std::to_string(n) + ")";
+}
+
 // A batch of one without an address of its own and without -m takes the
 // template's address, the last it gives.
 void Template_address(const Request &request, const Template &tpl, Units &units, Faults &faults)
@@ -237,9 +245,10 @@ void Template_address(const Request &request, const Template &tpl, Units &units,
     if (!found)
         return;
     const char *misfit = Mac_misfit(unit.mac);
-    if (misfit != nullptr)
-        Place_fault(faults, 0, request.templatePath, MANIFEST_MAC, misfit);
-    unit.from = misfit != nullptr ? ADDRESS_REFUSED : ADDRESS_TEMPLATE;
+    std::string why = misfit != nullptr ? misfit : Misaligned(unit.mac, units.addresses);
+    if (!why.empty())
+        Place_fault(faults, 0, request.templatePath, MANIFEST_MAC, why);
+    unit.from = !why.empty() ? ADDRESS_REFUSED : ADDRESS_TEMPLATE;
 }
 
 } // namespace
@@ -247,6 +256,7 @@ void Template_address(const Request &request, const Template &tpl, Units &units,
 bool Batch_units(const Request &request, const Template &tpl, Units &units, Faults &faults, Fault &fault)
 {
     units.path = request.unitsPath;
+    units.addresses = std::max<std::size_t>(request.addresses, 1);
     if (request.unitsPath == nullptr)
         units.list.assign(request.count, Unit{});
     else if (!Read_table(request, tpl, units, faults, fault))
@@ -262,6 +272,8 @@ bool Batch_units(const Request &request, const Template &tpl, Units &units, Faul
                 continue;
             std::string why;
             Cell_address(units.rows[u][c], units.list[u], why);
+            if (why.empty() && !(why = Misaligned(units.list[u].mac, units.addresses)).empty())
+                units.list[u].from = ADDRESS_REFUSED;
             if (!why.empty())
                 Unit_fault(faults, units, u, MANIFEST_MAC, why);
         }

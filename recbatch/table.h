@@ -17,8 +17,9 @@ bool Batch_template(const Request &request, Template &tpl, Faults &faults, Fault
 
 // The units of the table (or request.count of them), each with the address
 // that its table cell gives, 12 hex digits or the colon form, of an address
-// that a device can have; in a batch of one without -m and without a cell,
-// the template's (the last it gives, as the converter takes the last). The
+// that a device can have, aligned to the addresses of a unit (-a); in a
+// batch of one without -m and without a cell, the template's (the last it
+// gives, as the converter takes the last), aligned as well. The
 // faults of a row are added, and the stage goes on; false when the table
 // cannot be used at all (its faults added), cannot be read, or has a column
 // for a setting of -g (fault says why).

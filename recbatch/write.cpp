@@ -109,6 +109,7 @@ Manifest_layout Layout_of(const Template &tpl, const Units &units, const Secrets
         if (column.type == 0)
             layout.carried.push_back(column.name);
     layout.types = Value_types(tpl, units, secrets);
+    layout.lastMac = units.addresses > 1;
     return layout;
 }
 
@@ -118,6 +119,7 @@ void Row_of(const Units &units, std::size_t u, const Unit_values &values, std::s
 {
     row.number = u + 1;
     row.mac = units.list[u].mac;
+    row.last = Unit_last(units, units.list[u]);
     row.sha256 = sha256;
     row.carried.clear();
     for (std::size_t c = 0; c < units.columns.size(); ++c)

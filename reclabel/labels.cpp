@@ -15,7 +15,8 @@ struct Caption {
 
 constexpr Caption CAPTIONS[] = {
     {"ssid", "Network"}, {"passphrase", "Key"}, {"wep-key", "Key"}, {"password", "Password"},
-    {"user-name", "User"}, {MANIFEST_SERIAL, "Serial"}, {MANIFEST_MAC, "MAC"}, {MANIFEST_UNIT, "Unit"},
+    {"user-name", "User"}, {MANIFEST_SERIAL, "Serial"}, {MANIFEST_MAC, "MAC"}, {MANIFEST_LAST_MAC, "Last MAC"},
+    {MANIFEST_UNIT, "Unit"},
 };
 
 std::string Caption_of(const std::string &column)
@@ -38,6 +39,7 @@ struct Row {
     long line;
     std::vector<std::string> cells;
     Mac_address mac;
+    Mac_address last; // the unit's last address: mac itself without a last-mac column
 };
 
 void Add_fault(Manifest &manifest, const Manifest_reader &reader, long line, std::string_view column,
@@ -71,6 +73,7 @@ void Check_wifi(Manifest &manifest, const Manifest_reader &reader, const Manifes
 bool Read_rows(Manifest &manifest, Manifest_reader &reader, std::vector<Row> &rows, Fault &fault)
 {
     const std::size_t wifi = Manifest_column(reader, MANIFEST_WIFI), mac = Manifest_column(reader, MANIFEST_MAC);
+    const std::size_t last = Manifest_column(reader, MANIFEST_LAST_MAC);
     Manifest_row row{};
     for (bool more = true; more;) {
         if (!Manifest_next(reader, row, more, manifest.faults, fault))
@@ -78,10 +81,14 @@ bool Read_rows(Manifest &manifest, Manifest_reader &reader, std::vector<Row> &ro
         if (!more)
             break;
         Check_wifi(manifest, reader, row, wifi);
-        Row &read = rows.emplace_back(Row{row.line, row.cells, {}});
+        Row &read = rows.emplace_back(Row{row.line, row.cells, {}, {}});
         if (!Mac_parseTyped(row.cells[mac], read.mac))
             Add_fault(manifest, reader, row.line, MANIFEST_MAC,
                       "\"" + row.cells[mac] + "\", expected an address such as 00:50:c2:a1:b2:c3");
+        read.last = read.mac;
+        if (last != NONE && (!Mac_parseTyped(row.cells[last], read.last) || read.last < read.mac))
+            Add_fault(manifest, reader, row.line, MANIFEST_LAST_MAC,
+                      "\"" + row.cells[last] + "\", expected the unit's last address, from its " + MANIFEST_MAC + " on");
     }
     return true;
 }
@@ -115,7 +122,7 @@ bool Matches(const std::vector<std::string> &header, const Row &row, const std::
     std::size_t serial = Column_at(header, MANIFEST_SERIAL);
     Mac_address mac{};
     return (number != NONE && row.cells[number] == unit) || (serial != NONE && row.cells[serial] == unit) ||
-           (Mac_parseTyped(unit, mac) && mac == row.mac);
+           (Mac_parseTyped(unit, mac) && mac >= row.mac && mac <= row.last);
 }
 
 // The rows to print: all, or those that -u asks for, each once.

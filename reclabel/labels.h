@@ -28,7 +28,7 @@ struct Label {
 struct Manifest {
     const char *path;
     std::vector<std::string> columns; // -c, in order; none: the default lines
-    std::vector<std::string> units;   // -u, as given
+    std::vector<std::string> units;   // -u, as given: a unit's number, serial, or any of its addresses (mac to last-mac)
     std::vector<Label> labels;        // the units to print, in manifest order
     std::vector<Manifest_fault> faults; // where: PATH:LINE (PATH alone for the whole file); why: COLUMN: WHY
 };
@@ -37,5 +37,6 @@ struct Manifest {
 // manifest.faults for each row or cell refused, in the manifest's order, or
 // with fault filled (and its status not 0) when the stream failed. A row's
 // wifi text must be the Wi-Fi text of its own ssid, passphrase and wep-key
-// cells, where the manifest has any of those columns.
+// cells, where the manifest has any of those columns; a last-mac cell, where
+// the manifest has that column, an address from the row's mac on.
 bool Manifest_read(Manifest &manifest, std::FILE *fp, Fault &fault);

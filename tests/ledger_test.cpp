@@ -76,22 +76,31 @@ TEST_P(LedgerTest, IssuesChecksAndReadsBack)
     std::vector<long long> batches;
     ASSERT_TRUE(Ledger_issuers(ledger, {Mac(3), Mac(9), Mac(2)}, batches, fault));
     EXPECT_EQ(batches, (std::vector<long long>{1, 0, 2}));
-    // The free addresses, lowest first, fewer than asked for when the range ends.
+    // The free addresses, lowest first, fewer than asked for when the range
+    // ends; with runs of several, the first of each aligned run whose every
+    // address is free (1 to 5 are issued).
     const struct {
         Mac_range range;
         std::size_t need;
+        std::size_t run;
         std::unordered_set<std::uint64_t> taken;
         std::string free;
     } frees[] = {
-        {{Mac(0), Mac(8)}, 3, {Mac(6).bits}, "0050c2000000 0050c2000007 0050c2000008 "},
-        {{Mac(0), Mac(8)}, 5, {Mac(6).bits}, "0050c2000000 0050c2000007 0050c2000008 "},
-        {{Mac(5), Mac(6)}, 2, {}, "0050c2000006 "}, // the last, once the one below it is issued
-        {{Mac(6), Mac(6)}, 1, {}, "0050c2000006 "}, // a range of one
-        {{Mac(5), Mac(5)}, 1, {}, ""},
+        {{Mac(0), Mac(8)}, 3, 1, {Mac(6).bits}, "0050c2000000 0050c2000007 0050c2000008 "},
+        {{Mac(0), Mac(8)}, 5, 1, {Mac(6).bits}, "0050c2000000 0050c2000007 0050c2000008 "},
+        {{Mac(5), Mac(6)}, 2, 1, {}, "0050c2000006 "}, // the last, once the one below it is issued
+        {{Mac(6), Mac(6)}, 1, 1, {}, "0050c2000006 "}, // a range of one
+        {{Mac(5), Mac(5)}, 1, 1, {}, ""},
+        {{Mac(0), Mac(15)}, 3, 4, {}, "0050c2000008 0050c200000c "},
+        {{Mac(0), Mac(15)}, 2, 4, {Mac(11).bits}, "0050c200000c "}, // a taken address spoils its run
+        {{Mac(0), Mac(9)}, 5, 2, {}, "0050c2000006 0050c2000008 "},  // 0-1 and 4-5 hold an issued one
+        {{Mac(8), Mac(14)}, 2, 4, {}, "0050c2000008 "},              // the range ends inside 12-15
+        {{Mac(0), Mac(63)}, 1, 64, {}, ""},
+        {{Mac(64), Mac(127)}, 1, 64, {}, "0050c2000040 "},
     };
     for (const auto &row : frees) {
         std::vector<Mac_address> free;
-        ASSERT_TRUE(Ledger_free(ledger, row.range, row.need, row.taken, free, fault)) << fault.why;
+        ASSERT_TRUE(Ledger_free(ledger, row.range, row.need, row.run, row.taken, free, fault)) << fault.why;
         EXPECT_EQ(Hex_of(free), row.free) << Hex_of({row.range.first, row.range.last});
     }
     std::vector<Ledger_holder> holders;
@@ -204,7 +213,7 @@ TEST_P(LedgerTest, ASecondHolderWaitsForTheFirst)
             std::vector<Mac_address> free;
             bool ok = Open_ledger(test.where.c_str(), &other, fault) &&
                       (claiming ? Ledger_beginClaim(other, Mac(1), fault) && Ledger_lookup(other, Mac(1), record, fault)
-                                : Ledger_begin(other, fault) && Ledger_free(other, {Mac(0), Mac(9)}, 2, {}, free, fault));
+                                : Ledger_begin(other, fault) && Ledger_free(other, {Mac(0), Mac(9)}, 2, 1, {}, free, fault));
             waited = steady_clock::now() - start;
             seen = !ok ? fault.why : claiming ? std::to_string(record.claims.size()) : Hex_of(free);
             Ledger_close(other);

@@ -29,7 +29,7 @@ using namespace std::string_literals;
 
 namespace {
 
-const std::string USAGE = "usage: recbatch [-RS] [-l ledger] [-m first-last] [-n count] [-u units] [-g setting]... "
+const std::string USAGE = "usage: recbatch [-RS] [-a addresses] [-l ledger] [-m first-last] [-n count] [-u units] [-g setting]... "
                           "template outdir\n"
                           "       recbatch -l ledger -V outdir\n"
                           "       recbatch --version\n";
@@ -200,6 +200,19 @@ const Refusal REFUSALS[] = {
      "recbatch: /proc/self/out: No such file or directory\n"},
     {"audit_without_ledger", "", {"-V", "D/first"}, 2, "recbatch: -V: needs a ledger (-l)\n"},
     {"audit_with_batch_options", "", {"-l", "L", "-n", "2", "-V", "D/first"}, 2, USAGE},
+    {"audit_with_addresses", "", {"-l", "L", "-a", "2", "-V", "D/first"}, 2, USAGE},
+    // Addresses a unit: a power of two, 1 to 64; a range of whole aligned runs.
+    {"addresses_zero", "", {"-a", "0", "-n", "2", "T", "O"}, 2, "recbatch: -a: expected a power of two from 1 to 64\n"},
+    {"addresses_not_a_power_of_two", "", {"-a", "6", "-n", "2", "T", "O"}, 2,
+     "recbatch: -a: expected a power of two from 1 to 64\n"},
+    {"addresses_above_64", "", {"-a", "128", "-n", "2", "T", "O"}, 2,
+     "recbatch: -a: expected a power of two from 1 to 64\n"},
+    {"addresses_not_a_word", "", {"-a", "4x", "-n", "2", "T", "O"}, 2,
+     "recbatch: -a: expected a power of two from 1 to 64\n"},
+    {"range_not_aligned", "", {"-l", "L", "-a", "4", "-n", "2", "-m", "0050c2000002-0050c2000011", "T", "O"}, 2,
+     "recbatch: -m: 00:50:c2:00:00:02 is not aligned to 4 addresses a unit (-a 4)\n"},
+    {"range_not_a_multiple", "", {"-l", "L", "-a", "4", "-n", "2", "-m", "0050c2000000-0050c2000009", "T", "O"}, 2,
+     "recbatch: -m: 10 addresses, not a multiple of 4 (-a 4)\n"},
     {"audit_of_no_folder", "", {"-l", "L", "-V", "D/none"}, 2, "recbatch: D/none: No such file or directory\n"},
     {"table_missing", "", {"-u", "D/none.csv", "T", "O"}, 2, "recbatch: D/none.csv: No such file or directory\n"},
     {"template_and_table_both_stdin", "", {"-u", "-", "-", "O"}, 2,
@@ -317,6 +330,16 @@ const Refusal REFUSALS[] = {
      1, "recbatch: U:3: serial: SN1002 was recorded by batch 1 for 00:50:c2:00:00:01\n"},
     {"block_too_small", "", {"-S", "-l", "L", "-m", "0050c2000000-0050c2000004", "-n", "3", "T", "O"}, 1,
      "recbatch: -m: mac: 2 free addresses in the range for 3 units\n"},
+    {"block_too_small_for_runs", "", {"-S", "-l", "L", "-a", "4", "-m", "0050c2000000-0050c200000f", "-n", "4", "T", "O"},
+     1, "recbatch: -m: mac: 3 free runs of 4 addresses in the range for 4 units\n"},
+    // A unit's address from the table or the template is the first of its
+    // run, aligned, and every address of the run free: one fault a unit.
+    {"address_cells_not_aligned", "mac\n0050c2aa0004\n0050c2aa0002\n", {"-S", "-a", "4", "-u", "U", "T", "O"}, 1,
+     "recbatch: U:3: mac: 00:50:c2:aa:00:02 is not aligned to 4 addresses a unit (-a 4)\n"},
+    {"address_run_in_the_ledger", "mac\n0050c2000000\n0050c2aa0000\n", {"-S", "-l", "L", "-a", "4", "-u", "U", "T", "O"}, 1,
+     "recbatch: U:2: mac: 00:50:c2:00:00:00 was issued by batch 1\n"},
+    {"template_address_not_aligned", "", {"-a", "2", "-n", "1", "T", "O"}, 1,
+     "recbatch: T: mac: 00:50:c2:aa:00:01 is not aligned to 2 addresses a unit (-a 2)\n", "1 0050c2aa0001\n2 net\n"},
     {"template_address_for_two", "", {"-S", "-n", "2", "T", "O"}, 1,
      "recbatch: unit 1: mac: no address: give a mac column, -m, or the template's in a batch of one\n"
      "recbatch: unit 2: mac: no address: give a mac column, -m, or the template's in a batch of one\n"},
@@ -340,6 +363,8 @@ const Refusal REFUSALS[] = {
      "recbatch: U:2: passphrase: holds the unit's address, a public identifier\n"
      "recbatch: U:3: password: holds the unit's address, a public identifier\n"
      "recbatch: U:4: password: holds the unit's serial, a public identifier\n"},
+    {"secret_from_another_of_the_units_addresses", "mac,passphrase,password,wep-key\n0050c2aa0004,pass-AA0007-x,Pw-1,b1b2b3b4b5\n",
+     {"-a", "4", "-u", "U", "T", "O"}, 1, "recbatch: U:2: passphrase: holds the unit's address, a public identifier\n"},
     {"template_secret_from_the_address", "", {"-n", "1", "T", "O"}, 1,
      "recbatch: unit 1: passphrase: holds the unit's address, a public identifier\n",
      "1 0050c2aa0001\n7 phrase-AA0001\n"},
@@ -378,6 +403,7 @@ struct Accepted {
     std::string query;
     std::string rows;
     std::string wifi = ""; // the first unit's, when given
+    std::string lasts = ""; // each unit's mac and last-mac cells, when given
 };
 
 void PrintTo(const Accepted &a, std::ostream *os)
@@ -401,6 +427,15 @@ const Accepted ACCEPTED[] = {
      "0050c2a1b2c3\n"},
     // The record holds any bytes: a table's SSID and pass phrase may hold
     // blanks, which no script line can carry.
+    // Several addresses a unit: the lowest free aligned runs of the range,
+    // past batch 1's 0 to 2; a table's cells, each the first of its run.
+    {"units_of_four_addresses", "", {"-S", "-l", "L", "-a", "4", "-m", BLOCK, "-n", "2", "T", "O"}, "",
+     "SELECT group_concat(mac, ' '), unit, count(DISTINCT sha256) FROM address WHERE batch = 2 GROUP BY unit",
+     "0050c2000004 0050c2000005 0050c2000006 0050c2000007|1|1\n0050c2000008 0050c2000009 0050c200000a 0050c200000b|2|1\n",
+     "", "00:50:c2:00:00:04-00:50:c2:00:00:07 00:50:c2:00:00:08-00:50:c2:00:00:0b "},
+    {"units_of_two_from_the_table", "mac,serial\n0050c2aa0002,S1\n00:50:c2:aa:00:00,S2\n",
+     {"-S", "-l", "L", "-a", "2", "-u", "U", "T", "O"}, "", "SELECT mac, unit, serial FROM address WHERE batch = 2 ORDER BY mac",
+     "0050c2aa0000|2|S2\n0050c2aa0001|2|S2\n0050c2aa0002|1|S1\n0050c2aa0003|1|S1\n"},
     {"blanks_in_ssid_and_passphrase", "mac,ssid,passphrase\n0050c2aa0001,my net, pass phrase \n",
      {"-l", "L", "-u", "U", "T", "O"}, "", "SELECT mac FROM address WHERE batch = 2", "0050c2aa0001\n",
      "WIFI:T:WPA;S:my net;P: pass phrase ;;"},
@@ -441,6 +476,10 @@ TEST_P(RecbatchRun, IssuedAndRecorded)
     if (!r.wifi.empty()) {
         EXPECT_EQ(Cell(manifest, 1, "wifi"), r.wifi);
     }
+    std::string lasts;
+    for (std::size_t row = 1; !r.lasts.empty() && row < manifest.size(); ++row)
+        lasts += Cell(manifest, row, "mac") + "-" + Cell(manifest, row, "last-mac") + " ";
+    EXPECT_EQ(lasts, r.lasts);
     if (!manifest.empty()) {
         Program_result audit = Run_program(RECBATCH, scene.Args({"-l", "L", "-V", "O"}), scene.dir);
         EXPECT_EQ(audit.status, 0) << audit.err;
@@ -560,6 +599,18 @@ const Audit AUDITS[] = {
      },
      1, "recbatch: D/first: no image of an address that the ledger issued\n"},
     {"no_ledger", [](const std::string &) {}, 2, "recbatch: D/none.db: No such file or directory\n", "D/none.db"},
+    // A batch of units of two addresses in the folder's place: last-mac
+    // against the ledger's last address of each unit.
+    {"last_mac_edited",
+     [](const std::string &f) {
+         std::string dir = f.substr(0, f.rfind('/'));
+         Run_program(RECBATCH, {"-S", "-l", dir + "/l.db", "-a", "2", "-m", BLOCK, "-n", "2", EXAMPLE_SCRIPT, dir + "/two"},
+                     dir);
+         std::filesystem::remove_all(f);
+         std::filesystem::rename(dir + "/two", f);
+         Replace(f + "/manifest.csv", "00:50:c2:00:00:07", "00:50:c2:00:00:09");
+     },
+     1, "recbatch: D/first/manifest.csv:3: last-mac: 00:50:c2:00:00:09, expected 00:50:c2:00:00:07\n"},
 };
 
 class RecbatchAudit : public testing::TestWithParam<Audit> {};

@@ -225,16 +225,19 @@ TEST_P(RecclaimStations, EightAtOnceClaimEachImageOnce)
 // A supervisor's corrections as a station meets them: a voided image is
 // never claimed again, and another station's abandoned claim, once
 // released, may be taken with -R; what may not be voided or released is
-// refused, nothing written. The chain holds after them.
+// refused, nothing written. The chain holds after them. Units of two
+// addresses: either one stands for its unit, whose base they are made
+// against.
 TEST_P(RecclaimStations, VoidsAndReleases)
 {
     std::string dir = Scratch_dir();
     Test_ledger ledger = New_ledger(GetParam(), dir);
-    ASSERT_EQ(Run_program(RECBATCH, {"-S", "-l", ledger.where, "-m", BLOCK, "-n", "2", EXAMPLE_SCRIPT, dir + "/b"}, dir)
+    ASSERT_EQ(Run_program(RECBATCH, {"-S", "-l", ledger.where, "-a", "2", "-m", BLOCK, "-n", "2", EXAMPLE_SCRIPT, dir + "/b"},
+                          dir)
                   .status,
               0);
     const std::string image = dir + "/b/0050c2100000.bin";
-    const std::string other = dir + "/b/0050c2100001.bin";
+    const std::string other = dir + "/b/0050c2100002.bin";
     const struct {
         const char *program;
         std::vector<std::string> args;
@@ -245,18 +248,18 @@ TEST_P(RecclaimStations, VoidsAndReleases)
         {RECCLAIM, {"-s", "st1", image}, 0, ""},
         {RECCLAIM, {"-s", "st2", "-R", image}, 1,
          image + ": claimed by station st1 at T; it must be released (recledger release) before another station claims it"},
-        {RECLEDGER, {"release", "-r", "station died", "00:50:C2:10:00:00"}, 0, ""},
+        {RECLEDGER, {"release", "-r", "station died", "00:50:C2:10:00:01"}, 0, ""},
         {RECLEDGER, {"release", "-r", "again", "0050c2100000"}, 1,
          "00:50:c2:10:00:00: no claim in progress: its latest claim was released at T"},
         {RECCLAIM, {"-s", "st2", image}, 1, image + ": claimed by station st1 at T, released at T; claim it again with -R"},
         {RECCLAIM, {"-s", "st2", "-R", image}, 0, ""},
         {RECCLAIM, {"-s", "st2", "-c", image, image}, 0, ""},
-        {RECLEDGER, {"release", "-r", "late", "0050c2100000"}, 1,
-         "00:50:c2:10:00:00: no claim in progress: its latest claim was read back verified"},
-        {RECLEDGER, {"void", "-r", "burnt", "0050c2100001", "0050c21000ff"}, 1, "00:50:c2:10:00:ff: never issued"},
-        {RECLEDGER, {"void", "-r", "burnt", "0050c2100001"}, 0, ""},
-        {RECLEDGER, {"void", "-r", "twice", "0050c2100001"}, 1, "00:50:c2:10:00:01: voided already at T: burnt"},
-        {RECCLAIM, {"-s", "st1", other}, 1, other + ": 00:50:c2:10:00:01 was voided at T: burnt"},
+        {RECLEDGER, {"release", "-r", "late", "0050c2100001"}, 1,
+         "00:50:c2:10:00:01: no claim in progress: its latest claim was read back verified"},
+        {RECLEDGER, {"void", "-r", "burnt", "0050c2100003", "0050c21000ff"}, 1, "00:50:c2:10:00:ff: never issued"},
+        {RECLEDGER, {"void", "-r", "burnt", "0050c2100003", "0050c2100002"}, 0, ""},
+        {RECLEDGER, {"void", "-r", "twice", "0050c2100002"}, 1, "00:50:c2:10:00:02: voided already at T: burnt"},
+        {RECCLAIM, {"-s", "st1", other}, 1, other + ": 00:50:c2:10:00:02 was voided at T: burnt"},
         {RECLEDGER, {"verify"}, 0, ""},
     };
     const std::regex time("[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z");
@@ -270,8 +273,8 @@ TEST_P(RecclaimStations, VoidsAndReleases)
     }
     EXPECT_EQ(Ledger_rows(ledger, "SELECT c.station, r.verdict, l.reason FROM claim c LEFT JOIN readback r"
                                   " ON r.claim = c.id LEFT JOIN release l ON l.claim = c.id ORDER BY c.id;"
-                                  " SELECT mac, reason FROM void"),
-              "st1|NULL|station died\nst2|verified|NULL\n0050c2100001|burnt\n");
+                                  " SELECT mac, reason FROM void; SELECT mac FROM release"),
+              "st1|NULL|station died\nst2|verified|NULL\n0050c2100002|burnt\n0050c2100000\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, RecclaimStations, testing::Values(BACKEND_SQLITE, BACKEND_SERVER),

@@ -663,6 +663,14 @@ const Refusal REFUSALS[] = {
      "reclabel: M: -u 00:50:c2:00:00:09: no such unit in the manifest\n"},
     {"unit_ambiguous", HEAD + ROW + ROW2, {"-u", "1", "M", "O"}, 1,
      "reclabel: M: -u 1: more than one unit: lines 2 and 3\n"},
+    // A unit of several addresses: its last-mac, and -u by any of its addresses.
+    {"last_mac_refused", "unit,mac,last-mac,wifi\n1,00:50:c2:00:00:04,00:50:c2:00:00:03,w\n2,00:50:c2:00:00:08,zz,w\n",
+     {"M", "O"}, 1,
+     "reclabel: M:2: last-mac: \"00:50:c2:00:00:03\", expected the unit's last address, from its mac on\n"
+     "reclabel: M:3: last-mac: \"zz\", expected the unit's last address, from its mac on\n"},
+    {"unit_by_any_of_its_addresses", "unit,mac,last-mac,wifi\n1,00:50:c2:00:00:04,00:50:c2:00:00:07,w\n",
+     {"-u", "00:50:c2:00:00:06", "-u", "00:50:c2:00:00:08", "M", "O"}, 1,
+     "reclabel: M: -u 00:50:c2:00:00:08: no such unit in the manifest\n"},
 
     // A wifi cell that is not the Wi-Fi text of the row's own cells.
     {"wifi_disagrees_with_its_row",

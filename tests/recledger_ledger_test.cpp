@@ -16,8 +16,9 @@ const std::string SHA2(64, '2');
 const std::string TEMPLATE(64, 'e');
 
 // Batch 1 has a range, a host and a runner; batch 2, as an earlier layout
-// left it, has none. Unit 2 of batch 1 has two addresses; unit 3 was never
-// claimed, and voided. Address ...01 failed its first read-back and passed
+// left it, has none. Unit 2 of batch 1 has two addresses, and was voided
+// after its read-back (a void is its base's); unit 3 was never claimed, and
+// voided. Address ...01 failed its first read-back and passed
 // its second, claimed again within the second of the first read-back (the
 // history keeps them in the order they happened); ...10 was claimed, released, claimed at another station and
 // failed. The serial SN-2 is on two units; abcdefabcdef reads as a MAC.
@@ -42,7 +43,7 @@ std::string Ledger_sql()
            " (1, 'failed', '2026-03-01T09:01:00Z', 112), (2, 'verified', '2026-03-01T09:06:00Z', NULL),"
            " (3, 'verified', '2026-03-01T09:11:00Z', NULL), (5, 'failed', '2026-03-05T10:41:00Z', 0);"
            "INSERT INTO void (mac, reason, who, at) VALUES ('0050c2100004', 'scrapped, \"cracked\"', 'qa1',"
-           " '2026-03-02T12:00:00Z');"
+           " '2026-03-02T12:00:00Z'), ('0050c2100002', 'returned', 'qa1', '2026-03-02T13:00:00Z');"
            "INSERT INTO release (claim, mac, reason, who, at) VALUES (4, '0050c2100010', 'station died', 'sup',"
            " '2026-03-05T10:30:00Z');";
 }
@@ -134,10 +135,13 @@ TEST_P(RecledgerLedger, FindsByEveryFormOfAKey)
                               "  read-back 2026-03-01T09:01:00Z {login} st1 failed@112 \n"
                               "  claim 2026-03-01T09:01:00Z {login} st1 \n"
                               "  read-back 2026-03-01T09:06:00Z {login} st1 verified \n";
-    const std::string SECOND = "0050c2100002 0050c2100002-0050c2100003 u2 SN-2 " + BATCH1 + " sha2\n"
-                               "  claim 2026-03-01T09:10:00Z {login} st2 \n"
-                               "  read-back 2026-03-01T09:11:00Z {login} st2 verified \n";
-    const std::string THIRD = "0050c2100003 0050c2100002-0050c2100003 u2 SN-2 " + BATCH1 + " sha2\n";
+    // A unit of two addresses: found by either, with its base's history; by
+    // its serial, once.
+    const std::string HISTORY2 = "  claim 2026-03-01T09:10:00Z {login} st2 \n"
+                                 "  read-back 2026-03-01T09:11:00Z {login} st2 verified \n"
+                                 "  void 2026-03-02T13:00:00Z {as:qa1}  returned\n";
+    const std::string SECOND = "0050c2100002 0050c2100002-0050c2100003 u2 SN-2 " + BATCH1 + " sha2\n" + HISTORY2;
+    const std::string THIRD = "0050c2100003 0050c2100002-0050c2100003 u2 SN-2 " + BATCH1 + " sha2\n" + HISTORY2;
     const std::string TENTH = "0050c2100010 0050c2100010-0050c2100010 u1 SN-2 " + BATCH2 + " sha2\n"
                               "  claim 2026-03-05T10:00:00Z {login} st2 \n"
                               "  release 2026-03-05T10:30:00Z {as:sup}  station died\n"
@@ -151,7 +155,8 @@ TEST_P(RecledgerLedger, FindsByEveryFormOfAKey)
         {"00:50:C2:10:00:01", FIRST},
         {"00-50-c2-10-00-01", FIRST},
         {"0050.c210.0001", FIRST},
-        {"SN-2", SECOND + THIRD + TENTH},
+        {"SN-2", SECOND + TENTH},
+        {"0050c2100003", THIRD},
         {"0050c2100004", "0050c2100004 0050c2100004-0050c2100004 u3  " + BATCH1 +
                              " sha1\n  void 2026-03-02T12:00:00Z {as:qa1}  scrapped, \"cracked\"\n"},
         {"abcdefabcdef", "0050c2100011 0050c2100011-0050c2100011 u2 abcdefabcdef " + BATCH2 + " sha1\n"},
@@ -174,11 +179,12 @@ TEST_P(RecledgerLedger, CountsByBatchStationRangeAndHour)
     // Only batch 2 was issued in the week before.
     ASSERT_TRUE(Ledger_counts(ledger, "2026-03-09T00:00:00Z", report, fault)) << fault.why;
     EXPECT_EQ(report.made, "2026-03-09T00:00:00Z");
-    EXPECT_EQ(Counts_text(report), "batch 1 2026-03-01T08:00:00Z 3 2 2 0 1 1\n"
+    // Units by batch; addresses by range (both of voided unit 2's).
+    EXPECT_EQ(Counts_text(report), "batch 1 2026-03-01T08:00:00Z 3 2 2 0 1 2\n"
                                    "batch 2 2026-03-05T08:00:00Z 2 1 0 1 1 0\n"
                                    "station st1 3 2 0 1\n"
                                    "station st2 2 1 1 0\n"
-                                   "range 0050c2100000 6 1 250 2\n"
+                                   "range 0050c2100000 6 3 250 2\n"
                                    "hour 2026-03-01T09 st1 1\n"
                                    "hour 2026-03-01T09 st2 1\n");
 }
@@ -203,6 +209,7 @@ TEST_P(RecledgerLedger, ProgramFindsAndExports)
                             ",read-back,2026-03-01T09:06:00Z,{login},st1,verified,,\r\n"
                             "00:50:c2:10:00:02,1,2,SN-2," + SHA2 + ",claim,2026-03-01T09:10:00Z,{login},st2,,,\r\n"
                             "00:50:c2:10:00:02,1,2,SN-2," + SHA2 + ",read-back,2026-03-01T09:11:00Z,{login},st2,verified,,\r\n"
+                            "00:50:c2:10:00:02,1,2,SN-2," + SHA2 + ",void,2026-03-02T13:00:00Z,{as:qa1},,,,returned\r\n"
                             "00:50:c2:10:00:03,1,2,SN-2," + SHA2 + ",,,,,,,\r\n"
                             "00:50:c2:10:00:04,1,3,," + SHA1 + ",void,2026-03-02T12:00:00Z,{as:qa1},,,,\"scrapped, \"\"cracked\"\"\"\r\n" +
                             a10 + ",claim,2026-03-05T10:00:00Z,{login},st2,,,\r\n" + a10 +
