@@ -5,75 +5,17 @@
 #include "ledgers.h"
 
 #include <algorithm>
-#include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <regex>
 #include <set>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <thread>
-
-extern char **environ;
 
 namespace {
 
 const std::string BLOCK = "0050c2000000-0050c2ffffff";
-
-// Starts a program with its standard error into errPath.
-pid_t Start(std::vector<std::string> args, const std::string &errPath)
-{
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<char *> argv;
-    for (std::string &arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
-// The exit status of pid, or -1 when it did not exit.
-int Wait_for(pid_t pid)
-{
-    int status = 0;
-    return waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// Polls sql on database until it gives rows; false after 60 seconds.
-bool Wait_until(const Pg_server &server, const std::string &database, const std::string &sql, const std::string &rows)
-{
-    auto start = std::chrono::steady_clock::now();
-    while (Pg_run(server, database, sql).out != rows)
-        if (std::chrono::steady_clock::now() - start > std::chrono::seconds(60))
-            return false;
-    return true;
-}
-
-int Pg_server_script(const std::string &action, const std::string &file)
-{
-    return std::system(("'" PG_SERVER_SCRIPT "' " + action + " '" + file + "' fsync=off >/dev/null").c_str());
-}
-
-// The lines of the README's indented block that begins with first.
-std::string Doc_block(const std::string &first)
-{
-    std::string doc = Read_file(README_FILE);
-    std::size_t at = doc.find("\n" + first);
-    EXPECT_NE(at, std::string::npos) << first;
-    std::string block;
-    for (++at; at < doc.size() && doc.compare(at, 4, "    ") == 0; at = doc.find('\n', at) + 1)
-        block += doc.substr(at + 4, doc.find('\n', at) - at - 4) + "\n";
-    return block;
-}
 
 TEST(LedgerServer, DownWhenARunStarts)
 {
@@ -93,7 +35,7 @@ TEST(LedgerServer, DownWhenARunStarts)
 TEST(LedgerServer, StoppedWhileARunWaitsOrHolds)
 {
     std::string dir = Scratch_dir();
-    ASSERT_EQ(Pg_server_script("up", dir + "/server"), 0);
+    ASSERT_EQ(Pg_server_script({"up", dir + "/server", "fsync=off"}), 0);
     Pg_server server = Pg_find(dir + "/server");
     std::string database = Pg_database(server);
     std::string uri = Pg_uri(server, database);
@@ -120,17 +62,17 @@ TEST(LedgerServer, StoppedWhileARunWaitsOrHolds)
                                "SELECT count(*) FROM pg_stat_activity"
                                " WHERE application_name = 'recbatch' AND wait_event_type = 'Lock'",
                                "1\n"));
-        ASSERT_EQ(Pg_server_script("kill", dir + "/server"), 0);
+        ASSERT_EQ(Pg_server_script({"kill", dir + "/server"}), 0);
         EXPECT_EQ(Wait_for(run), 2);
         EXPECT_EQ(Read_file(dir + "/err").rfind("recbatch: " + uri + ": ", 0), 0u) << Read_file(dir + "/err");
         EXPECT_FALSE(File_exists(dir + "/out"));
         Ledger_close(holder);
         if (locker != 0)
             Wait_for(locker);
-        ASSERT_EQ(Pg_server_script("start", dir + "/server"), 0);
+        ASSERT_EQ(Pg_server_script({"start", dir + "/server"}), 0);
         EXPECT_EQ(Pg_run(server, database, "SELECT count(*) FROM batch; SELECT count(*) FROM address").out, "0\n0\n");
     }
-    EXPECT_EQ(Pg_server_script("down", dir + "/server"), 0);
+    EXPECT_EQ(Pg_server_script({"down", dir + "/server"}), 0);
 }
 
 // Eight runs at once on a new ledger: three on each of two ranges, and two
@@ -248,7 +190,7 @@ TEST(LedgerServer, TheDocumentedRoles)
     std::string dir = Scratch_dir();
     Pg_server server = Pg_test_server();
     ASSERT_FALSE(server.dir.empty());
-    Program_result made = Pg_run(server, "postgres", Doc_block("    CREATE ROLE recbatch"));
+    Program_result made = Pg_run(server, "postgres", Doc_block(README_FILE, "    CREATE ROLE recbatch"));
     ASSERT_EQ(made.status, 0) << made.err;
     ASSERT_EQ(Pg_run(server, "postgres",
                      "ALTER ROLE line2_st4 PASSWORD 'right'; ALTER ROLE qa_lead PASSWORD 'right';"
@@ -258,7 +200,7 @@ TEST(LedgerServer, TheDocumentedRoles)
     std::string batchUri = Pg_uri(server, "ledger", "recbatch");
     Program_result run = Run_program(RECBATCH, {"-S", "-l", batchUri, "-m", BLOCK, "-n", "2", EXAMPLE_SCRIPT, dir + "/out"}, dir);
     ASSERT_EQ(run.status, 0) << run.err;
-    Program_result granted = Pg_run(server, "ledger", Doc_block("    GRANT "), "recbatch");
+    Program_result granted = Pg_run(server, "ledger", Doc_block(README_FILE, "    GRANT "), "recbatch");
     ASSERT_EQ(granted.status, 0) << granted.err;
 
     std::string st4 = "postgresql://line2_st4:right@/ledger?host=" + server.dir;

@@ -1,10 +1,17 @@
 #include "ledgers.h"
 
 #include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <regex>
+#include <spawn.h>
 #include <sqlite3.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+extern char **environ;
 
 Pg_server Pg_find(const std::string &file)
 {
@@ -29,6 +36,57 @@ Program_result Pg_run(const Pg_server &server, const std::string &database, cons
     else
         args.insert(args.begin(), {"-h", server.dir, "-U", role, "-d", database});
     return Run_program(server.bin + "/psql", args, dir);
+}
+
+int Pg_server_script(const std::vector<std::string> &args)
+{
+    std::string command = "'" PG_SERVER_SCRIPT "'";
+    for (const std::string &arg : args)
+        command += " '" + std::regex_replace(arg, std::regex("'"), "'\\''") + "'";
+    return std::system((command + " >/dev/null").c_str());
+}
+
+bool Wait_until(const Pg_server &server, const std::string &database, const std::string &sql, const std::string &rows)
+{
+    auto start = std::chrono::steady_clock::now();
+    while (Pg_run(server, database, sql).out != rows)
+        if (std::chrono::steady_clock::now() - start > std::chrono::seconds(60))
+            return false;
+    return true;
+}
+
+pid_t Start(std::vector<std::string> args, const std::string &errPath)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<char *> argv;
+    for (std::string &arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+int Wait_for(pid_t pid)
+{
+    int status = 0;
+    return waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string Doc_block(const std::string &file, const std::string &first)
+{
+    std::string doc = Read_file(file);
+    std::size_t at = doc.find("\n" + first);
+    EXPECT_NE(at, std::string::npos) << file << ": " << first;
+    std::string block;
+    for (++at; at < doc.size() && doc.compare(at, 4, "    ") == 0; at = doc.find('\n', at) + 1)
+        block += doc.substr(at + 4, doc.find('\n', at) - at - 4) + "\n";
+    return block;
 }
 
 Pg_server Pg_test_server()

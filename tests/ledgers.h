@@ -6,6 +6,8 @@
 #include "harness.h"
 
 #include <string>
+#include <sys/types.h>
+#include <vector>
 
 struct Pg_server {
     std::string dir; // its Unix socket's folder
@@ -28,6 +30,23 @@ std::string Pg_uri(const Pg_server &server, const std::string &database, const s
 // role); its rows with columns joined by '|', NULL for NULL.
 Program_result Pg_run(const Pg_server &server, const std::string &database, const std::string &sql,
                       const std::string &role = "postgres");
+
+// tests/pg_server run with args, its output discarded; its exit status.
+int Pg_server_script(const std::vector<std::string> &args);
+
+// Polls sql on database until it gives rows; false after 60 seconds.
+bool Wait_until(const Pg_server &server, const std::string &database, const std::string &sql, const std::string &rows);
+
+// Starts a program, its standard input and output /dev/null, its standard
+// error into errPath; its process id.
+pid_t Start(std::vector<std::string> args, const std::string &errPath);
+
+// The exit status of pid, or -1 when it did not exit.
+int Wait_for(pid_t pid);
+
+// The lines of file's indented block (four spaces) whose first line begins
+// with first, without their indent.
+std::string Doc_block(const std::string &file, const std::string &first);
 
 enum Backend { BACKEND_SQLITE, BACKEND_SERVER };
 
