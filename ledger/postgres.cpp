@@ -15,6 +15,7 @@
 //   the same image.
 // A run waits for a lock up to LEDGER_WAIT_MS (lock_timeout), then fails.
 #include "chain.h"
+#include "library.h"
 #include "postgres.h"
 
 #include <cstdlib>
@@ -34,6 +35,13 @@ bool Open(Ledger &ledger, const char *where, bool)
     if (server == nullptr) {
         ledger.name = "";
         ledger.error = "out of memory";
+        return false;
+    }
+    // Before the URI is read: libpq reads it. Its name is not shown then,
+    // as a password in it would be.
+    if (const char *why = ""; !Library_load(LIBPQ_SONAME, &why)) {
+        ledger.name = "";
+        ledger.error = why;
         return false;
     }
     ledger.name = Uri_named(where, server->hidden, ledger.password);

@@ -23,6 +23,10 @@
 #include <string_view>
 #include <vector>
 
+// The client library, loaded when a ledger on a server is first opened
+// (libpq.cpp).
+inline constexpr char LIBPQ_SONAME[] = "libpq.so.5";
+
 namespace postgres {
 
 using Connection = std::unique_ptr<PGconn, decltype(&PQfinish)>;
