@@ -64,14 +64,10 @@ int Pg_server_script(const std::string &action, const std::string &file)
 }
 
 // The lines of the README's indented block that begins with first.
-std::string Doc_block(const std::string &first)
+std::string Readme_block(const std::string &first)
 {
-    std::string doc = Read_file(README_FILE);
-    std::size_t at = doc.find("\n" + first);
-    EXPECT_NE(at, std::string::npos) << first;
-    std::string block;
-    for (++at; at < doc.size() && doc.compare(at, 4, "    ") == 0; at = doc.find('\n', at) + 1)
-        block += doc.substr(at + 4, doc.find('\n', at) - at - 4) + "\n";
+    std::string block = Doc_block(README_FILE, first);
+    EXPECT_NE(block, "") << first;
     return block;
 }
 
@@ -248,7 +244,7 @@ TEST(LedgerServer, TheDocumentedRoles)
     std::string dir = Scratch_dir();
     Pg_server server = Pg_test_server();
     ASSERT_FALSE(server.dir.empty());
-    Program_result made = Pg_run(server, "postgres", Doc_block("    CREATE ROLE recbatch"));
+    Program_result made = Pg_run(server, "postgres", Readme_block("    CREATE ROLE recbatch"));
     ASSERT_EQ(made.status, 0) << made.err;
     ASSERT_EQ(Pg_run(server, "postgres",
                      "ALTER ROLE line2_st4 PASSWORD 'right'; ALTER ROLE qa_lead PASSWORD 'right';"
@@ -258,7 +254,7 @@ TEST(LedgerServer, TheDocumentedRoles)
     std::string batchUri = Pg_uri(server, "ledger", "recbatch");
     Program_result run = Run_program(RECBATCH, {"-S", "-l", batchUri, "-m", BLOCK, "-n", "2", EXAMPLE_SCRIPT, dir + "/out"}, dir);
     ASSERT_EQ(run.status, 0) << run.err;
-    Program_result granted = Pg_run(server, "ledger", Doc_block("    GRANT "), "recbatch");
+    Program_result granted = Pg_run(server, "ledger", Readme_block("    GRANT "), "recbatch");
     ASSERT_EQ(granted.status, 0) << granted.err;
 
     std::string st4 = "postgresql://line2_st4:right@/ledger?host=" + server.dir;
