@@ -20,6 +20,7 @@ PQ(PGresult *, PQexecParams,
    (PGconn * conn, const char *command, int n, const Oid *types, const char *const *values, const int *lengths,
     const int *formats, int resultFormat),
    (conn, command, n, types, values, lengths, formats, resultFormat))
+PQ(int, PQsendQuery, (PGconn * conn, const char *query), (conn, query))
 PQ(PGresult *, PQgetResult, (PGconn * conn), (conn))
 PQ(int, PQputCopyData, (PGconn * conn, const char *buffer, int bytes), (conn, buffer, bytes))
 PQ(int, PQputCopyEnd, (PGconn * conn, const char *error), (conn, error))

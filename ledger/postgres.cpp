@@ -52,7 +52,11 @@ bool Open(Ledger &ledger, const char *where, bool)
     if (PQstatus(server->conn.get()) != CONNECTION_OK)
         return Fail(ledger);
     PQsetNoticeProcessor(server->conn.get(), [](void *, const char *) {}, nullptr);
-    return Exec(ledger, ("SET lock_timeout = " + std::to_string(LEDGER_WAIT_MS)).c_str());
+    // Times read as text (query.cpp) in UTC, in ISO's order; the others are
+    // spelt out whatever the session's zone (Chain_text).
+    return Exec(ledger, ("SET lock_timeout = " + std::to_string(LEDGER_WAIT_MS) +
+                         "; SET TimeZone = 'UTC'; SET DateStyle = 'ISO'")
+                            .c_str());
 }
 
 void Close(Ledger &ledger)
