@@ -109,11 +109,12 @@ struct Ledger_ops {
 
     // Runs query (a SELECT in the SQL that every backend reads alike, its
     // parameters $1, $2, ... bound to params as text) and hands each row to
-    // take, until take returns false or the rows end; rows are fetched a
-    // chunk at a time, so that memory stays flat however many there are
-    // (Ledger_find, Ledger_counts, Ledger_export).
+    // take, until take returns false or the rows end (Ledger_find,
+    // Ledger_counts, Ledger_export). With many, the rows are fetched a chunk
+    // at a time, so that memory stays flat however many there are (every
+    // address); without, they come at once (a server's one round trip).
     bool (*query)(Ledger &ledger, const char *query, const std::vector<std::string> &params,
-                  const Query_take &take);
+                  const Query_take &take, bool many);
 };
 
 // The search for free runs that both backends share (free.cpp): fed the

@@ -116,7 +116,7 @@ bool Null_checkClaim(Ledger &ledger, long long, const Ledger_claim &)
     return false;
 }
 
-bool Null_query(Ledger &, const char *, const std::vector<std::string> &, const Query_take &)
+bool Null_query(Ledger &, const char *, const std::vector<std::string> &, const Query_take &, bool)
 {
     return true;
 }

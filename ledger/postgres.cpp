@@ -15,6 +15,7 @@
 //   the same image.
 // A run waits for a lock up to LEDGER_WAIT_MS (lock_timeout), then fails.
 #include "chain.h"
+#include "library.h"
 #include "postgres.h"
 
 #include <cstdlib>
@@ -36,6 +37,13 @@ bool Open(Ledger &ledger, const char *where, bool)
         ledger.error = "out of memory";
         return false;
     }
+    // Before the URI is read: libpq reads it. Its name is not shown then,
+    // as a password in it would be.
+    if (const char *why = ""; !Library_load(LIBPQ_SONAME, &why)) {
+        ledger.name = "";
+        ledger.error = why;
+        return false;
+    }
     ledger.name = Uri_named(where, server->hidden, ledger.password);
     // The program's name shows in the server's list of sessions.
     const char *keys[] = {"dbname", "fallback_application_name", nullptr};
@@ -44,7 +52,11 @@ bool Open(Ledger &ledger, const char *where, bool)
     if (PQstatus(server->conn.get()) != CONNECTION_OK)
         return Fail(ledger);
     PQsetNoticeProcessor(server->conn.get(), [](void *, const char *) {}, nullptr);
-    return Exec(ledger, ("SET lock_timeout = " + std::to_string(LEDGER_WAIT_MS)).c_str());
+    // Times read as text (query.cpp) in UTC, in ISO's order; the others are
+    // spelt out whatever the session's zone (Chain_text).
+    return Exec(ledger, ("SET lock_timeout = " + std::to_string(LEDGER_WAIT_MS) +
+                         "; SET TimeZone = 'UTC'; SET DateStyle = 'ISO'")
+                            .c_str());
 }
 
 void Close(Ledger &ledger)

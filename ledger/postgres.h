@@ -23,6 +23,10 @@
 #include <string_view>
 #include <vector>
 
+// The client library, loaded when a ledger on a server is first opened
+// (libpq.cpp).
+inline constexpr char LIBPQ_SONAME[] = "libpq.so.5";
+
 namespace postgres {
 
 using Connection = std::unique_ptr<PGconn, decltype(&PQfinish)>;
@@ -133,7 +137,7 @@ bool Begin_claim(Ledger &ledger, Mac_address mac);
 bool Lock_address(Ledger &ledger, Mac_address mac);
 bool Lookup(Ledger &ledger, Mac_address mac, Ledger_record &record);
 
-bool Query(Ledger &ledger, const char *query, const std::vector<std::string> &params,
-          const Query_take &take); // postgres_query.cpp
+bool Query(Ledger &ledger, const char *query, const std::vector<std::string> &params, const Query_take &take,
+           bool many); // postgres_query.cpp
 
 } // namespace postgres

@@ -1,52 +1,105 @@
-// What a person asks of a ledger on a server (query.cpp): a query's rows
-// through a cursor, FETCH_ROWS at a time, so that an export of every
-// address holds one chunk at once. Times are read in UTC, in ISO's order. A
-// query may run within another's rows (export asks for an address's voids),
-// with a cursor of its own.
+// What a person asks of a ledger on a server (query.cpp). A query of few
+// rows (a find's, a report's counts) runs as one statement, one round trip;
+// one of many (every address, every row of the chain) through a cursor,
+// STREAM_ROWS at a time, so that it holds two chunks at once, in a
+// transaction of its own that the queries run within its rows (an export's
+// voids and releases) share. The next chunk is asked for before the rows of
+// one are handed on, so that the server makes it meanwhile. Times are read
+// in UTC, in ISO's order (the session's, set at Open).
 #include "postgres.h"
 
 namespace postgres {
 
 namespace {
 
-int depth = 0; // of the queries that run within another's rows, each its own cursor
+// Rows a chunk: two are held at once, the one handed on and the next.
+constexpr int STREAM_ROWS = 16384;
 
-} // namespace
+// A FETCH sent and not yet answered: the connection runs nothing else
+// until its answer is taken (Settle).
+struct Fetching {
+    PGconn *conn = nullptr; // whose answer is awaited; null for none
+    Result next{nullptr, PQclear};
+};
+Fetching fetching;
 
-bool Query(Ledger &ledger, const char *query, const std::vector<std::string> &params, const Query_take &take)
+// Takes the answer to the FETCH in flight, if one is, into fetching.next.
+void Settle()
 {
-    std::string cursor = "ledger_query" + std::to_string(depth);
-    bool own = PQtransactionStatus(Conn(ledger)) == PQTRANS_IDLE;
-    if (!Exec(ledger, own ? "BEGIN ISOLATION LEVEL REPEATABLE READ; SET LOCAL TimeZone = 'UTC';"
-                            " SET LOCAL DateStyle = 'ISO'"
-                          : "SET LOCAL TimeZone = 'UTC'; SET LOCAL DateStyle = 'ISO'"))
-        return false;
+    if (fetching.conn == nullptr)
+        return;
+    fetching.next.reset(PQgetResult(fetching.conn));
+    while (PGresult *more = PQgetResult(fetching.conn))
+        PQclear(more);
+    fetching.conn = nullptr;
+}
+
+// Hands each row of a result to take; false once take does.
+bool Hand(const PGresult *result, Query_row &row, const Query_take &take)
+{
+    int rows = PQntuples(result);
+    row.columns.resize(static_cast<std::size_t>(PQnfields(result)));
+    row.lengths.resize(row.columns.size());
+    bool more = true;
+    for (int at = 0; at < rows && more; ++at) {
+        for (std::size_t i = 0; i < row.columns.size(); ++i) {
+            int column = static_cast<int>(i);
+            row.columns[i] = PQgetisnull(result, at, column) ? nullptr : PQgetvalue(result, at, column);
+            row.lengths[i] = static_cast<std::size_t>(PQgetlength(result, at, column));
+        }
+        more = take(row);
+    }
+    return more;
+}
+
+Result Run_params(Ledger &ledger, const std::string &sql, const std::vector<std::string> &params, ExecStatusType want)
+{
     std::vector<const char *> values;
     for (const std::string &param : params)
         values.push_back(param.c_str());
-    std::string declare = "DECLARE " + cursor + " NO SCROLL CURSOR FOR " + query;
-    Result declared{PQexecParams(Conn(ledger), declare.c_str(), static_cast<int>(values.size()), nullptr,
-                                 values.data(), nullptr, nullptr, 0),
-                    PQclear};
-    bool ok = PQresultStatus(declared.get()) == PGRES_COMMAND_OK || Fail(ledger, declared.get());
+    Result result{PQexecParams(Conn(ledger), sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(),
+                               nullptr, nullptr, 0),
+                  PQclear};
+    if (PQresultStatus(result.get()) == want)
+        return result;
+    Fail(ledger, result.get());
+    return Result{nullptr, PQclear};
+}
+
+// Hands each row of the cursor's chunks to take, asking for the next chunk
+// before handing on the rows of one.
+bool Fetch_all(Ledger &ledger, const Query_take &take)
+{
+    std::string fetch = "FETCH " + std::to_string(STREAM_ROWS) + " FROM ledger_query";
+    Result chunk = Run(ledger, fetch.c_str(), {});
     Query_row row;
-    for (bool more = ok; more;) {
-        Result chunk = Run(ledger, ("FETCH " + std::to_string(FETCH_ROWS) + " FROM " + cursor).c_str(), {});
-        ok = more = chunk != nullptr;
-        int rows = ok ? PQntuples(chunk.get()) : 0;
-        row.columns.resize(ok ? static_cast<std::size_t>(PQnfields(chunk.get())) : 0);
-        for (int at = 0; at < rows && more; ++at) {
-            for (std::size_t i = 0; i < row.columns.size(); ++i)
-                row.columns[i] = PQgetisnull(chunk.get(), at, static_cast<int>(i))
-                                     ? nullptr
-                                     : PQgetvalue(chunk.get(), at, static_cast<int>(i));
-            ++depth;
-            more = take(row);
-            --depth;
-        }
-        more = more && rows == FETCH_ROWS;
+    while (chunk != nullptr) {
+        bool last = PQntuples(chunk.get()) < STREAM_ROWS;
+        fetching.next.reset();
+        if (!last && PQsendQuery(Conn(ledger), fetch.c_str()) != 1)
+            return Fail(ledger);
+        fetching.conn = last ? nullptr : Conn(ledger);
+        bool more = Hand(chunk.get(), row, take);
+        Settle();
+        if (last || !more)
+            return true;
+        chunk = std::move(fetching.next);
+        if (PQresultStatus(chunk.get()) != PGRES_TUPLES_OK)
+            return Fail(ledger, chunk.get());
     }
-    ok = ok && Exec(ledger, ("CLOSE " + cursor).c_str());
+    return false;
+}
+
+// The rows through a cursor. JIT compiling pays for itself on few rows of
+// much work, not on a stream that the first rows of begin at once.
+bool Stream(Ledger &ledger, const char *query, const std::vector<std::string> &params, const Query_take &take)
+{
+    bool own = PQtransactionStatus(Conn(ledger)) == PQTRANS_IDLE;
+    if (!Exec(ledger, own ? "BEGIN ISOLATION LEVEL REPEATABLE READ; SET LOCAL jit = off" : "SET LOCAL jit = off"))
+        return false;
+    bool ok = Run_params(ledger, std::string("DECLARE ledger_query NO SCROLL CURSOR FOR ") + query, params,
+                         PGRES_COMMAND_OK) != nullptr &&
+              Fetch_all(ledger, take) && Exec(ledger, "CLOSE ledger_query");
     if (own) {
         std::string error = ledger.error;
         ok = Exec(ledger, ok ? "COMMIT" : "ROLLBACK") && ok;
@@ -54,6 +107,21 @@ bool Query(Ledger &ledger, const char *query, const std::vector<std::string> &pa
             ledger.error = error;
     }
     return ok;
+}
+
+} // namespace
+
+bool Query(Ledger &ledger, const char *query, const std::vector<std::string> &params, const Query_take &take, bool many)
+{
+    if (many)
+        return Stream(ledger, query, params, take);
+    Settle(); // a query within a stream's rows
+    Result result = Run_params(ledger, query, params, PGRES_TUPLES_OK);
+    if (result == nullptr)
+        return false;
+    Query_row row;
+    Hand(result.get(), row, take); // whether take stopped them or they ended
+    return true;
 }
 
 } // namespace postgres

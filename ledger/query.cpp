@@ -104,7 +104,7 @@ long long Query_integer(const char *text)
 bool Query_run(Ledger *ledger, const char *query, const std::vector<std::string> &params, const Query_take &take,
                Fault &fault)
 {
-    return ledger->ops->query(*ledger, query, params, take) ||
+    return ledger->ops->query(*ledger, query, params, take, false) ||
            Fault_fail(fault, ledger->name.c_str(), "%s", ledger->error.c_str());
 }
 

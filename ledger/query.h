@@ -13,10 +13,11 @@
 #include <string_view>
 #include <vector>
 
-// One row of a query: each column's text, nullptr for NULL; valid until
-// the next row.
+// One row of a query: each column's text, nullptr for NULL, and its length
+// in bytes; valid until the next row.
 struct Query_row {
     std::vector<const char *> columns;
+    std::vector<std::size_t> lengths;
 };
 
 using Query_take = std::function<bool(const Query_row &row)>;

@@ -382,7 +382,8 @@ bool Put(Ledger &ledger, const std::string &sql, const std::vector<const char *>
 // ---- what a person asks of the ledger (query.cpp)
 
 // Parameters are bound by name ($1, $2, ...), wherever each first appears.
-bool Query(Ledger &ledger, const char *query, const std::vector<std::string> &params, const Query_take &take)
+// A file's rows are read as they are stepped to, many or few.
+bool Query(Ledger &ledger, const char *query, const std::vector<std::string> &params, const Query_take &take, bool)
 {
     Statement stmt = Prepare(ledger, query);
     bool ok = stmt != nullptr;
@@ -394,11 +395,14 @@ bool Query(Ledger &ledger, const char *query, const std::vector<std::string> &pa
     }
     Query_row row;
     row.columns.resize(ok ? static_cast<std::size_t>(sqlite3_column_count(stmt.get())) : 0);
+    row.lengths.resize(row.columns.size());
     int rc = ok ? SQLITE_ROW : SQLITE_ERROR;
     bool more = true;
     while (more && rc == SQLITE_ROW && (rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
-        for (std::size_t i = 0; i < row.columns.size(); ++i)
+        for (std::size_t i = 0; i < row.columns.size(); ++i) {
             row.columns[i] = reinterpret_cast<const char *>(sqlite3_column_text(stmt.get(), static_cast<int>(i)));
+            row.lengths[i] = static_cast<std::size_t>(sqlite3_column_bytes(stmt.get(), static_cast<int>(i)));
+        }
         more = take(row);
     }
     return (ok && (rc == SQLITE_DONE || (rc == SQLITE_ROW && !more))) || Fail(ledger);

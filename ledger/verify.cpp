@@ -10,16 +10,24 @@
 namespace {
 
 constexpr std::size_t MOST_FIELDS = 11; // a batch's
+constexpr std::size_t FINISHED = 4 + MOST_FIELDS; // the column of a batch's finished
+constexpr std::size_t LISTED = FINISHED + 1;      // of the table that the chain's table names at the row's place
 
 // Every chained table's rows as one stream ordered by place: table, seq,
-// hash, key, the fields padded with NULL to MOST_FIELDS, and a batch's
-// finished (which its finish row chains).
+// hash, key, the fields padded with NULL to MOST_FIELDS, a batch's finished
+// (which its finish row chains), and the table that the chain's table
+// names at the row's place (NULL when it has none there). Each table's rows
+// come by their place's index and are merged, none sorted: a server merges
+// them with the chain's rows (a merge join), a file looks each row's place
+// up as it comes (its planner would sort the rows of a join of the merge).
 std::string Stream_sql(Layout_backend backend)
 {
-    std::string sql;
+    bool server = backend == LAYOUT_SERVER;
+    std::string sql = server ? "SELECT s.*, chain.tbl FROM (" : "";
     for (const Chain_table &table : CHAIN_TABLES) {
-        sql += sql.empty() ? "SELECT '" : " UNION ALL SELECT '";
-        sql += std::string(table.name) + "' AS t, seq, hash, CAST(" + table.key + " AS TEXT) AS k";
+        std::string name = table.name;
+        sql += name == CHAIN_TABLES[0].name ? "SELECT '" : " UNION ALL SELECT '";
+        sql += name + "' AS t, " + name + ".seq AS seq, hash, CAST(" + table.key + " AS TEXT) AS k";
         std::string_view rest = table.fields;
         std::size_t n = 0;
         for (; !rest.empty(); ++n) {
@@ -29,10 +37,10 @@ std::string Stream_sql(Layout_backend backend)
         }
         for (; n < MOST_FIELDS; ++n)
             sql += ", NULL";
-        sql += std::string(table.name) == "batch" ? ", " + Chain_text(backend, "finished") : ", NULL";
-        sql += std::string(" FROM ") + table.name;
+        sql += name == "batch" ? ", " + Chain_text(backend, "finished") : ", NULL";
+        sql += server ? " FROM " + name : ", chain.tbl FROM " + name + " LEFT JOIN chain ON chain.seq = " + name + ".seq";
     }
-    return sql + " ORDER BY seq";
+    return sql + (server ? ") s LEFT JOIN chain ON chain.seq = s.seq ORDER BY s.seq" : " ORDER BY seq");
 }
 
 struct Walk {
@@ -57,9 +65,9 @@ std::size_t Fields(std::string_view table)
     return 0;
 }
 
-// Why the row of table, key and place seq breaks the chain; empty when it
-// does not.
-std::string Broken(Walk &walk, const Ledger_row &row, std::string_view table, long long seq, bool hashed)
+// Why the row of table, key and place seq breaks the chain: hashed when its
+// hash holds, held when its finish too.
+std::string Broken(Walk &walk, const Ledger_row &row, std::string_view table, long long seq, bool hashed, bool held)
 {
     std::string name = std::string(table) + " " + Text(row[3]);
     std::string at = "the chain breaks at row " + std::to_string(seq) + " (" + name + "): ";
@@ -68,6 +76,10 @@ std::string Broken(Walk &walk, const Ledger_row &row, std::string_view table, lo
                name + ")";
     if (seq > walk.next)
         return at + "a row is missing before it";
+    if (held && row[LISTED].data() == nullptr)
+        return at + "its place is missing from the chain's table";
+    if (held)
+        return at + "the chain's table names it a row of " + Text(row[LISTED]);
     if (hashed)
         return at + "batch " + Text(row[3]) + "'s finished is not this row's";
     return at + "its hash is not its fields'";
@@ -88,15 +100,15 @@ bool Take(Walk &walk, const Ledger_row &row)
                   Chain_hash(walk.prev, name.c_str(), std::span(row).subspan(4, Fields(table))) == row[2];
     bool holds = hashed;
     if (holds && table == "batch")
-        walk.finished[Text(row[3])] = Text(row[row.size() - 1]);
+        walk.finished[Text(row[3])] = Text(row[FINISHED]);
     if (holds && table == "finish") {
         auto batch = walk.finished.find(Text(row[3]));
         holds = batch != walk.finished.end() && batch->second == Text(row[5]);
         if (holds)
             walk.finished.erase(batch);
     }
-    if (!holds) {
-        walk.broken = Broken(walk, row, table, seq, hashed);
+    if (!holds || row[LISTED] != table) {
+        walk.broken = Broken(walk, row, table, seq, hashed, holds);
         return false;
     }
     walk.prev.assign(row[2]);
@@ -112,8 +124,16 @@ bool Ledger_verify(Ledger *ledger, long long &rows, std::string &head, Fault &fa
 {
     Walk walk{};
     long long places = -1;
+    Ledger_row columns;
+    auto take = [&](const Query_row &row) {
+        columns.resize(row.columns.size());
+        for (std::size_t i = 0; i < columns.size(); ++i)
+            columns[i] = row.columns[i] == nullptr ? std::string_view() : std::string_view(row.columns[i], row.lengths[i]);
+        return Take(walk, columns);
+    };
+    // Many rows, as an export's: a server's come a chunk at a time.
     bool ok = ledger->ops->rows == nullptr ||
-              (ledger->ops->rows(*ledger, Stream_sql(ledger->ops->dialect->backend), [&](const Ledger_row &row) { return Take(walk, row); }) &&
+              (ledger->ops->query(*ledger, Stream_sql(ledger->ops->dialect->backend).c_str(), {}, take, true) &&
                ledger->ops->rows(*ledger, "SELECT count(*) FROM chain", [&](const Ledger_row &row) {
                    places = std::stoll(std::string(row[0]));
                    return false;

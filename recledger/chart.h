@@ -17,6 +17,9 @@ inline constexpr std::size_t CHART_STATIONS_MAX = 8;
 inline constexpr std::size_t CHART_YIELDS_MAX = 30;
 inline constexpr std::size_t CHART_RANGES_MAX = 20;
 
+// The library that draws them, loaded for the first chart (cairo.cpp).
+inline constexpr char CAIRO_SONAME[] = "libcairo.so.2";
+
 struct Chart {
     std::string svg;  // one <svg> element, no XML prolog; its ids begin with the chart's name
     std::string note; // what the chart leaves out, or empty

@@ -1,6 +1,7 @@
 #include "page.h"
 
 #include "chart.h"
+#include "library.h"
 #include "report.h"
 #include "show.h"
 
@@ -124,6 +125,8 @@ bool Charted(std::string &page, const char *title, bool (*draw)(const Ledger_rep
 
 bool Page_render(const Ledger_report &report, std::string_view ledger, std::string &page, Fault &fault)
 {
+    if (const char *why = ""; !Library_load(CAIRO_SONAME, &why))
+        return Fault_fail(fault, "the charts", "%s", why);
     page = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
            "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>Ledger report: ";
     Show_html(page, ledger);

@@ -53,6 +53,18 @@ std::string Read_file(const std::string &path)
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+std::string Doc_block(const std::string &path, const std::string &first)
+{
+    std::string doc = Read_file(path);
+    std::size_t at = doc.find("\n" + first);
+    if (at == std::string::npos)
+        return "";
+    std::string block;
+    for (++at; at < doc.size() && doc.compare(at, 4, "    ") == 0; at = doc.find('\n', at) + 1)
+        block += doc.substr(at + 4, doc.find('\n', at) - at - 4) + "\n";
+    return block;
+}
+
 bool File_exists(const std::string &path)
 {
     struct stat st {};

@@ -17,6 +17,10 @@ void Write_file(const std::string &path, const std::string &bytes);
 std::string Read_file(const std::string &path);
 bool File_exists(const std::string &path);
 
+// The lines of a document's indented block (a README's example) that
+// begins with the line first, each without its indent.
+std::string Doc_block(const std::string &path, const std::string &first);
+
 // Runs program with args; its output streams go to files beside dir.
 Program_result Run_program(const std::string &program, const std::vector<std::string> &args,
                            const std::string &dir);

@@ -78,17 +78,6 @@ int Wait_for(pid_t pid)
     return waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::string Doc_block(const std::string &file, const std::string &first)
-{
-    std::string doc = Read_file(file);
-    std::size_t at = doc.find("\n" + first);
-    EXPECT_NE(at, std::string::npos) << file << ": " << first;
-    std::string block;
-    for (++at; at < doc.size() && doc.compare(at, 4, "    ") == 0; at = doc.find('\n', at) + 1)
-        block += doc.substr(at + 4, doc.find('\n', at) - at - 4) + "\n";
-    return block;
-}
-
 Pg_server Pg_test_server()
 {
     return Pg_find(PG_SERVER_FILE);

@@ -44,10 +44,6 @@ pid_t Start(std::vector<std::string> args, const std::string &errPath);
 // The exit status of pid, or -1 when it did not exit.
 int Wait_for(pid_t pid);
 
-// The lines of file's indented block (four spaces) whose first line begins
-// with first, without their indent.
-std::string Doc_block(const std::string &file, const std::string &first);
-
 enum Backend { BACKEND_SQLITE, BACKEND_SERVER };
 
 struct Test_ledger {

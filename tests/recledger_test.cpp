@@ -415,6 +415,8 @@ TEST(RecledgerCommandLine, MessagesAndStatuses)
         {{"-x", "-l", "L", "verify"}, 2, "usage"},
         {{"-l", "L", "frob"}, 2, "recledger: frob: not a command (find, report, void, release, export or verify)\n"},
         {{"-l", "L", "find"}, 2, "usage"},                 // no KEY
+        {{"-l", "L", "find", "SN-1", ""}, 2, "recledger: find: an empty key\n"},
+        {{"-l", "L", "void", "-r", "scrapped", ""}, 2, "recledger: void: an empty MAC address\n"},
         {{"-l", "L", "report", "x"}, 2, "usage"},
         {{"-l", "L", "report", "-r", "x"}, 2, "usage"},    // another command's option
         {{"-j", "-l", "L", "report", "-o", "p.html"}, 2,
