@@ -164,8 +164,8 @@ bool Ledger_issuers(Ledger *ledger, const std::vector<Mac_address> &macs, std::v
 bool Ledger_free(Ledger *ledger, Mac_range range, std::size_t need, std::size_t run,
                  const std::unordered_set<std::uint64_t> &taken, std::vector<Mac_address> &out, Fault &fault);
 
-// For each of serials, the earliest batch and address that recorded it,
-// other than batch except (0 for none).
+// For each of serials, the earliest batch and address (its unit's base,
+// the lowest) that recorded it, other than batch except (0 for none).
 bool Ledger_serials(Ledger *ledger, const std::vector<std::string_view> &serials,
                     std::vector<Ledger_holder> &holders, long long except, Fault &fault);
 

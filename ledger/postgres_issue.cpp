@@ -112,7 +112,7 @@ bool Serials(Ledger &ledger, const std::vector<std::string_view> &serials, std::
     Result result = Run(ledger,
                         "SELECT DISTINCT ON (u.i) u.i, a.batch, a.mac"
                         " FROM unnest($1::text[]) WITH ORDINALITY AS u(serial, i)"
-                        " JOIN address a ON a.serial = u.serial WHERE a.batch <> $2 ORDER BY u.i, a.batch, a.unit",
+                        " JOIN address a ON a.serial = u.serial WHERE a.batch <> $2 ORDER BY u.i, a.batch, a.unit, a.mac",
                         {array.c_str(), other.c_str()});
     if (result == nullptr)
         return false;

@@ -226,7 +226,7 @@ bool Serials(Ledger &ledger, const std::vector<std::string_view> &serials, std::
              long long except)
 {
     Statement query =
-        Prepare(ledger, "SELECT batch, mac FROM address WHERE serial = ? AND batch <> ? ORDER BY batch, unit LIMIT 1");
+        Prepare(ledger, "SELECT batch, mac FROM address WHERE serial = ? AND batch <> ? ORDER BY batch, unit, mac LIMIT 1");
     bool ok = query && Bind_int(query, 2, except);
     holders.clear();
     for (std::size_t i = 0; ok && i < serials.size(); ++i) {

@@ -47,10 +47,14 @@ bool Take_range(const Request &request, Ledger *ledger, Units &units, std::vecto
     std::vector<Mac_address> free;
     if (!Ledger_free(ledger, request.range, need, units.addresses, taken, free, fault))
         return false;
-    std::string runs = units.addresses == 1 ? " free addresses" : " free runs of " + std::to_string(units.addresses) + " addresses";
+    bool one = free.size() == 1;
+    std::string runs = units.addresses == 1 ? (one ? " free address" : " free addresses")
+                                            : std::string(one ? " free run" : " free runs") + " of " +
+                                                  std::to_string(units.addresses) + " addresses";
     if (free.size() < need)
         Place_fault(faults, 0, "-m", MANIFEST_MAC,
-                    std::to_string(free.size()) + runs + " in the range for " + std::to_string(need) + " units");
+                    std::to_string(free.size()) + runs + " in the range for " + std::to_string(need) +
+                        (need == 1 ? " unit" : " units"));
     std::size_t next = 0;
     for (std::size_t u = 0; u < units.list.size() && next < free.size(); ++u) {
         Unit &unit = units.list[u];

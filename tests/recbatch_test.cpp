@@ -332,6 +332,10 @@ const Refusal REFUSALS[] = {
      "recbatch: -m: mac: 2 free addresses in the range for 3 units\n"},
     {"block_too_small_for_runs", "", {"-S", "-l", "L", "-a", "4", "-m", "0050c2000000-0050c200000f", "-n", "4", "T", "O"},
      1, "recbatch: -m: mac: 3 free runs of 4 addresses in the range for 4 units\n"},
+    {"block_too_small_for_one", "", {"-S", "-l", "L", "-a", "64", "-m", "0050c2000000-0050c200003f", "-n", "1", "T", "O"},
+     1, "recbatch: -m: mac: 0 free runs of 64 addresses in the range for 1 unit\n"},
+    {"block_of_one_run", "", {"-S", "-l", "L", "-a", "4", "-m", "0050c2000000-0050c2000007", "-n", "2", "T", "O"}, 1,
+     "recbatch: -m: mac: 1 free run of 4 addresses in the range for 2 units\n"},
     // A unit's address from the table or the template is the first of its
     // run, aligned, and every address of the run free: one fault a unit.
     {"address_cells_not_aligned", "mac\n0050c2aa0004\n0050c2aa0002\n", {"-S", "-a", "4", "-u", "U", "T", "O"}, 1,
