@@ -189,14 +189,14 @@ TEST_P(RecledgerLedger, CountsByBatchStationRangeAndHour)
                                    "hour 2026-03-01T09 st2 1\n");
 }
 
-// The README's queries for a line lead, as written: an address voided is
-// not one never claimed, nor a claim released one without a read-back.
+// The README's queries for a line lead, as written: a unit voided (unit 2
+// of batch 1, by its second address) is not one never claimed, nor a claim
+// released one without a read-back.
 TEST_P(RecledgerLedger, TheReadmeQueriesAsWritten)
 {
     std::string queries = Doc_block(README_FILE, "    -- batches not finished");
     ASSERT_NE(queries, "");
     EXPECT_EQ(Ledger_rows(test, queries), "2|2026-03-05T08:00:00Z|/srv/b2|2\n"
-                                          "0050c2100003|1|2\n"
                                           "0050c2100001|st1|2026-03-01T09:01:00Z|112\n"
                                           "0050c2100010|st1|2026-03-05T10:41:00Z|0\n");
 }
