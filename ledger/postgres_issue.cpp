@@ -3,6 +3,7 @@
 // with one statement over an array, and read back through a cursor, a chunk
 // of rows at a time.
 #include "chain.h"
+#include "lease.h"
 #include "postgres.h"
 
 namespace postgres {
@@ -67,6 +68,11 @@ bool Issuers(Ledger &ledger, const std::vector<Mac_address> &macs, std::vector<l
     for (Mac_address mac : macs)
         hex.push_back(Hex(mac));
     std::string array = Array_of(hex);
+    std::vector<Lease_span> leases; // an address leased to a site: -(its lease)
+    if (!Lease_spans(ledger, leases))
+        return false;
+    for (std::size_t i = 0; i < macs.size(); ++i)
+        batches[i] = -Lease_holding(leases, macs[i].bits);
     Result result = Run(ledger,
                         "SELECT u.i, a.batch FROM unnest($1::text[]) WITH ORDINALITY AS u(mac, i)"
                         " JOIN address a ON a.mac = u.mac COLLATE \"C\"",
@@ -84,15 +90,17 @@ bool Free(Ledger &ledger, Mac_range range, std::size_t need, const std::unordere
 {
     // The issued addresses come in order; the free ones are the gaps.
     std::uint64_t next = range.first.bits;
+    std::vector<Lease_span> leases; // never issued, but leased to a site
     auto take_below = [&](std::uint64_t issued) {
         for (; next < issued && out.size() < need; ++next)
-            if (!taken.contains(next))
+            if (!taken.contains(next) && Lease_holding(leases, next) == 0)
                 out.push_back({next});
         if (next == issued)
             ++next;
         return out.size() < need;
     };
-    bool ok = Each_row(ledger,
+    bool ok = Lease_spans(ledger, leases) &&
+              Each_row(ledger,
                        "SELECT mac FROM address WHERE mac BETWEEN '" + Hex(range.first) + "' AND '" + Hex(range.last) +
                            "' ORDER BY mac",
                        [&](const PGresult *chunk, int row) {

@@ -4,6 +4,7 @@
 // finalize them on every path.
 #include "backend.h"
 #include "chain.h"
+#include "lease.h"
 
 #include <cstdio>
 #include <cstring>
@@ -187,12 +188,13 @@ bool Hold(Ledger &)
 bool Issuers(Ledger &ledger, const std::vector<Mac_address> &macs, std::vector<long long> &batches)
 {
     Statement query = Prepare(ledger, "SELECT batch FROM address WHERE mac = ?");
-    bool ok = query != nullptr;
+    std::vector<Lease_span> leases; // an address leased to a site: -(its lease)
+    bool ok = query != nullptr && Lease_spans(ledger, leases);
     batches.clear();
     for (std::size_t i = 0; ok && i < macs.size(); ++i) {
         ok = Bind_mac(query, 1, macs[i]);
         int rc = ok ? sqlite3_step(query.get()) : SQLITE_ERROR;
-        batches.push_back(rc == SQLITE_ROW ? sqlite3_column_int64(query.get(), 0) : 0);
+        batches.push_back(rc == SQLITE_ROW ? sqlite3_column_int64(query.get(), 0) : -Lease_holding(leases, macs[i].bits));
         ok = rc == SQLITE_ROW || rc == SQLITE_DONE;
         sqlite3_reset(query.get());
     }
@@ -203,7 +205,8 @@ bool Free(Ledger &ledger, Mac_range range, std::size_t need, const std::unordere
           std::vector<Mac_address> &out)
 {
     Statement query = Prepare(ledger, "SELECT mac FROM address WHERE mac BETWEEN ? AND ? ORDER BY mac");
-    bool ok = query && Bind_mac(query, 1, range.first) && Bind_mac(query, 2, range.last);
+    std::vector<Lease_span> leases; // never issued, but leased to a site
+    bool ok = query && Bind_mac(query, 1, range.first) && Bind_mac(query, 2, range.last) && Lease_spans(ledger, leases);
     // The issued addresses come in order; the free ones are the gaps.
     std::uint64_t next = range.first.bits;
     std::uint64_t last = range.last.bits;
@@ -214,7 +217,7 @@ bool Free(Ledger &ledger, Mac_range range, std::size_t need, const std::unordere
             Mac_parse(Column_text(query, 0), issued);
         ok = rc == SQLITE_ROW || rc == SQLITE_DONE;
         for (; next < issued.bits && out.size() < need; ++next)
-            if (!taken.contains(next))
+            if (!taken.contains(next) && Lease_holding(leases, next) == 0)
                 out.push_back({next});
         if (next == issued.bits)
             ++next;

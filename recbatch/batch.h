@@ -45,6 +45,7 @@ struct Request {
     bool ranged;            // -m gives range
     Mac_range range;
     std::vector<unsigned> generate; // -g, in order
+    long long lease;                // on a site's ledger (a LOCAL), its lease: the range is within it; else 0
 };
 
 struct Template {
