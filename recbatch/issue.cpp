@@ -46,7 +46,7 @@ bool Take_range(const Request &request, Ledger *ledger, Units &units, std::vecto
         return false;
     Mac_range range = !local ? request.range
                              : Mac_range{std::max(request.range.first, lease.kept.first), std::min(request.range.last, lease.kept.last)};
-    if (lease.left && range.first <= range.last && !Ledger_free(ledger, range, need, taken, free, fault))
+    if ((!local || lease.left) && range.first <= range.last && !Ledger_free(ledger, range, need, taken, free, fault))
         return false;
     if (free.size() < need)
         Place_fault(faults, 0, "-m", MANIFEST_MAC,
