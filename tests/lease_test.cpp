@@ -6,7 +6,10 @@
 // LOCAL issued in CENTRAL once, verify 0 on CENTRAL and every LOCAL.
 #include "ledgers.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
@@ -248,6 +251,130 @@ TEST_P(Lease, SyncSendsEverythingOnce)
     synced = Run_program(RECLEDGER, {"-l", l1, "sync", "--return"}, dir);
     EXPECT_EQ(synced.out, "0 rows sent, synced to row 32\n");
     Expect_whole(central, {l1, l2}, dir);
+}
+
+int Pg_server_script(const std::string &action, const std::string &file)
+{
+    return std::system(("'" PG_SERVER_SCRIPT "' " + action + " '" + file + "' fsync=off >/dev/null").c_str());
+}
+
+// Starts recledger with args, its streams to dir/sync.out and dir/sync.err.
+pid_t Start(const std::vector<std::string> &args, const std::string &dir)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, (dir + "/sync.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, (dir + "/sync.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<std::string> all{RECLEDGER};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char *> argv;
+    for (std::string &arg : all)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+// Polls until sql on the ledger gives rows other than before; false after 30 s.
+bool Changed(const Test_ledger &ledger, const std::string &sql, const std::string &before)
+{
+    auto start = std::chrono::steady_clock::now();
+    while (Ledger_rows(ledger, sql) == before)
+        if (std::chrono::steady_clock::now() - start > std::chrono::seconds(30))
+            return false;
+    return true;
+}
+
+// Three sites, two stations each, on a server of its own: CENTRAL stopped
+// while the sites issue and claim (they go on), while one syncs, and sync
+// killed at several moments: each sync run again ends whole.
+TEST(LeaseFaults, CentralStoppedAndSyncKilled)
+{
+    std::string dir = Scratch_dir();
+    ASSERT_EQ(Pg_server_script("up", dir + "/server"), 0);
+    Pg_server server = Pg_find(dir + "/server");
+    std::string database = Pg_database(server);
+    Test_ledger central{BACKEND_SERVER, Pg_uri(server, database), server, database};
+    std::vector<std::string> locals;
+    ASSERT_EQ(Batch(central.where, BLOCK, 1, dir, "own").status, 0);
+    for (int site = 1; site <= 3; ++site) {
+        locals.push_back(dir + "/L" + std::to_string(site));
+        ASSERT_EQ(Run_program(RECLEDGER, {"-l", central.where, "lease", "-s", "s" + std::to_string(site), "-n", "30000",
+                                          "-m", BLOCK, locals.back()},
+                              dir)
+                      .status,
+                  0);
+    }
+    ASSERT_EQ(Pg_server_script("kill", dir + "/server"), 0);
+    for (std::size_t site = 0; site < locals.size(); ++site)
+        for (int station = 1; station <= 2; ++station) {
+            std::string out = "o" + std::to_string(site) + std::to_string(station);
+            ASSERT_EQ(Batch(locals[site], "", site == 2 ? 3 : 2000, dir, out).status, 0);
+            std::string mac = Ledger_rows(File_ledger(locals[site]), "SELECT max(mac) FROM address");
+            mac.pop_back();
+            Program_result claimed = Run_program(
+                RECCLAIM, {"-l", locals[site], "-s", "st" + std::to_string(station), dir + "/" + out + "/" + mac + ".bin"}, dir);
+            EXPECT_EQ(claimed.status, 0) << claimed.err;
+        }
+    std::string before = Read_file(locals[0]);
+    Program_result down = Run_program(RECLEDGER, {"-l", locals[0], "sync"}, dir);
+    EXPECT_EQ(down.status, 2);
+    EXPECT_EQ(std::count(down.err.begin(), down.err.end(), '\n'), 1) << down.err;
+    EXPECT_EQ(Read_file(locals[0]), before);
+    ASSERT_EQ(Pg_server_script("start", dir + "/server"), 0);
+
+    // Killed at several moments, then run again.
+    for (int delay : {5, 40, 120, 250}) {
+        pid_t sync = Start({"-l", locals[0], "sync"}, dir);
+        std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+        kill(sync, SIGKILL);
+        waitpid(sync, nullptr, 0);
+    }
+    EXPECT_EQ(Run_program(RECLEDGER, {"-l", locals[0], "sync"}, dir).status, 0);
+
+    // CENTRAL stopped while a sync runs.
+    std::string unsynced = Ledger_rows(central, "SELECT synced_seq FROM lease WHERE site = 's2'");
+    pid_t sync = Start({"-l", locals[1], "sync"}, dir);
+    EXPECT_TRUE(Changed(central, "SELECT synced_seq FROM lease WHERE site = 's2'", unsynced));
+    ASSERT_EQ(Pg_server_script("kill", dir + "/server"), 0);
+    int status = 0;
+    waitpid(sync, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && (WEXITSTATUS(status) == 2 || WEXITSTATUS(status) == 0)) << Read_file(dir + "/sync.err");
+    ASSERT_EQ(Pg_server_script("start", dir + "/server"), 0);
+    for (const std::string &local : locals) {
+        Program_result synced = Run_program(RECLEDGER, {"-l", local, "sync"}, dir);
+        EXPECT_EQ(synced.status, 0) << local << ": " << synced.err;
+    }
+    EXPECT_EQ(Ledger_rows(central, "SELECT count(*) FROM claim"), "6\n");
+    Expect_whole(central, locals, dir);
+    EXPECT_EQ(Pg_server_script("down", dir + "/server"), 0);
+}
+
+// A LOCAL on a full disk: the batch that does not fit is refused whole,
+// and what the LOCAL holds syncs.
+TEST(LeaseFaults, LocalDiskFull)
+{
+    std::string dir = Scratch_dir();
+    Test_ledger central = New_ledger(BACKEND_SQLITE, dir);
+    std::string full = dir + "/full";
+    ASSERT_EQ(std::system(("mkdir '" + full + "'").c_str()), 0);
+    if (mount("tmpfs", full.c_str(), "tmpfs", 0, "size=256k") != 0)
+        GTEST_SKIP() << "no tmpfs: " << std::strerror(errno);
+    std::string local = full + "/L1";
+    ASSERT_EQ(Batch(central.where, BLOCK, 1, dir, "own").status, 0);
+    ASSERT_EQ(Run_program(RECLEDGER, {"-l", central.where, "lease", "-s", "east", "-n", "100000", local}, dir).status, 0);
+    ASSERT_EQ(Batch(local, "", 10, dir, "a").status, 0);
+    Program_result refused = Batch(local, "", 20000, dir, "b");
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_EQ(refused.err, "recbatch: " + local + ": database or disk is full\n");
+    EXPECT_FALSE(File_exists(dir + "/b"));
+    Program_result synced = Run_program(RECLEDGER, {"-l", local, "sync"}, dir);
+    EXPECT_EQ(synced.status, 0) << synced.err;
+    EXPECT_EQ(Ledger_rows(central, "SELECT count(*) FROM address"), "11\n");
+    Expect_whole(central, {local}, dir);
+    umount(full.c_str());
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, Lease, testing::Values(BACKEND_SQLITE, BACKEND_SERVER),
