@@ -204,6 +204,26 @@ long long Lease_holding(const std::vector<Lease_span> &spans, std::uint64_t bits
     return 0;
 }
 
+bool Lease_clear(Ledger &ledger, long long id)
+{
+    std::string lease;
+    Mac_address mac{0};
+    bool ok = ledger.ops->rows(ledger,
+                               "SELECT CAST(l.id AS TEXT), (SELECT a.mac FROM address a WHERE a.mac BETWEEN l.first AND"
+                               " l.kept_last AND a.batch = " + std::to_string(id) + " LIMIT 1) FROM lease l WHERE l.kept_last IS NOT NULL",
+                               [&](const Ledger_row &row) {
+                                   if (row[1].data() == nullptr || !Mac_parse(row[1], mac))
+                                       return true;
+                                   lease = row[0];
+                                   return false;
+                               });
+    if (!ok || lease.empty())
+        return ok;
+    ledger.error = std::string(Mac_colons(mac).data()) + " was leased to a site (lease " + lease +
+                   ") while this batch was issued: run it again";
+    return false;
+}
+
 bool Ledger_site(Ledger *ledger, bool *local, Ledger_lease &lease, Fault &fault)
 {
     std::vector<std::string> row;

@@ -19,3 +19,7 @@ bool Lease_spans(Ledger &ledger, std::vector<Lease_span> &spans);
 
 // The lease whose kept part holds bits, or 0.
 long long Lease_holding(const std::vector<Lease_span> &spans, std::uint64_t bits);
+
+// Fails when an address of batch id lies in a lease (granted while the
+// batch was being issued, before it held the issuing lock).
+bool Lease_clear(Ledger &ledger, long long id);
