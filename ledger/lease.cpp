@@ -93,9 +93,11 @@ bool Central_name(const Ledger &central, const char *where, std::string &name)
         name = path;
         return true;
     }
-    for (const char *elided : {":***@", "&password=***", "password=***&", "?password=***"})
+    for (std::string_view elided : {":***@", "&password=***", "password=***&", "?password=***"}) {
+        std::string_view kept = elided[0] == ':' ? "@" : elided[0] == '?' ? "?" : "";
         for (std::size_t at; (at = name.find(elided)) != std::string::npos;)
-            name.replace(at, std::string_view(elided).size(), elided[0] == ':' ? "@" : elided[0] == '?' ? "?" : "");
+            name = name.substr(0, at).append(kept).append(name.substr(at + elided.size()));
+    }
     if (name.ends_with("?"))
         name.pop_back();
     return name.find("***") == std::string::npos;
