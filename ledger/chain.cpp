@@ -136,6 +136,16 @@ bool Chain_segment(Ledger &ledger, const Chain_table &table, const std::string &
 
 } // namespace
 
+bool Chain_firstRow(Ledger &ledger, const std::string &sql, std::vector<std::string> &row)
+{
+    row.clear();
+    return ledger.ops->rows(ledger, sql, [&](const Ledger_row &columns) {
+        for (std::string_view column : columns)
+            row.emplace_back(column.data() == nullptr ? std::string_view() : column);
+        return false;
+    });
+}
+
 bool Chain_head(Ledger &ledger, long long &seq, std::string &hash)
 {
     return Head(ledger, seq, hash);

@@ -43,6 +43,9 @@ std::string Chain_text(Layout_backend backend, std::string_view column);
 // The hash of a row whose fields (nullptr for NULL) follow prev's.
 std::string Chain_hash(std::string_view prev, const char *table, std::span<const std::string_view> fields);
 
+// The first row of sql, each column as text ("" for NULL); none: empty.
+bool Chain_firstRow(Ledger &ledger, const std::string &sql, std::vector<std::string> &row);
+
 // The chain's last place and its row's hash: 0 and 64 '0' for none.
 bool Chain_head(Ledger &ledger, long long &seq, std::string &hash);
 

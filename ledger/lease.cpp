@@ -15,17 +15,6 @@
 
 namespace {
 
-// The first row of sql, each column as text ("" for NULL); none: empty.
-bool Row_of(Ledger &ledger, const std::string &sql, std::vector<std::string> &row)
-{
-    row.clear();
-    return ledger.ops->rows(ledger, sql, [&](const Ledger_row &columns) {
-        for (std::string_view column : columns)
-            row.emplace_back(column.data() == nullptr ? std::string_view() : column);
-        return false;
-    });
-}
-
 std::string Hex(std::uint64_t bits)
 {
     return Mac_hex({bits}).data();
@@ -49,7 +38,7 @@ bool Lowest_run(Ledger &ledger, Mac_range range, std::uint64_t count, std::uint6
                 blocker = std::max(blocker, lease.last);
             }
         std::vector<std::string> issued;
-        if (!Row_of(ledger,
+        if (!Chain_firstRow(ledger,
                     "SELECT mac FROM address WHERE mac BETWEEN '" + Hex(at) + "' AND '" + Hex(end) +
                         "' ORDER BY mac DESC LIMIT 1",
                     issued))
@@ -74,7 +63,7 @@ bool Lowest_run(Ledger &ledger, Mac_range range, std::uint64_t count, std::uint6
 bool Default_range(Ledger &ledger, Mac_range &range, bool *found)
 {
     std::vector<std::string> row;
-    if (!Row_of(ledger, "SELECT range_first, range_last FROM batch WHERE range_first IS NOT NULL ORDER BY id DESC LIMIT 1",
+    if (!Chain_firstRow(ledger, "SELECT range_first, range_last FROM batch WHERE range_first IS NOT NULL ORDER BY id DESC LIMIT 1",
                 row))
         return false;
     *found = row.size() == 2 && Mac_parse(row[0], range.first) && Mac_parse(row[1], range.last);
@@ -232,7 +221,7 @@ bool Ledger_site(Ledger *ledger, bool *local, Ledger_lease &lease, Fault &fault)
     *local = false;
     if (ledger->ops->rows == nullptr)
         return true;
-    bool ok = Row_of(*ledger, "SELECT CAST(lease AS TEXT), site, central, local, first, last, CAST(count AS TEXT), " +
+    bool ok = Chain_firstRow(*ledger, "SELECT CAST(lease AS TEXT), site, central, local, first, last, CAST(count AS TEXT), " +
                                   Chain_text(*ledger, "granted") + " FROM site",
                      row);
     if (ok && !row.empty()) {
@@ -241,7 +230,7 @@ bool Ledger_site(Ledger *ledger, bool *local, Ledger_lease &lease, Fault &fault)
         Mac_parse(row[4], lease.range.first);
         Mac_parse(row[5], lease.range.last);
         lease.kept = lease.range;
-        ok = Row_of(*ledger, "SELECT min(first) FROM lease_return", row);
+        ok = Chain_firstRow(*ledger, "SELECT min(first) FROM lease_return", row);
     }
     if (ok && *local && !row.empty() && !row[0].empty()) {
         Mac_address returned{0};

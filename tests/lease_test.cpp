@@ -12,16 +12,12 @@
 #include <cstring>
 #include <csignal>
 #include <cstdlib>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <regex>
 #include <set>
-#include <spawn.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <thread>
-
-extern char **environ;
 
 namespace {
 
@@ -261,20 +257,9 @@ int Pg_server_script(const std::string &action, const std::string &file)
 // Starts recledger with args, its streams to dir/sync.out and dir/sync.err.
 pid_t Start(const std::vector<std::string> &args, const std::string &dir)
 {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, (dir + "/sync.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, (dir + "/sync.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     std::vector<std::string> all{RECLEDGER};
     all.insert(all.end(), args.begin(), args.end());
-    std::vector<char *> argv;
-    for (std::string &arg : all)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
+    return Start_program(all, dir + "/sync.out", dir + "/sync.err");
 }
 
 // Polls until sql on the ledger gives rows other than before; false after 30 s.

@@ -1,10 +1,14 @@
 #include "ledgers.h"
 
 #include <atomic>
+#include <fcntl.h>
+#include <spawn.h>
 #include <gtest/gtest.h>
 #include <regex>
 #include <sqlite3.h>
 #include <unistd.h>
+
+extern char **environ;
 
 Pg_server Pg_find(const std::string &file)
 {
@@ -87,6 +91,23 @@ std::string Ledger_rows(const Test_ledger &ledger, const std::string &sql)
     }
     sqlite3_close(db);
     return out;
+}
+
+int Start_program(std::vector<std::string> args, const std::string &outPath, const std::string &errPath)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<char *> argv;
+    for (std::string &arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
 }
 
 const char *Backend_name(Backend backend)

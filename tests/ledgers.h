@@ -6,6 +6,7 @@
 #include "harness.h"
 
 #include <string>
+#include <vector>
 
 struct Pg_server {
     std::string dir; // its Unix socket's folder
@@ -44,6 +45,10 @@ Test_ledger New_ledger(Backend backend, const std::string &dir);
 
 // The rows of sql on the ledger, as Pg_run gives them.
 std::string Ledger_rows(const Test_ledger &ledger, const std::string &sql);
+
+// Starts a program (args[0], its path) with standard input from /dev/null
+// and its output streams into outPath and errPath; its process id.
+int Start_program(std::vector<std::string> args, const std::string &outPath, const std::string &errPath);
 
 // A name for test parameters.
 const char *Backend_name(Backend backend);
