@@ -21,39 +21,51 @@ std::string Hex(std::uint64_t bits)
 }
 
 // The lowest run of count addresses of range that no address issued and
-// no lease holds: *found false when there is none.
+// no lease holds: *found false when there is none. Each step looks at a
+// window from at: held by a lease, it moves past the lease; with no address
+// issued, it is the run; all issued, it moves past it and doubles (a block
+// issued whole is crossed in a few steps); else it moves past the highest.
 bool Lowest_run(Ledger &ledger, Mac_range range, std::uint64_t count, std::uint64_t &first, bool *found)
 {
     std::vector<Lease_span> leases;
     if (!Lease_spans(ledger, leases))
         return false;
     *found = false;
+    std::uint64_t window = count;
     for (std::uint64_t at = range.first.bits; at + count - 1 <= range.last.bits;) {
-        std::uint64_t end = at + count - 1;
-        std::uint64_t blocker = 0;
-        bool blocked = false;
+        std::uint64_t leased = at;
         for (const Lease_span &lease : leases)
-            if (lease.first <= end && lease.last >= at) {
-                blocked = true;
-                blocker = std::max(blocker, lease.last);
-            }
+            if (lease.first <= at + count - 1 && lease.last >= at)
+                leased = std::max(leased, lease.last + 1);
+        if (leased != at) {
+            at = leased;
+            window = count;
+            continue;
+        }
+        window = std::min(window, range.last.bits - at + 1);
         std::vector<std::string> issued;
         if (!Chain_firstRow(ledger,
-                    "SELECT mac FROM address WHERE mac BETWEEN '" + Hex(at) + "' AND '" + Hex(end) +
-                        "' ORDER BY mac DESC LIMIT 1",
-                    issued))
+                            "SELECT CAST(count(*) AS TEXT), max(mac) FROM address WHERE mac BETWEEN '" + Hex(at) +
+                                "' AND '" + Hex(at + window - 1) + "'",
+                            issued))
             return false;
-        Mac_address mac{0};
-        if (!issued.empty() && Mac_parse(issued[0], mac)) {
-            blocked = true;
-            blocker = std::max(blocker, mac.bits);
-        }
-        if (!blocked) {
+        std::uint64_t held = std::stoull(issued[0]);
+        Mac_address highest{0};
+        if (held == 0 && window >= count) {
             first = at;
             *found = true;
             return true;
         }
-        at = blocker + 1;
+        if (held == window) {
+            at += window;
+            window *= 2;
+            continue;
+        }
+        if (window > count) {
+            window = count;
+            continue;
+        }
+        at = Mac_parse(issued[1], highest) ? highest.bits + 1 : at + 1;
     }
     return true;
 }
