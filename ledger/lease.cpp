@@ -71,11 +71,12 @@ bool Lowest_run(Ledger &ledger, Mac_range range, std::uint64_t count, std::uint6
 }
 
 // The range that a lease comes from without -m: the centre's latest
-// batch's that had one.
+// batch's that had one, of its own (not a site's, whose range is its lease).
 bool Default_range(Ledger &ledger, Mac_range &range, bool *found)
 {
     std::vector<std::string> row;
-    if (!Chain_firstRow(ledger, "SELECT range_first, range_last FROM batch WHERE range_first IS NOT NULL ORDER BY id DESC LIMIT 1",
+    if (!Chain_firstRow(ledger, "SELECT range_first, range_last FROM batch WHERE range_first IS NOT NULL AND id NOT IN"
+                        " (SELECT central_id FROM lease_map WHERE tbl = 'batch') ORDER BY id DESC LIMIT 1",
                 row))
         return false;
     *found = row.size() == 2 && Mac_parse(row[0], range.first) && Mac_parse(row[1], range.last);

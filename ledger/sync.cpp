@@ -216,11 +216,14 @@ bool Translate(Sync &sync, Sync_row &row, std::vector<std::string> &mapped)
 bool Insert(Ledger &ledger, const std::string &into, std::size_t n, const std::vector<const char *> &texts)
 {
     bool ok = true;
+    // A file numbers ? itself: its lookup of $N names grows with their number.
+    bool file = ledger.ops->dialect->backend == LAYOUT_FILE;
     for (std::size_t at = 0; ok && at < texts.size(); at += INSERT_ROWS * n) {
         std::size_t end = std::min(texts.size(), at + INSERT_ROWS * n);
         std::string sql = into + " VALUES ";
         for (std::size_t i = at; i < end; ++i)
-            sql += std::string(i == at ? "($" : (i - at) % n == 0 ? "), ($" : ", $") + std::to_string(i - at + 1);
+            sql += std::string(i == at ? "(" : (i - at) % n == 0 ? "), (" : ", ") +
+                   (file ? std::string("?") : "$" + std::to_string(i - at + 1));
         ok = ledger.ops->put(ledger, sql + ")", std::vector<const char *>(texts.begin() + static_cast<long>(at),
                                                                            texts.begin() + static_cast<long>(end)));
     }

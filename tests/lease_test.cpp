@@ -216,6 +216,9 @@ TEST_P(Lease, SyncSendsEverythingOnce)
     EXPECT_EQ(synced.out, "26 rows sent, synced to row 27\n");
     synced = Run_program(RECLEDGER, {"-l", l1, "sync"}, dir);
     EXPECT_EQ(synced.out, "0 rows sent, synced to row 27\n");
+    // A site's batch's range is its lease's: a lease without -m takes CENTRAL's own.
+    Program_result unranged = Run_program(RECLEDGER, {"-l", central.where, "lease", "-s", "x", "-n", "1", dir + "/L4"}, dir);
+    EXPECT_EQ(unranged.err, "recledger: -m: give the range to lease from: " + central.where + " has no batch with one\n");
     synced = Run_program(RECLEDGER, {"-l", l2, "sync"}, dir);
     EXPECT_EQ(synced.status, 1);
     EXPECT_EQ(synced.err, "recledger: serial SN-1: recorded twice: site L2, batch 3 unit 1 (00:50:c2:00:00:33),"
