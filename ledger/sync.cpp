@@ -221,9 +221,11 @@ bool Insert(Ledger &ledger, const std::string &into, std::size_t n, const std::v
     for (std::size_t at = 0; ok && at < texts.size(); at += INSERT_ROWS * n) {
         std::size_t end = std::min(texts.size(), at + INSERT_ROWS * n);
         std::string sql = into + " VALUES ";
-        for (std::size_t i = at; i < end; ++i)
-            sql += std::string(i == at ? "(" : (i - at) % n == 0 ? "), (" : ", ") +
-                   (file ? std::string("?") : "$" + std::to_string(i - at + 1));
+        for (std::size_t i = at; i < end; ++i) {
+            sql += i == at ? "(" : (i - at) % n == 0 ? "), (" : ", ";
+            sql += file ? "?" : "$"; // in steps: GCC 12's optimiser warns of "$" + std::string
+            sql += file ? std::string() : std::to_string(i - at + 1);
+        }
         ok = ledger.ops->put(ledger, sql + ")", std::vector<const char *>(texts.begin() + static_cast<long>(at),
                                                                            texts.begin() + static_cast<long>(end)));
     }
