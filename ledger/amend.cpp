@@ -12,25 +12,14 @@
 
 namespace {
 
-// The first row of sql, each column as text ("" for NULL); none: empty.
-bool First_row(Ledger &ledger, const std::string &sql, std::vector<std::string> &row)
-{
-    row.clear();
-    return ledger.ops->rows(ledger, sql, [&](const Ledger_row &columns) {
-        for (std::string_view column : columns)
-            row.emplace_back(column.data() == nullptr ? std::string_view() : column);
-        return false;
-    });
-}
-
 // Why mac may not be voided; empty when it may.
 bool Void_refusal(Ledger &ledger, Mac_address mac, std::string &why)
 {
     std::string hex = Mac_hex(mac).data();
     std::vector<std::string> issued;
     std::vector<std::string> voided;
-    if (!First_row(ledger, "SELECT batch FROM address WHERE mac = '" + hex + "'", issued) ||
-        !First_row(ledger, "SELECT " + Chain_text(ledger, "at") + ", reason FROM void WHERE mac = '" + hex + "'", voided))
+    if (!Chain_firstRow(ledger, "SELECT batch FROM address WHERE mac = '" + hex + "'", issued) ||
+        !Chain_firstRow(ledger, "SELECT " + Chain_text(ledger, "at") + ", reason FROM void WHERE mac = '" + hex + "'", voided))
         return false;
     why = issued.empty() ? "never issued" : !voided.empty() ? "voided already at " + voided[0] + ": " + voided[1] : "";
     return true;
@@ -41,7 +30,7 @@ bool Release_refusal(Ledger &ledger, Mac_address mac, std::string &why, std::str
 {
     std::string hex = Mac_hex(mac).data();
     std::vector<std::string> latest;
-    if (!First_row(ledger,
+    if (!Chain_firstRow(ledger,
                    "SELECT CAST(c.id AS TEXT), r.verdict, (SELECT " + Chain_text(ledger, "max(at)") +
                        " FROM release WHERE release.claim = c.id)"
                    " FROM claim c LEFT JOIN readback r ON r.claim = c.id WHERE c.mac = '" +
@@ -83,7 +72,7 @@ struct Given {
 bool Base_of(Ledger &ledger, Mac_address mac, Mac_address &base)
 {
     std::vector<std::string> row;
-    bool ok = First_row(ledger,
+    bool ok = Chain_firstRow(ledger,
                         std::string("SELECT min(u.mac) FROM address a JOIN address u ON u.batch = a.batch"
                                     " AND u.unit = a.unit WHERE a.mac = '") +
                             Mac_hex(mac).data() + "'",

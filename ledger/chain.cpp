@@ -4,7 +4,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
-const Chain_table CHAIN_TABLES[7] = {
+const Chain_table CHAIN_TABLES[10] = {
     {"batch", "id", false,
      "id, started, template_sha256, outdir, units, version, reissue, range_first, range_last, host, runner"},
     {"address", "mac", true, "mac, batch, unit, serial, sha256"},
@@ -13,6 +13,9 @@ const Chain_table CHAIN_TABLES[7] = {
     {"readback", "claim", false, "claim, verdict, checked, differs_at, login"},
     {"void", "id", false, "id, mac, reason, who, at"},
     {"release", "id", false, "id, claim, mac, reason, who, at"},
+    {"lease", "id", false, "id, site, first, last, count, granted, who, local"},
+    {"lease_return", "id", false, "id, lease, first, last, at, who"},
+    {"site", "lease", false, "site, central, local, lease, first, last, count, granted"},
 };
 
 namespace {
@@ -133,12 +136,32 @@ bool Chain_segment(Ledger &ledger, const Chain_table &table, const std::string &
 
 } // namespace
 
+bool Chain_firstRow(Ledger &ledger, const std::string &sql, std::vector<std::string> &row)
+{
+    row.clear();
+    return ledger.ops->rows(ledger, sql, [&](const Ledger_row &columns) {
+        for (std::string_view column : columns)
+            row.emplace_back(column.data() == nullptr ? std::string_view() : column);
+        return false;
+    });
+}
+
+bool Chain_head(Ledger &ledger, long long &seq, std::string &hash)
+{
+    return Head(ledger, seq, hash);
+}
+
+std::vector<std::string> Chain_fields(const Chain_table &table)
+{
+    return Split(table.fields);
+}
+
 std::string Chain_text(Layout_backend backend, std::string_view column)
 {
     std::string name(column);
     std::string bare = name.substr(name.find('.') + 1);
     bool time = bare == "started" || bare == "finished" || bare == "claimed" || bare == "checked" || bare == "at" ||
-                bare == "max(at)";
+                bare == "max(at)" || bare == "granted";
     if (backend == LAYOUT_SERVER && time)
         return "to_char(" + name + " AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"')";
     return "CAST(" + name + " AS TEXT)";

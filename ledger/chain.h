@@ -29,7 +29,10 @@ struct Chain_table {
     const char *fields; // in the chain's order
 };
 
-extern const Chain_table CHAIN_TABLES[7];
+extern const Chain_table CHAIN_TABLES[10];
+
+// The fields of table, in the chain's order.
+std::vector<std::string> Chain_fields(const Chain_table &table);
 
 // The SQL that gives column as the chain's text: a server's times as
 // ISO 8601 UTC text, whole seconds (2026-12-08T13:00:00Z), as a file holds
@@ -39,6 +42,12 @@ std::string Chain_text(Layout_backend backend, std::string_view column);
 
 // The hash of a row whose fields (nullptr for NULL) follow prev's.
 std::string Chain_hash(std::string_view prev, const char *table, std::span<const std::string_view> fields);
+
+// The first row of sql, each column as text ("" for NULL); none: empty.
+bool Chain_firstRow(Ledger &ledger, const std::string &sql, std::vector<std::string> &row);
+
+// The chain's last place and its row's hash: 0 and 64 '0' for none.
+bool Chain_head(Ledger &ledger, long long &seq, std::string &hash);
 
 // Adds a row to table with fields in CHAIN_TABLES' order (nullptr for
 // NULL) at the chain's head.

@@ -129,8 +129,61 @@ constexpr Statement TO_4[] = {
                     " CASE r.grantee WHEN 'PUBLIC' THEN 'PUBLIC' ELSE quote_ident(r.grantee) END; END LOOP; END$$"},
 };
 
+// 5, leases and sync: a block of addresses that the centre grants a site
+// (lease), given back in part (lease_return); a site's own ledger (a LOCAL)
+// holds its lease as its first row (site). Each lease keeps, outside its
+// hash, the last address still leased (kept_last; NULL once all of it is
+// given back) and how far its LOCAL has been synced (synced_seq, synced_hash);
+// lease_map, not chained, maps the ids of a LOCAL's batches and claims to
+// those they were given here. The database itself refuses two leases that
+// overlap: a server by an exclusion constraint over their ranges as numbers,
+// a file by a trigger (under its write lock). On a server, sync keeps the
+// logins, runners and whos that the LOCAL recorded: the triggers leave them
+// as given when the session says ledger.sync = on, which only the tables'
+// owner may say.
+#define LEDGER_SYNC_KEEPS                                                                                              \
+    "IF current_setting('ledger.sync', true) = 'on' THEN IF NOT pg_has_role(session_user,"                             \
+    " (SELECT relowner FROM pg_class WHERE oid = TG_RELID), 'MEMBER') THEN RAISE EXCEPTION"                            \
+    " 'only the ledger''s owner may sync'; END IF; RETURN NEW; END IF; "
+constexpr Statement TO_5_LEASE[] = {
+    {LAYOUT_BOTH, "CREATE TABLE lease (id ${ID}, site TEXT NOT NULL, first ${MAC} NOT NULL, last ${MAC} NOT NULL,"
+                  " count ${INT} NOT NULL, granted ${TIME} NOT NULL, who TEXT NOT NULL, local TEXT NOT NULL,"
+                  " seq ${INT}, hash TEXT, kept_last ${MAC}, synced_seq ${INT} NOT NULL DEFAULT 0, synced_hash TEXT)"},
+    {LAYOUT_BOTH, "CREATE UNIQUE INDEX lease_seq ON lease (seq)"},
+    {LAYOUT_BOTH, "CREATE TABLE lease_return (id ${ID}, lease ${INT} NOT NULL, first ${MAC} NOT NULL,"
+                  " last ${MAC} NOT NULL, at ${TIME} NOT NULL, who TEXT NOT NULL, seq ${INT}, hash TEXT)"},
+    {LAYOUT_BOTH, "CREATE UNIQUE INDEX lease_return_seq ON lease_return (seq)"},
+    {LAYOUT_BOTH, "CREATE TABLE site (lease ${INT} PRIMARY KEY, site TEXT NOT NULL, central TEXT NOT NULL,"
+                  " local TEXT NOT NULL, first ${MAC} NOT NULL, last ${MAC} NOT NULL, count ${INT} NOT NULL,"
+                  " granted ${TIME} NOT NULL, seq ${INT}, hash TEXT)"},
+    {LAYOUT_BOTH, "CREATE UNIQUE INDEX site_seq ON site (seq)"},
+    {LAYOUT_BOTH, "CREATE TABLE lease_map (lease ${INT} NOT NULL, tbl TEXT NOT NULL, local_id ${INT} NOT NULL,"
+                  " central_id ${INT} NOT NULL, PRIMARY KEY (lease, tbl, local_id))"},
+    {LAYOUT_FILE, "CREATE TRIGGER lease_apart BEFORE INSERT ON lease WHEN EXISTS (SELECT 1 FROM lease WHERE"
+                  " kept_last IS NOT NULL AND first <= NEW.last AND NEW.first <= kept_last)"
+                  " BEGIN SELECT RAISE(ABORT, 'the lease overlaps another'); END"},
+    {LAYOUT_SERVER, "CREATE FUNCTION ledger_mac_number(text) RETURNS bigint LANGUAGE sql IMMUTABLE STRICT"
+                    " AS $$SELECT ('x' || lpad($1, 16, '0'))::bit(64)::bigint$$"},
+    {LAYOUT_SERVER, "ALTER TABLE lease ADD CONSTRAINT lease_apart EXCLUDE USING gist (int8range(ledger_mac_number(first),"
+                    " coalesce(ledger_mac_number(kept_last) + 1, ledger_mac_number(first))) WITH &&)"},
+    {LAYOUT_SERVER, "CREATE OR REPLACE FUNCTION ledger_who() RETURNS trigger LANGUAGE plpgsql"
+                    " AS $$BEGIN " LEDGER_SYNC_KEEPS "NEW.who := session_user; RETURN NEW; END$$"},
+    {LAYOUT_SERVER, "CREATE OR REPLACE FUNCTION ledger_runner() RETURNS trigger LANGUAGE plpgsql"
+                    " AS $$BEGIN " LEDGER_SYNC_KEEPS "NEW.runner := session_user; RETURN NEW; END$$"},
+    {LAYOUT_SERVER, "CREATE OR REPLACE FUNCTION ledger_login() RETURNS trigger LANGUAGE plpgsql"
+                    " AS $$BEGIN " LEDGER_SYNC_KEEPS "NEW.login := session_user; RETURN NEW; END$$"},
+    {LAYOUT_SERVER, "CREATE TRIGGER lease_who BEFORE INSERT ON lease FOR EACH ROW EXECUTE FUNCTION ledger_who()"},
+    {LAYOUT_SERVER,
+     "CREATE TRIGGER lease_return_who BEFORE INSERT ON lease_return FOR EACH ROW EXECUTE FUNCTION ledger_who()"},
+    {LAYOUT_SERVER, "DO $$DECLARE r record; BEGIN FOR r IN SELECT DISTINCT grantee FROM information_schema.role_table_grants"
+                    " WHERE table_schema = current_schema() AND table_name = 'claim' AND privilege_type = 'INSERT'"
+                    " AND grantee <> current_user LOOP EXECUTE 'GRANT SELECT ON lease, lease_return, site TO ' ||"
+                    " CASE r.grantee WHEN 'PUBLIC' THEN 'PUBLIC' ELSE quote_ident(r.grantee) END; END LOOP; END$$"},
+};
+#undef LEDGER_SYNC_KEEPS
+
 // STEPS[n] takes a ledger of layout n to layout n + 1.
-constexpr std::span<const Statement> STEPS[] = {TO_1, TO_2, TO_3, TO_4};
+constexpr std::span<const Statement> STEPS[] = {TO_1, TO_2, TO_3, TO_4, TO_5_LEASE};
 static_assert(std::size(STEPS) == LEDGER_SCHEMA_VERSION, "one step to each layout");
 
 // The statement with every word of dialect spelt out.

@@ -1,6 +1,7 @@
 #include "backend.h"
 #include "chain.h"
 #include "cli.h"
+#include "lease.h"
 
 #include <cerrno>
 #include <cstring>
@@ -210,7 +211,10 @@ bool Ledger_end(Ledger *ledger, bool commit, Fault &fault)
 {
     long long unchained = ledger->unchained;
     ledger->unchained = 0;
-    if (commit && unchained != 0 && ledger->ops->rows != nullptr && !Chain_batch(*ledger, unchained)) {
+    // On a server a batch copies its addresses before it takes the issuing
+    // lock: a lease granted meanwhile is seen here, under it.
+    if (commit && unchained != 0 && ledger->ops->rows != nullptr &&
+        (!Chain_batch(*ledger, unchained) || !Lease_clear(*ledger, unchained))) {
         std::string error = ledger->error;
         ledger->ops->end(*ledger, false);
         ledger->error = error;

@@ -4,7 +4,7 @@
 // chosen when it is opened, and only that backend's files know it. The
 // tables, in plain SQL on every backend (layout.cpp makes them):
 //
-//   ledger_schema(version)        one row: the layout of the tables, 4
+//   ledger_schema(version)        one row: the layout of the tables, 5
 //   batch(id, started, template_sha256, outdir, units, finished, version, reissue,
 //         range_first, range_last, host, runner, seq, hash)
 //   address(mac, batch, unit, serial, sha256, seq, hash)   a row per address
@@ -13,6 +13,11 @@
 //   void(id, mac, reason, who, at, seq, hash)
 //   release(id, claim, mac, reason, who, at, seq, hash)
 //   chain(seq, tbl)               one row per row of the chain
+//   lease(id, site, first, last, count, granted, who, local, seq, hash,
+//         kept_last, synced_seq, synced_hash)
+//   lease_return(id, lease, first, last, at, who, seq, hash)
+//   site(lease, site, central, local, first, last, count, granted, seq, hash)
+//   lease_map(lease, tbl, local_id, central_id)
 //
 // mac is the address as 12 lower-case hex digits and the primary key, so
 // that the database itself refuses an address issued twice. A unit given
@@ -52,7 +57,7 @@ struct Ledger;
 inline constexpr int LEDGER_WAIT_MS = 10 * 60 * 1000;
 
 // The layout of the tables that this program makes and reads.
-inline constexpr int LEDGER_SCHEMA_VERSION = 4;
+inline constexpr int LEDGER_SCHEMA_VERSION = 5;
 
 struct Ledger_batch {
     std::string started; // UTC, ISO 8601
@@ -216,6 +221,61 @@ bool Ledger_void(Ledger *ledger, const std::vector<Mac_address> &macs, const std
 // back or read back failed), which another station may then claim
 // (recclaim -R); refused (status 1) when it has none.
 bool Ledger_release(Ledger *ledger, Mac_address mac, const std::string &reason, Fault &fault);
+
+// A site's lease of a block of addresses: as the centre granted it, and as
+// its LOCAL holds it.
+struct Ledger_lease {
+    long long id;
+    std::string site;
+    std::string central; // the centre's name, as LOCAL holds it (no password)
+    std::string local;   // the LOCAL's identity: 32 hex digits
+    Mac_range range;     // as granted
+    std::size_t count;
+    std::string granted; // UTC, ISO 8601
+    bool left;           // whether any of it is left to issue (a LOCAL's)
+    Mac_range kept;      // what is left to issue from, when left
+};
+
+// The longest name of a site, in bytes.
+inline constexpr std::size_t LEDGER_SITE_MAX = 64;
+
+// Grants site the lowest run of count addresses of range (nullptr: the
+// range of the centre's latest batch that had one) that were never issued
+// nor leased, records the lease in central, and makes local, a new ledger
+// that holds it. Refused (status 1): local exists, central is a LOCAL, no
+// such run; lease says what was granted.
+bool Ledger_grant(Ledger *central, const std::string &site, std::size_t count, const Mac_range *range,
+                  const char *local, Ledger_lease &lease, Fault &fault);
+
+// The lease that a LOCAL holds; *local false on any other ledger.
+bool Ledger_site(Ledger *ledger, bool *local, Ledger_lease &lease, Fault &fault);
+
+// A serial that a LOCAL's sync sent and that the centre held already, for
+// another unit: the unit sent and the other, each with its site ("" for
+// the centre's own batches) and batch and unit as the centre numbers them.
+struct Ledger_twin {
+    std::string serial;
+    std::string site, otherSite;
+    long long batch, otherBatch;
+    long long unit, otherUnit;
+    Mac_address mac, otherMac;
+};
+
+// What a sync did.
+struct Ledger_synced {
+    long long sent;                 // rows sent to the centre
+    long long head;                 // the LOCAL's last row that the centre holds
+    std::vector<Ledger_twin> twins; // serials recorded twice, as sent
+    bool returned;                  // whether it gave the lease's tail back
+    Mac_range tail;                 // what it gave back, when it did
+};
+
+// Sends the centre every row of local that it lacks, in LOCAL's order, in
+// transactions of a bounded size; with giveBack, then gives the lease's
+// unused tail back. Refused (status 1): not a LOCAL, a copy of a LOCAL that
+// another copy synced, a LOCAL whose chain breaks; the centre out of reach:
+// status 2, local unchanged.
+bool Ledger_sync(Ledger *local, bool giveBack, Ledger_synced &synced, Fault &fault);
 
 // Now, as the ledger records times: UTC, ISO 8601 (2026-12-08T10:31:07Z).
 std::string Ledger_now();

@@ -3,6 +3,7 @@
 // with one statement over an array, and read back through a cursor, a chunk
 // of rows at a time.
 #include "chain.h"
+#include "lease.h"
 #include "postgres.h"
 
 namespace postgres {
@@ -67,6 +68,11 @@ bool Issuers(Ledger &ledger, const std::vector<Mac_address> &macs, std::vector<l
     for (Mac_address mac : macs)
         hex.push_back(Hex(mac));
     std::string array = Array_of(hex);
+    std::vector<Lease_span> leases; // an address leased to a site: -(its lease)
+    if (!Lease_spans(ledger, leases))
+        return false;
+    for (std::size_t i = 0; i < macs.size(); ++i)
+        batches[i] = -Lease_holding(leases, macs[i].bits);
     Result result = Run(ledger,
                         "SELECT u.i, a.batch FROM unnest($1::text[]) WITH ORDINALITY AS u(mac, i)"
                         " JOIN address a ON a.mac = u.mac COLLATE \"C\"",
@@ -86,9 +92,13 @@ bool Free(Ledger &ledger, Mac_range range, std::size_t need, std::size_t run,
           const std::unordered_set<std::uint64_t> &taken, std::vector<Mac_address> &out)
 {
     Free_search search = Free_start(range, need, run, taken, out);
+    std::string first = "'" + Hex(range.first) + "'";
+    std::string last = "'" + Hex(range.last) + "'";
+    // Leased to a site (kept_last NULL once wholly returned), never issued here.
     bool ok = Each_row(ledger,
-                       "SELECT mac, mac FROM address WHERE mac BETWEEN '" + Hex(range.first) + "' AND '" +
-                           Hex(range.last) + "' ORDER BY 1",
+                       "SELECT mac, mac FROM address WHERE mac BETWEEN " + first + " AND " + last +
+                           " UNION ALL SELECT first, kept_last FROM lease WHERE kept_last IS NOT NULL AND kept_last >= " +
+                           first + " AND first <= " + last + " ORDER BY 1",
                        [&](const PGresult *chunk, int row) {
                            Mac_address first{};
                            Mac_address last{};

@@ -4,6 +4,7 @@
 // finalize them on every path.
 #include "backend.h"
 #include "chain.h"
+#include "lease.h"
 
 #include <cstdio>
 #include <cstring>
@@ -187,12 +188,13 @@ bool Hold(Ledger &)
 bool Issuers(Ledger &ledger, const std::vector<Mac_address> &macs, std::vector<long long> &batches)
 {
     Statement query = Prepare(ledger, "SELECT batch FROM address WHERE mac = ?");
-    bool ok = query != nullptr;
+    std::vector<Lease_span> leases; // an address leased to a site: -(its lease)
+    bool ok = query != nullptr && Lease_spans(ledger, leases);
     batches.clear();
     for (std::size_t i = 0; ok && i < macs.size(); ++i) {
         ok = Bind_mac(query, 1, macs[i]);
         int rc = ok ? sqlite3_step(query.get()) : SQLITE_ERROR;
-        batches.push_back(rc == SQLITE_ROW ? sqlite3_column_int64(query.get(), 0) : 0);
+        batches.push_back(rc == SQLITE_ROW ? sqlite3_column_int64(query.get(), 0) : -Lease_holding(leases, macs[i].bits));
         ok = rc == SQLITE_ROW || rc == SQLITE_DONE;
         sqlite3_reset(query.get());
     }
@@ -205,7 +207,10 @@ bool Issuers(Ledger &ledger, const std::vector<Mac_address> &macs, std::vector<l
 bool Free(Ledger &ledger, Mac_range range, std::size_t need, std::size_t run,
           const std::unordered_set<std::uint64_t> &taken, std::vector<Mac_address> &out)
 {
-    Statement query = Prepare(ledger, "SELECT mac, mac FROM address WHERE mac BETWEEN ?1 AND ?2 ORDER BY 1");
+    // Leased to a site (kept_last NULL once wholly returned), never issued here.
+    Statement query = Prepare(ledger, "SELECT mac, mac FROM address WHERE mac BETWEEN ?1 AND ?2"
+                                      " UNION ALL SELECT first, kept_last FROM lease"
+                                      " WHERE kept_last IS NOT NULL AND kept_last >= ?1 AND first <= ?2 ORDER BY 1");
     bool ok = query && Bind_mac(query, 1, range.first) && Bind_mac(query, 2, range.last);
     Free_search search = Free_start(range, need, run, taken, out);
     int rc = ok ? SQLITE_ROW : SQLITE_ERROR;

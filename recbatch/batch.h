@@ -46,6 +46,7 @@ struct Request {
     Mac_range range;
     std::vector<unsigned> generate; // -g, in order
     std::size_t addresses;  // -a: the addresses of each unit, a power of two; 0 read as 1
+    long long lease;        // on a site's ledger (a LOCAL), its lease: the range is within it; else 0
 };
 
 struct Template {

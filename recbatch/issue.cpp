@@ -3,6 +3,7 @@
 #include "checks.h"
 #include "manifest.h"
 
+#include <algorithm>
 #include <unordered_set>
 
 namespace {
@@ -45,16 +46,24 @@ bool Take_range(const Request &request, Ledger *ledger, Units &units, std::vecto
     if (!request.ranged || need == 0)
         return true;
     std::vector<Mac_address> free;
-    if (!Ledger_free(ledger, request.range, need, units.addresses, taken, free, fault))
+    Ledger_lease lease{}; // a LOCAL's, read again: --return may have given some of it back
+    bool local = false;
+    if (!Ledger_site(ledger, &local, lease, fault))
+        return false;
+    Mac_range range = !local ? request.range
+                             : Mac_range{std::max(request.range.first, lease.kept.first), std::min(request.range.last, lease.kept.last)};
+    if ((!local || lease.left) && range.first <= range.last &&
+        !Ledger_free(ledger, range, need, units.addresses, taken, free, fault))
         return false;
     bool one = free.size() == 1;
-    std::string runs = units.addresses == 1 ? (one ? " free address" : " free addresses")
-                                            : std::string(one ? " free run" : " free runs") + " of " +
+    std::string runs = units.addresses == 1 ? (one ? " address" : " addresses")
+                                            : std::string(one ? " run" : " runs") + " of " +
                                                   std::to_string(units.addresses) + " addresses";
     if (free.size() < need)
         Place_fault(faults, 0, "-m", MANIFEST_MAC,
-                    std::to_string(free.size()) + runs + " in the range for " + std::to_string(need) +
-                        (need == 1 ? " unit" : " units"));
+                    std::to_string(free.size()) +
+                        (local ? runs + " left in lease " + std::to_string(lease.id) : " free" + runs + " in the range") +
+                        " for " + std::to_string(need) + (need == 1 ? " unit" : " units"));
     std::size_t next = 0;
     for (std::size_t u = 0; u < units.list.size() && next < free.size(); ++u) {
         Unit &unit = units.list[u];
@@ -85,10 +94,13 @@ bool Check_given(const Request &request, Ledger *ledger, const Units &units, Fau
         return false;
     std::size_t named = units.list.size(); // the unit refused last
     for (std::size_t m = 0; m < macs.size(); ++m) {
-        if (issuers[m] == 0 || given[m] == named)
+        bool outside = request.lease != 0 && (macs[m] < request.range.first || request.range.last < macs[m]);
+        if ((issuers[m] == 0 && !outside) || given[m] == named)
             continue;
         named = given[m];
-        std::string why = Mac_text(macs[m]) + " was issued by batch " + std::to_string(issuers[m]);
+        std::string why = Mac_text(macs[m]) + (outside     ? " is outside lease " + std::to_string(request.lease)
+                                               : issuers[m] < 0 ? " is leased to a site (lease " + std::to_string(-issuers[m]) + ")"
+                                                                : " was issued by batch " + std::to_string(issuers[m]));
         if (units.list[given[m]].from == ADDRESS_TEMPLATE)
             Place_fault(faults, 0, request.templatePath, MANIFEST_MAC, why);
         else
@@ -161,6 +173,27 @@ bool Settle(const Template &tpl, Units &units, Secrets &secrets, std::vector<Dig
 }
 
 } // namespace
+
+bool Batch_lease(Request &request, Ledger *ledger, Units &units, Faults &faults, Fault &fault)
+{
+    Ledger_lease lease{};
+    bool local = false;
+    if (!Ledger_site(ledger, &local, lease, fault))
+        return false;
+    if (!local)
+        return true;
+    request.lease = lease.id;
+    if (request.ranged && (request.range.first < lease.kept.first || lease.kept.last < request.range.last || !lease.left))
+        Place_fault(faults, 0, "-m", MANIFEST_MAC,
+                    "outside what is left of lease " + std::to_string(lease.id) +
+                        (lease.left ? " (" + Mac_text(lease.kept.first) + "-" + Mac_text(lease.kept.last) + ")" : ""));
+    if (!request.ranged && units.list.size() == 1 && units.list[0].from == ADDRESS_TEMPLATE)
+        units.list[0].from = ADDRESS_NONE;
+    if (!request.ranged)
+        request.range = lease.range; // what is left of it, when the range is read (Take_range)
+    request.ranged = true;
+    return faults.empty();
+}
 
 bool Batch_foresee(const Request &request, Ledger *ledger, Units &units, Faults &faults, Fault &fault)
 {

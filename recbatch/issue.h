@@ -13,6 +13,12 @@
 
 #include <string>
 
+// On a site's ledger (a LOCAL), the range is the lease's, what is left of
+// it (a -m range outside it is a fault), and a batch of one takes its
+// address from it, not from the template. False when the ledger fails or
+// a fault was found.
+bool Batch_lease(Request &request, Ledger *ledger, Units &units, Faults &faults, Fault &fault);
+
 // Gives each unit without an address of its own the address of the range
 // that it will have if no other run issues one first: the lowest free ones,
 // read without taking the lock. A range without room for every unit is a

@@ -36,7 +36,8 @@ int main(int argc, char *argv[])
     long long id = 0;
     Ledger_ptr ledger{nullptr, Ledger_close};
     if (!Batch_template(request, tpl, faults, fault) || !Batch_units(request, tpl, units, faults, fault) ||
-        !Ledger_open(request.ledgerPath, ledger, fault) || !Batch_foresee(request, ledger.get(), units, faults, fault) ||
+        !Ledger_open(request.ledgerPath, ledger, fault) || !Batch_lease(request, ledger.get(), units, faults, fault) ||
+        !Batch_foresee(request, ledger.get(), units, faults, fault) ||
         !Batch_secrets(request, units, secrets, fault) ||
         !Batch_check(request, tpl, units, secrets, ledger.get(), hashes, faults, fault) ||
         !Batch_issue(request, tpl, ledger.get(), outdir, units, secrets, hashes, id, faults, fault)) {

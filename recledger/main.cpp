@@ -1,12 +1,16 @@
 // recledger: reads, corrects and verifies the address ledger: finds what it
 // holds of an address or a serial, reports a whole ledger's counts, voids an
-// address, releases an abandoned claim, exports every address, and verifies
-// the chain of its rows.
+// address, releases an abandoned claim, exports every address, verifies
+// the chain of its rows, leases a block of addresses to a site and syncs
+// the site's ledger back.
 #include "cli.h"
+#include "ledger.h"
+#include "number.h"
 #include "recledger.h"
 #include "text.h"
 
 #include <cstring>
+#include <getopt.h>
 #include <unistd.h>
 
 namespace {
@@ -16,7 +20,9 @@ constexpr char USAGE[] = "usage: recledger [-j] -l LEDGER find KEY...\n"
                          "       recledger -l LEDGER void -r REASON MAC...\n"
                          "       recledger -l LEDGER release -r REASON MAC\n"
                          "       recledger [-j] -l LEDGER export\n"
-                         "       recledger -l LEDGER verify\n";
+                         "       recledger -l LEDGER verify\n"
+                         "       recledger -l CENTRAL lease -s SITE -n COUNT [-m FIRST-LAST] LOCAL\n"
+                         "       recledger -l LOCAL sync [--return]\n";
 
 struct Command {
     const char *name;
@@ -30,7 +36,50 @@ constexpr Command COMMANDS[] = {
     {"find", "+", true, 1, -1, Find_run},    {"report", "+o:", true, 0, 0, Report_run},
     {"void", "+r:", false, 1, -1, Void_run}, {"release", "+r:", false, 1, 1, Release_run},
     {"export", "+", true, 0, 0, Export_run}, {"verify", "+", false, 0, 0, Verify_run},
+    {"lease", "+s:n:m:", false, 1, 1, Lease_run}, {"sync", "+", false, 0, 0, Sync_run},
 };
+
+constexpr int GIVE_BACK = 256; // sync --return
+constexpr option LONG_OPTIONS[] = {{"return", no_argument, nullptr, GIVE_BACK}, {nullptr, 0, nullptr, 0}};
+constexpr std::int64_t COUNT_MAX = 16777216; // the addresses of one IEEE block
+
+// nullptr, or why text cannot name a site (for a message after "-s: ").
+const char *Site_why(std::string_view text)
+{
+    if (text.empty())
+        return "an empty name";
+    if (text.size() > LEDGER_SITE_MAX)
+        return "longer than 64 bytes";
+    if (!Text_isUtf8(text))
+        return "not UTF-8";
+    char escaped[4 * LEDGER_SITE_MAX + 1];
+    if (Text_escape(text, escaped, sizeof escaped) != text.size())
+        return "holds a control character";
+    return nullptr;
+}
+
+// A lease's own options: -s, -n and -m; a status to end with, or -1.
+int Lease_option(int opt, Options &options)
+{
+    std::int64_t count = 0;
+    switch (opt) {
+    case 's':
+        if (const char *why = Site_why(optarg))
+            return Cli_misuse("-s: %s", why);
+        options.site = optarg;
+        return -1;
+    case 'n':
+        if (Number_parse(optarg, 1, COUNT_MAX, count) != nullptr)
+            return Cli_misuse("-n: expected a whole number from 1 to %lld", static_cast<long long>(COUNT_MAX));
+        options.count = static_cast<std::size_t>(count);
+        return -1;
+    default:
+        if (const char *why = Mac_parseRange(optarg, options.range))
+            return Cli_misuse("-m: %s", why);
+        options.ranged = true;
+        return -1;
+    }
+}
 
 // nullptr, or why text cannot be a reason (for a message after "-r: "):
 // empty or blank, not UTF-8, a control character, longer than REASON_MAX.
@@ -53,13 +102,20 @@ const char *Reason_why(std::string_view text)
 int Parse_command(const Command &command, int argc, char *argv[], Options &options)
 {
     optind = 0; // getopt starts anew, after argv[0]
-    for (int opt = 0; (opt = getopt(argc, argv, command.options)) != -1;) {
+    for (int opt = 0; (opt = getopt_long(argc, argv, command.options, LONG_OPTIONS, nullptr)) != -1;) {
+        int status = -1;
         switch (opt) {
         case 'o': options.page = optarg; break;
         case 'r': options.reason = optarg; break;
+        case GIVE_BACK: options.giveBack = true; status = command.run == Sync_run ? -1 : Cli_usage(); break;
+        case 's': case 'n': case 'm': status = Lease_option(opt, options); break;
         default: return Cli_usage();
         }
+        if (status >= 0)
+            return status;
     }
+    if (command.run == Lease_run && (options.site == nullptr || options.count == 0))
+        return Cli_misuse("lease: -s SITE and -n COUNT are required");
     int operands = argc - optind;
     if (operands < command.least || (command.most >= 0 && operands > command.most))
         return Cli_usage();
@@ -80,6 +136,8 @@ int Parse_command(const Command &command, int argc, char *argv[], Options &optio
         key.isMac = Mac_parseAny(key.text, key.mac);
         if (command.run == Find_run)
             options.keys.push_back(key);
+        else if (command.run == Lease_run)
+            options.local = argv[i];
         else if (key.isMac)
             options.macs.push_back(key.mac);
         else
@@ -106,7 +164,7 @@ int Parse(int argc, char *argv[], Options &options, const Command *&command)
         if (std::strcmp(argv[optind], each.name) == 0)
             command = &each;
     if (command == nullptr)
-        return Cli_misuse("%s: not a command (find, report, void, release, export or verify)", argv[optind]);
+        return Cli_misuse("%s: not a command (find, report, void, release, export, verify, lease or sync)", argv[optind]);
     return Parse_command(*command, argc - optind, argv + optind, options);
 }
 

@@ -22,6 +22,12 @@ struct Options {
     const char *reason;            // void and release -r
     std::vector<Find_key> keys;    // find
     std::vector<Mac_address> macs; // void and release
+    const char *site;              // lease -s
+    std::size_t count;             // lease -n
+    bool ranged;                   // lease -m
+    Mac_range range;
+    const char *local;             // lease's LOCAL
+    bool giveBack;                 // sync --return
 };
 
 // The longest reason that void and release record, in bytes.
@@ -34,3 +40,5 @@ int Void_run(const Options &options);
 int Release_run(const Options &options);
 int Export_run(const Options &options);
 int Verify_run(const Options &options);
+int Lease_run(const Options &options);
+int Sync_run(const Options &options);

@@ -361,14 +361,14 @@ const std::string TO_3_SERVER =
     " AS $$BEGIN NEW.login := session_user; RETURN NEW; END$$;"
     "CREATE TRIGGER claim_login BEFORE INSERT ON claim FOR EACH ROW EXECUTE FUNCTION ledger_login();"
     "CREATE TRIGGER readback_login BEFORE INSERT ON readback FOR EACH ROW EXECUTE FUNCTION ledger_login();";
-// The rows of layouts 2 and 3 in layout 4, chained: each batch, its
+// The rows of layouts 2 and 3 in layout 5, chained: each batch, its
 // addresses and its finish, then the claims, then the read-backs.
 const std::string ROWS_2_IN_4 =
     "1|2026-01-01T00:00:00Z|ab|/old|2|2026-01-01T00:00:01Z|2.7|0|NULL|NULL|NULL|NULL|1\n"
     "0050c2000001|1|1|SN-1|cd|2\n0050c2000002|1|2|NULL|ef|3\n"
     "1|0050c2000001|st1|2026-01-02T00:00:00Z|2.7|NULL|5|verified|2026-01-02T00:01:00Z|NULL|NULL|8\n"
     "2|0050c2000002|st1|2026-01-02T00:02:00Z|2.7|NULL|6|failed|2026-01-02T00:03:00Z|30|NULL|9\n"
-    "3|0050c2000002|st2|2026-01-02T00:04:00Z|2.7|NULL|7|NULL|NULL|NULL|NULL|NULL\n1|2026-01-01T00:00:01Z|4\n4\n"
+    "3|0050c2000002|st2|2026-01-02T00:04:00Z|2.7|NULL|7|NULL|NULL|NULL|NULL|NULL\n1|2026-01-01T00:00:01Z|4\n5\n"
     "1|batch\n2|address\n3|address\n4|finish\n5|claim\n6|claim\n7|claim\n8|readback\n9|readback\n";
 
 struct Layout_case {
@@ -386,7 +386,7 @@ const Layout_case LAYOUTS[] = {
      "holds tables of another kind, not a ledger|holds a batch table but no ledger_schema: not a ledger", ""},
     {"layout_1", LAYOUT_1 + "INSERT INTO address VALUES ('0050c2000001', 1, 1, 'SN-1', 'cd');", "", false, "",
      "1|2026-01-01T00:00:00Z|ab|/old|2|2026-01-01T00:00:01Z|NULL|0|NULL|NULL|NULL|NULL|1\n0050c2000001|1|1|SN-1|cd|2\n"
-     "1|2026-01-01T00:00:01Z|3\n4\n1|batch\n2|address\n3|finish\n"},
+     "1|2026-01-01T00:00:01Z|3\n5\n1|batch\n2|address\n3|finish\n"},
     {"layout_2", LAYOUT_2_FILE + LAYOUT_2_ROWS + "INSERT INTO ledger_schema VALUES (2);",
      LAYOUT_2_SERVER + LAYOUT_2_ROWS + "INSERT INTO ledger_schema VALUES (2);"
                        "GRANT SELECT, INSERT, UPDATE (readback, checked, differs_at) ON claim TO PUBLIC;",
@@ -395,9 +395,9 @@ const Layout_case LAYOUTS[] = {
      LAYOUT_2_SERVER + LAYOUT_2_ROWS + "INSERT INTO ledger_schema VALUES (2);" + TO_3 + TO_3_SERVER +
          "GRANT SELECT, INSERT ON claim, readback TO PUBLIC;",
      false, "", ROWS_2_IN_4},
-    {"a_newer_layout", LAYOUT_2_FILE + "INSERT INTO ledger_schema VALUES (5);",
-     LAYOUT_2_SERVER + "INSERT INTO ledger_schema VALUES (5);", true,
-     "the ledger's layout 5 is newer than this program's 4", ""},
+    {"a_newer_layout", LAYOUT_2_FILE + "INSERT INTO ledger_schema VALUES (6);",
+     LAYOUT_2_SERVER + "INSERT INTO ledger_schema VALUES (6);", true,
+     "the ledger's layout 6 is newer than this program's 5", ""},
 };
 
 void PrintTo(const Layout_case &c, std::ostream *os)

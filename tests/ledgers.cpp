@@ -55,12 +55,12 @@ bool Wait_until(const Pg_server &server, const std::string &database, const std:
     return true;
 }
 
-pid_t Start(std::vector<std::string> args, const std::string &errPath)
+pid_t Start(std::vector<std::string> args, const std::string &errPath, const std::string &outPath)
 {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     std::vector<char *> argv;
     for (std::string &arg : args)

@@ -37,9 +37,9 @@ int Pg_server_script(const std::vector<std::string> &args);
 // Polls sql on database until it gives rows; false after 60 seconds.
 bool Wait_until(const Pg_server &server, const std::string &database, const std::string &sql, const std::string &rows);
 
-// Starts a program, its standard input and output /dev/null, its standard
-// error into errPath; its process id.
-pid_t Start(std::vector<std::string> args, const std::string &errPath);
+// Starts a program (args[0], its path), its standard input /dev/null, its
+// standard error into errPath and its output into outPath; its process id.
+pid_t Start(std::vector<std::string> args, const std::string &errPath, const std::string &outPath = "/dev/null");
 
 // The exit status of pid, or -1 when it did not exit.
 int Wait_for(pid_t pid);

@@ -413,7 +413,7 @@ TEST(RecledgerCommandLine, MessagesAndStatuses)
         {{"find", "SN-1"}, 2, "usage"},                    // no -l
         {{"-l", "L"}, 2, "usage"},                         // no command
         {{"-x", "-l", "L", "verify"}, 2, "usage"},
-        {{"-l", "L", "frob"}, 2, "recledger: frob: not a command (find, report, void, release, export or verify)\n"},
+        {{"-l", "L", "frob"}, 2, "recledger: frob: not a command (find, report, void, release, export, verify, lease or sync)\n"},
         {{"-l", "L", "find"}, 2, "usage"},                 // no KEY
         {{"-l", "L", "find", "SN-1", ""}, 2, "recledger: find: an empty key\n"},
         {{"-l", "L", "void", "-r", "scrapped", ""}, 2, "recledger: void: an empty MAC address\n"},
@@ -443,6 +443,22 @@ TEST(RecledgerCommandLine, MessagesAndStatuses)
         {{"-l", "/dev/null", "release", "-r", "died", "00-50-c2-10-00-01"}, 2, "recledger: /dev/null: holds no ledger\n"},
         {{"-j", "-l", "L", "export"}, 2, "recledger: L: No such file or directory\n"},
         {{"-l", "L", "verify"}, 2, "recledger: L: No such file or directory\n"},
+        {{"-l", "L", "lease", "-n", "5", "LOCAL"}, 2, "recledger: lease: -s SITE and -n COUNT are required\n"},
+        {{"-l", "L", "lease", "-s", "east", "-n", "5"}, 2, "usage"}, // no LOCAL
+        {{"-l", "L", "lease", "-s", "", "-n", "5", "LOCAL"}, 2, "recledger: -s: an empty name\n"},
+        {{"-l", "L", "lease", "-s", std::string(65, 'x'), "-n", "5", "LOCAL"}, 2, "recledger: -s: longer than 64 bytes\n"},
+        {{"-l", "L", "lease", "-s", "east\x1b[2J", "-n", "5", "LOCAL"}, 2, "recledger: -s: holds a control character\n"},
+        {{"-l", "L", "lease", "-s", "caf\xe9", "-n", "5", "LOCAL"}, 2, "recledger: -s: not UTF-8\n"},
+        {{"-l", "L", "lease", "-s", "east", "-n", "0", "LOCAL"}, 2,
+         "recledger: -n: expected a whole number from 1 to 16777216\n"},
+        {{"-l", "L", "lease", "-s", "east", "-n", "16777217", "LOCAL"}, 2,
+         "recledger: -n: expected a whole number from 1 to 16777216\n"},
+        {{"-l", "L", "lease", "-s", "east", "-n", "5", "-m", "0050c2000000", "LOCAL"}, 2,
+         "recledger: -m: expected FIRST-LAST, each 12 hex digits or the colon form\n"},
+        {{"-l", "L", "lease", "-s", std::string(64, 'x'), "-n", "5", "LOCAL"}, 2, "recledger: L: No such file or directory\n"},
+        {{"-l", "L", "void", "--return", "-r", "x", mac}, 2, "usage"},
+        {{"-l", "L", "sync", "x"}, 2, "usage"},
+        {{"-l", "L", "sync", "--return"}, 2, "recledger: L: No such file or directory\n"},
     };
     ASSERT_EQ(usage.rfind("usage: recledger [-j] -l LEDGER find KEY...\n", 0), 0u) << usage;
     for (const Call &call : calls) {

@@ -1,0 +1,25 @@
+// Leases, for the ledger's own files: the blocks of addresses that the
+// centre granted to sites (lease.cpp grants them, sync.cpp brings back
+// what the sites issued from them). An address of a lease's kept part
+// (first to kept_last) is the site's: the centre never issues it itself.
+#pragma once
+
+#include "backend.h"
+
+#include <cstdint>
+#include <vector>
+
+struct Lease_span {
+    std::uint64_t first, last; // the kept part
+    long long id;
+};
+
+// The kept part of every lease, lowest first (none on a LOCAL).
+bool Lease_spans(Ledger &ledger, std::vector<Lease_span> &spans);
+
+// The lease whose kept part holds bits, or 0.
+long long Lease_holding(const std::vector<Lease_span> &spans, std::uint64_t bits);
+
+// Fails when an address of batch id lies in a lease (granted while the
+// batch was being issued, before it held the issuing lock).
+bool Lease_clear(Ledger &ledger, long long id);
