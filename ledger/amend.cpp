@@ -7,10 +7,17 @@
 // that the hash covers it.
 #include "chain.h"
 #include "cli.h"
+#include "lease.h"
 
 #include <algorithm>
 
 namespace {
+
+// Why an address of a site's lease is not the centre's to void or release.
+std::string Leased(long long lease)
+{
+    return "leased to a site (lease " + std::to_string(lease) + "): void or release it on the site's ledger";
+}
 
 // Why mac may not be voided; empty when it may.
 bool Void_refusal(Ledger &ledger, Mac_address mac, std::string &why)
@@ -18,10 +25,12 @@ bool Void_refusal(Ledger &ledger, Mac_address mac, std::string &why)
     std::string hex = Mac_hex(mac).data();
     std::vector<std::string> issued;
     std::vector<std::string> voided;
+    long long lease = 0;
     if (!Chain_firstRow(ledger, "SELECT batch FROM address WHERE mac = '" + hex + "'", issued) ||
-        !Chain_firstRow(ledger, "SELECT " + Chain_text(ledger, "at") + ", reason FROM void WHERE mac = '" + hex + "'", voided))
+        !Chain_firstRow(ledger, "SELECT " + Chain_text(ledger, "at") + ", reason FROM void WHERE mac = '" + hex + "'", voided) ||
+        !Lease_of(ledger, mac, &lease))
         return false;
-    why = issued.empty() ? "never issued" : !voided.empty() ? "voided already at " + voided[0] + ": " + voided[1] : "";
+    why = lease != 0 ? Leased(lease) : issued.empty() ? "never issued" : !voided.empty() ? "voided already at " + voided[0] + ": " + voided[1] : "";
     return true;
 }
 
@@ -30,14 +39,18 @@ bool Release_refusal(Ledger &ledger, Mac_address mac, std::string &why, std::str
 {
     std::string hex = Mac_hex(mac).data();
     std::vector<std::string> latest;
-    if (!Chain_firstRow(ledger,
+    long long lease = 0;
+    if (!Lease_of(ledger, mac, &lease) ||
+        !Chain_firstRow(ledger,
                    "SELECT CAST(c.id AS TEXT), r.verdict, (SELECT " + Chain_text(ledger, "max(at)") +
                        " FROM release WHERE release.claim = c.id)"
                    " FROM claim c LEFT JOIN readback r ON r.claim = c.id WHERE c.mac = '" +
                        hex + "' ORDER BY c.id DESC LIMIT 1",
                    latest))
         return false;
-    if (latest.empty())
+    if (lease != 0)
+        why = Leased(lease);
+    else if (latest.empty())
         why = "no claim in progress: never claimed";
     else if (latest[1] == "verified")
         why = "no claim in progress: its latest claim was read back verified";

@@ -208,6 +208,16 @@ long long Lease_holding(const std::vector<Lease_span> &spans, std::uint64_t bits
     return 0;
 }
 
+bool Lease_of(Ledger &ledger, Mac_address mac, long long *id)
+{
+    std::vector<Lease_span> spans;
+    *id = 0;
+    if (!Lease_spans(ledger, spans))
+        return false;
+    *id = Lease_holding(spans, mac.bits);
+    return true;
+}
+
 bool Lease_clear(Ledger &ledger, long long id)
 {
     std::string lease;

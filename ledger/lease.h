@@ -20,6 +20,10 @@ bool Lease_spans(Ledger &ledger, std::vector<Lease_span> &spans);
 // The lease whose kept part holds bits, or 0.
 long long Lease_holding(const std::vector<Lease_span> &spans, std::uint64_t bits);
 
+// The lease whose kept part holds mac, in *id (0 for none): on the centre,
+// such an address is the site's to claim, void and release.
+bool Lease_of(Ledger &ledger, Mac_address mac, long long *id);
+
 // Fails when an address of batch id lies in a lease (granted while the
 // batch was being issued, before it held the issuing lock).
 bool Lease_clear(Ledger &ledger, long long id);

@@ -291,7 +291,7 @@ bool Ledger_beginClaim(Ledger *ledger, Mac_address mac, Fault &fault)
 
 bool Ledger_lookup(Ledger *ledger, Mac_address mac, Ledger_record &record, Fault &fault)
 {
-    return Done(ledger, ledger->ops->lookup(*ledger, mac, record), fault);
+    return Done(ledger, ledger->ops->lookup(*ledger, mac, record) && Lease_of(*ledger, mac, &record.lease), fault);
 }
 
 bool Ledger_addClaim(Ledger *ledger, Mac_address mac, const Ledger_claim &claim, long long *id, Fault &fault)

@@ -117,6 +117,7 @@ struct Ledger_record {
     std::string login;                // this session's, on a server; empty on a file
     std::string voided;               // when the address was voided; empty while it is not
     std::string voidReason;           // why
+    long long lease;                  // the site's lease that holds the address (its claims are the site's); 0 for none
 };
 
 // Every operation below returns true when it worked, and false with fault

@@ -178,6 +178,9 @@ std::string Confirm_refusal(const Options &options, const Ledger_record &record)
 std::string Refusal(const Options &options, const Image &image, const Ledger_record &record)
 {
     std::string mac = Mac_colons(image.mac).data();
+    if (record.lease != 0)
+        return mac + " is leased to a site (lease " + std::to_string(record.lease) +
+               "): the site's stations claim it, on the site's ledger";
     if (record.batch == 0)
         return mac + " was never issued";
     if (record.sha256 != image.sha256)

@@ -216,6 +216,20 @@ TEST_P(Lease, SyncSendsEverythingOnce)
     EXPECT_EQ(synced.out, "26 rows sent, synced to row 27\n");
     synced = Run_program(RECLEDGER, {"-l", l1, "sync"}, dir);
     EXPECT_EQ(synced.out, "0 rows sent, synced to row 27\n");
+    // The site's units are the site's to claim, void and release, synced or not.
+    const std::string site = ": leased to a site (lease 1): void or release it on the site's ledger\n";
+    const std::vector<std::pair<std::vector<std::string>, std::string>> centres{
+        {{RECCLAIM, "-l", central.where, "-s", "hq", dir + "/a/0050c2000004.bin"},
+         "recclaim: " + dir + "/a/0050c2000004.bin: 00:50:c2:00:00:04 is leased to a site (lease 1): the site's"
+                              " stations claim it, on the site's ledger\n"},
+        {{RECLEDGER, "-l", central.where, "void", "-r", "hq", "0050c2000004"}, "recledger: 00:50:c2:00:00:04" + site},
+        {{RECLEDGER, "-l", central.where, "release", "-r", "hq", "0050c2000001"}, "recledger: 00:50:c2:00:00:01" + site},
+    };
+    for (const auto &[args, err] : centres) {
+        Program_result run = Run_program(args[0], {args.begin() + 1, args.end()}, dir);
+        EXPECT_EQ(run.status, 1) << args.back();
+        EXPECT_EQ(run.err, err);
+    }
     // A site's batch's range is its lease's: a lease without -m takes CENTRAL's own.
     Program_result unranged = Run_program(RECLEDGER, {"-l", central.where, "lease", "-s", "x", "-n", "1", dir + "/L4"}, dir);
     EXPECT_EQ(unranged.err, "recledger: -m: give the range to lease from: " + central.where + " has no batch with one\n");
