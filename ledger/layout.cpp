@@ -159,6 +159,7 @@ constexpr Statement TO_5_LEASE[] = {
     {LAYOUT_BOTH, "CREATE UNIQUE INDEX site_seq ON site (seq)"},
     {LAYOUT_BOTH, "CREATE TABLE lease_map (lease ${INT} NOT NULL, tbl TEXT NOT NULL, local_id ${INT} NOT NULL,"
                   " central_id ${INT} NOT NULL, PRIMARY KEY (lease, tbl, local_id))"},
+    {LAYOUT_BOTH, "CREATE INDEX lease_map_central ON lease_map (tbl, central_id)"},
     {LAYOUT_FILE, "CREATE TRIGGER lease_apart BEFORE INSERT ON lease WHEN EXISTS (SELECT 1 FROM lease WHERE"
                   " kept_last IS NOT NULL AND first <= NEW.last AND NEW.first <= kept_last)"
                   " BEGIN SELECT RAISE(ABORT, 'the lease overlaps another'); END"},

@@ -218,6 +218,17 @@ bool Lease_of(Ledger &ledger, Mac_address mac, long long *id)
     return true;
 }
 
+bool Lease_ofBatch(Ledger &ledger, long long id, long long *lease)
+{
+    std::vector<std::string> row;
+    bool ok = Chain_firstRow(ledger,
+                             "SELECT CAST(lease AS TEXT) FROM lease_map WHERE tbl = 'batch' AND central_id = " +
+                                 std::to_string(id),
+                             row);
+    *lease = ok && !row.empty() ? std::stoll(row[0]) : 0;
+    return ok;
+}
+
 bool Lease_clear(Ledger &ledger, long long id)
 {
     std::string lease;

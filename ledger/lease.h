@@ -24,6 +24,10 @@ long long Lease_holding(const std::vector<Lease_span> &spans, std::uint64_t bits
 // such an address is the site's to claim, void and release.
 bool Lease_of(Ledger &ledger, Mac_address mac, long long *id);
 
+// The lease whose site issued the centre's batch id, in *lease (0 for
+// none): that batch is finished by the site's own audit, which sync brings.
+bool Lease_ofBatch(Ledger &ledger, long long id, long long *lease);
+
 // Fails when an address of batch id lies in a lease (granted while the
 // batch was being issued, before it held the issuing lock).
 bool Lease_clear(Ledger &ledger, long long id);

@@ -275,6 +275,14 @@ bool Ledger_issue(Ledger *ledger, const Ledger_batch &batch, const std::vector<L
 
 bool Ledger_finish(Ledger *ledger, long long id, const std::string &finished, Fault &fault)
 {
+    long long lease = 0;
+    if (!Done(ledger, Lease_ofBatch(*ledger, id, &lease), fault))
+        return false;
+    if (lease != 0)
+        return Fault_refuse(fault, ledger->name.c_str(),
+                            "batch %lld was issued by a site (lease %lld): it is finished on the site's ledger,"
+                            " whose sync brings it",
+                            id, lease);
     return Done(ledger, ledger->ops->finish(*ledger, id, finished), fault);
 }
 

@@ -181,6 +181,7 @@ bool Ledger_issue(Ledger *ledger, const Ledger_batch &batch, const std::vector<L
                   long long *id, Fault &fault);
 
 // Marks the batch finished: its OUTDIR, with every image, is complete.
+// Refused (status 1) on the centre for a batch that a site issued.
 bool Ledger_finish(Ledger *ledger, long long id, const std::string &finished, Fault &fault);
 
 // Reads batch id and every address it issued, in unit order (a unit's

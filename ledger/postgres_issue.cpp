@@ -92,8 +92,10 @@ bool Free(Ledger &ledger, Mac_range range, std::size_t need, std::size_t run,
           const std::unordered_set<std::uint64_t> &taken, std::vector<Mac_address> &out)
 {
     Free_search search = Free_start(range, need, run, taken, out);
-    std::string first = "'" + Hex(range.first) + "'";
-    std::string last = "'" + Hex(range.last) + "'";
+    std::string first = Hex(range.first); // quoted below: GCC 12's optimiser warns of "'" + a temporary string
+    std::string last = Hex(range.last);
+    first = '\'' + first + '\'';
+    last = '\'' + last + '\'';
     // Leased to a site (kept_last NULL once wholly returned), never issued here.
     bool ok = Each_row(ledger,
                        "SELECT mac, mac FROM address WHERE mac BETWEEN " + first + " AND " + last +
