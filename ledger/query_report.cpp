@@ -3,6 +3,7 @@
 // a batch's unit, whichever of its addresses was claimed or voided; a
 // station's counts go by the address that it claimed.
 #include "backend.h"
+#include "lease.h"
 
 #include <algorithm>
 #include <chrono>
@@ -92,6 +93,30 @@ std::string Week_before(const std::string &made)
     return text;
 }
 
+// The addresses of range that a site's lease holds and the centre has not
+// yet heard the site issue: neither issued here nor free.
+bool Leased(Ledger *ledger, const std::vector<Lease_span> &leases, Mac_range range, std::uint64_t &leased, Fault &fault)
+{
+    leased = 0;
+    bool ok = true;
+    for (const Lease_span &lease : leases) {
+        std::uint64_t first = std::max(lease.first, range.first.bits);
+        std::uint64_t last = std::min(lease.last, range.last.bits);
+        if (first > last)
+            continue;
+        leased += last - first + 1;
+        ok = ok && Query_run(
+                       ledger, "SELECT count(*) FROM address WHERE mac BETWEEN $1 AND $2",
+                       {Mac_hex({first}).data(), Mac_hex({last}).data()},
+                       [&](const Query_row &row) {
+                           leased -= std::min<std::uint64_t>(leased, Count(row.columns[0]));
+                           return true;
+                       },
+                       fault);
+    }
+    return ok;
+}
+
 bool Ranges(Ledger *ledger, const std::string &made, Ledger_report &report, Fault &fault)
 {
     bool ok = Query_run(
@@ -108,6 +133,8 @@ bool Ranges(Ledger *ledger, const std::string &made, Ledger_report &report, Faul
                                                         : a.range.last.bits < b.range.last.bits;
     });
     std::string week = Week_before(made);
+    std::vector<Lease_span> leases; // none on a site's own ledger
+    ok = ok && (Lease_spans(*ledger, leases) || Fault_fail(fault, ledger->name.c_str(), "%s", ledger->error.c_str()));
     for (std::size_t i = 0; ok && i < report.ranges.size(); ++i) {
         Ledger_rangeCount &range = report.ranges[i];
         ok = Query_run(
@@ -121,6 +148,9 @@ bool Ranges(Ledger *ledger, const std::string &made, Ledger_report &report, Faul
                 return true;
             },
             fault);
+        std::uint64_t leased = 0;
+        ok = ok && Leased(ledger, leases, range.range, leased, fault);
+        range.free -= std::min(range.free, leased);
     }
     return ok;
 }

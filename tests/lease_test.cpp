@@ -139,6 +139,10 @@ TEST_P(Lease, GrantsFromTheLowestFreeRunOrRefuses)
     }
     EXPECT_FALSE(File_exists(dir + "/L3"));
     EXPECT_EQ(Ledger_rows(central, "SELECT mac FROM address WHERE batch = 3"), "005" "0c2000012\n0050c2000013\n");
+    // Of 256 addresses, 5 issued and 15 leased: 236 free.
+    Program_result report = Run_program(RECLEDGER, {"-l", central.where, "report"}, dir);
+    EXPECT_NE(report.out.find("00:50:c2:00:00:00-00:50:c2:00:00:ff       5       0   236"), std::string::npos)
+        << report.out;
     EXPECT_EQ(Ledger_rows(File_ledger(dir + "/L2"), "SELECT site, first, last, count FROM site"),
               "west site|0050c200000d|0050c2000011|5\n");
     Expect_whole(central, {dir + "/L1", dir + "/L2"}, dir);
