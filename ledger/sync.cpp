@@ -73,14 +73,16 @@ bool Lease_state(Sync &sync, Fault &fault)
 {
     std::vector<Field> row;
     std::string id = std::to_string(sync.lease.id);
-    if (!First(sync.central, "SELECT local, CAST(synced_seq AS TEXT), synced_hash FROM lease WHERE id = " + id, row))
+    if (!First(sync.central, "SELECT local, CAST(synced_seq AS TEXT), synced_hash, first, last FROM lease WHERE id = " + id,
+               row))
         return Fault_fail(fault, sync.central.name.c_str(), "%s", sync.central.error.c_str());
     if (row.empty() || row[0] != sync.lease.local)
         return Fault_refuse(fault, sync.local.name.c_str(), "lease %lld is not this ledger's in %s", sync.lease.id,
                             sync.central.name.c_str());
     sync.syncedSeq = std::stoll(*row[1]);
     sync.syncedHash = row[2].value_or("");
-    return true;
+    // The lease's bounds as the centre granted them, not as the LOCAL says.
+    return Mac_parse(row[3].value_or(""), sync.lease.range.first) && Mac_parse(row[4].value_or(""), sync.lease.range.last);
 }
 
 // The LOCAL's row at synced_seq must be the one that the centre holds.
@@ -201,6 +203,13 @@ bool Translate(Sync &sync, Sync_row &row, std::vector<std::string> &mapped)
             sync.ids[which][row.fields[0].value_or("")] = id;
         }
         row.fields[0] = id;
+    }
+    Mac_address mac{0};
+    if (name == "address" && (!Mac_parse(row.fields[0].value_or(""), mac) || mac < sync.lease.range.first ||
+                              sync.lease.range.last < mac)) {
+        sync.central.error = "address " + row.fields[0].value_or("") + " is outside lease " +
+                             std::to_string(sync.lease.id) + ": the LOCAL's record of its lease was changed";
+        return false;
     }
     if (name == "lease_return" && row.fields[1] != std::to_string(sync.lease.id)) {
         sync.central.error = "a return of another lease than this ledger's";

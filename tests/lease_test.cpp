@@ -274,6 +274,16 @@ TEST_P(Lease, SyncSendsEverythingOnce)
     synced = Run_program(RECLEDGER, {"-l", l1, "sync", "--return"}, dir);
     EXPECT_EQ(synced.out, "0 rows sent, synced to row 32\n");
     Expect_whole(central, {l1, l2}, dir);
+
+    // A LOCAL whose lease was widened outside the tools: the centre takes
+    // no address beyond the lease it granted.
+    Ledger_rows(File_ledger(l2), "UPDATE site SET last = '0050c200006e', count = 60");
+    ASSERT_EQ(Batch(l2, "", 58, dir, "g").status, 0);
+    synced = Run_program(RECLEDGER, {"-l", l2, "sync"}, dir);
+    EXPECT_EQ(synced.status, 2);
+    EXPECT_EQ(synced.err, "recledger: " + central.where +
+                              ": address 0050c2000065 is outside lease 2: the LOCAL's record of its lease was changed\n");
+    EXPECT_EQ(Ledger_rows(central, "SELECT count(*) FROM address WHERE mac > '0050c2000064'"), "0\n");
 }
 
 // Starts recledger with args, its streams to dir/sync.out and dir/sync.err.
