@@ -37,6 +37,7 @@ struct Sync {
     std::string syncedHash;
     std::map<std::string, long long> next; // each table's next id in the centre
     Ledger_synced &out;
+    long long known = -1; // the synced_seq that ids were loaded or kept at
 };
 
 enum { MAP_BATCH, MAP_CLAIM };
@@ -371,6 +372,23 @@ bool Central_failed(Sync &sync, Fault &fault)
     return Fault_fail(fault, sync.central.name.c_str(), "%s", error.c_str());
 }
 
+// The LOCAL's ids of batches and claims that the centre holds already:
+// loaded again whenever another sync of the lease moved it on meanwhile.
+bool Load_ids(Sync &sync, Fault &fault)
+{
+    sync.ids[MAP_BATCH].clear();
+    sync.ids[MAP_CLAIM].clear();
+    bool ok = sync.central.ops->rows(
+        sync.central,
+        "SELECT tbl, CAST(local_id AS TEXT), CAST(central_id AS TEXT) FROM lease_map WHERE lease = " +
+            std::to_string(sync.lease.id),
+        [&](const Ledger_row &row) {
+            sync.ids[row[0] == "batch" ? MAP_BATCH : MAP_CLAIM][std::string(row[1])] = row[2];
+            return true;
+        });
+    return ok || Fault_fail(fault, sync.central.name.c_str(), "%s", sync.central.error.c_str());
+}
+
 // One transaction: the LOCAL's next rows sent; *more false once there
 // were none left.
 bool Send(Sync &sync, bool *more, Fault &fault)
@@ -381,7 +399,8 @@ bool Send(Sync &sync, bool *more, Fault &fault)
     sync.next.clear();
     if (!central.ops->begin(central) || (server && !central.ops->exec(central, "SET LOCAL ledger.sync = 'on'")))
         return Central_failed(sync, fault);
-    if (!Lease_state(sync, fault) || !Same_copy(sync, fault) || !Next_rows(sync, rows, fault)) {
+    if (!Lease_state(sync, fault) || !Same_copy(sync, fault) || (sync.syncedSeq != sync.known && !Load_ids(sync, fault)) ||
+        !Next_rows(sync, rows, fault)) {
         central.ops->end(central, false);
         return false;
     }
@@ -392,21 +411,8 @@ bool Send(Sync &sync, bool *more, Fault &fault)
         return Central_failed(sync, fault);
     sync.out.sent += static_cast<long long>(rows.size());
     sync.out.head = rows.empty() ? sync.syncedSeq : rows.back().seq;
+    sync.known = sync.out.head;
     return true;
-}
-
-// The LOCAL's ids of batches and claims that the centre holds already.
-bool Load_ids(Sync &sync, Fault &fault)
-{
-    bool ok = sync.central.ops->rows(
-        sync.central,
-        "SELECT tbl, CAST(local_id AS TEXT), CAST(central_id AS TEXT) FROM lease_map WHERE lease = " +
-            std::to_string(sync.lease.id),
-        [&](const Ledger_row &row) {
-            sync.ids[row[0] == "batch" ? MAP_BATCH : MAP_CLAIM][std::string(row[1])] = row[2];
-            return true;
-        });
-    return ok || Fault_fail(fault, sync.central.name.c_str(), "%s", sync.central.error.c_str());
 }
 
 // Gives the lease's unused tail back in the LOCAL: from its highest
@@ -459,7 +465,7 @@ bool Ledger_sync(Ledger *local, bool giveBack, Ledger_synced &synced, Fault &fau
         return false;
     Sync sync{*local, *central, lease, {}, 0, "", {}, synced};
     bool more = true;
-    bool ok = Load_ids(sync, fault);
+    bool ok = true;
     while (ok && more)
         ok = Send(sync, &more, fault);
     if (!ok || !giveBack)
