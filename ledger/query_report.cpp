@@ -128,13 +128,25 @@ bool Ranges(Ledger *ledger, const std::string &made, Ledger_report &report, Faul
             return true;
         },
         fault);
+    // A site's own ledger: its lease is its range, batches or none, and
+    // what it gave back is no longer its to issue.
+    bool local = false;
+    Ledger_lease lease{};
+    ok = ok && Ledger_site(ledger, &local, lease, fault);
+    if (local && std::none_of(report.ranges.begin(), report.ranges.end(),
+                              [&](const Ledger_rangeCount &range) {
+                                  return range.range.first == lease.range.first && range.range.last == lease.range.last;
+                              }))
+        report.ranges.push_back({lease.range, 0, 0, 0, 0});
     std::sort(report.ranges.begin(), report.ranges.end(), [](const auto &a, const auto &b) {
         return a.range.first.bits != b.range.first.bits ? a.range.first.bits < b.range.first.bits
                                                         : a.range.last.bits < b.range.last.bits;
     });
     std::string week = Week_before(made);
-    std::vector<Lease_span> leases; // none on a site's own ledger
+    std::vector<Lease_span> leases; // the centre's leases; on a site's ledger, what it gave back
     ok = ok && (Lease_spans(*ledger, leases) || Fault_fail(fault, ledger->name.c_str(), "%s", ledger->error.c_str()));
+    if (local && (!lease.left || lease.kept.last < lease.range.last))
+        leases.push_back({lease.left ? lease.kept.last.bits + 1 : lease.range.first.bits, lease.range.last.bits, lease.id});
     for (std::size_t i = 0; ok && i < report.ranges.size(); ++i) {
         Ledger_rangeCount &range = report.ranges[i];
         ok = Query_run(

@@ -270,6 +270,8 @@ TEST_P(Lease, SyncSendsEverythingOnce)
     synced = Run_program(RECLEDGER, {"-l", l1, "sync", "--return"}, dir);
     EXPECT_EQ(synced.status, 0) << synced.err;
     EXPECT_EQ(synced.out, "1 rows sent, synced to row 32\nreturned 00:50:c2:00:00:17-00:50:c2:00:00:32\n");
+    Program_result report = Run_program(RECLEDGER, {"-l", l1, "report"}, dir);
+    EXPECT_NE(report.out.find("00:50:c2:00:00:01-00:50:c2:00:00:32      22       1     0"), std::string::npos) << report.out;
     Program_result refused = Batch(l1, "", 1, dir, "e");
     EXPECT_EQ(refused.status, 1);
     EXPECT_EQ(refused.err, "recbatch: -m: mac: 0 addresses left in lease 1 for 1 unit\n");
