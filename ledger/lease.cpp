@@ -306,7 +306,7 @@ bool Ledger_grant(Ledger *central, const std::string &site, std::size_t count, c
     lease.kept = lease.range;
     int fd = ok ? mkstemp(temporary.data()) : -1;
     if (ok && fd < 0)
-        ok = Fault_system(fault, temporary.c_str(), errno);
+        ok = Fault_system(fault, local, errno); // its folder: named as the user gave it
     if (fd >= 0)
         close(fd);
     ok = ok && Record_lease(ledger, lease) && Make_local(temporary.c_str(), lease, fault);

@@ -129,6 +129,8 @@ TEST_P(Lease, GrantsFromTheLowestFreeRunOrRefuses)
         {"recbatch", {"-S", "-l", "C", "-n", "2", "-m", "0050c2000000-0050c20000ff", EXAMPLE_SCRIPT, dir + "/b4"}, 0, "", ""},
         {"recledger", {"-l", "C", "lease", "-s", "x", "-n", "237", "L3"}, 1, "",
          "recledger: -n: no run of 237 free addresses in 00:50:c2:00:00:00-00:50:c2:00:00:ff\n"},
+        {"recledger", {"-l", "C", "lease", "-s", "x", "-n", "1", dir + "/none/M"}, 2, "",
+         "recledger: " + dir + "/none/M: No such file or directory\n"},
     };
     for (const Step &step : steps) {
         Program_result run = Run_in(std::string(step.program) == "recbatch" ? RECBATCH : RECLEDGER, step.args, central.where, dir);
