@@ -300,8 +300,9 @@ bool Ledger_grant(Ledger *central, const std::string &site, std::size_t count, c
         ok = Fault_refuse(fault, "-m", "give the range to lease from: %s has no batch with one", ledger.name.c_str());
     ok = ok && Lowest_run(ledger, lease.range, count, first, &found);
     if (ok && !found)
-        ok = Fault_refuse(fault, "-n", "no run of %zu free addresses in %s-%s", count, Mac_colons(lease.range.first).data(),
-                          Mac_colons(lease.range.last).data());
+        ok = Fault_refuse(fault, "-n", "no %sfree address%s in %s-%s",
+                          count == 1 ? "" : ("run of " + std::to_string(count) + " ").c_str(), count == 1 ? "" : "es",
+                          Mac_colons(lease.range.first).data(), Mac_colons(lease.range.last).data());
     lease.range = {{first}, {first + count - 1}};
     lease.kept = lease.range;
     int fd = ok ? mkstemp(temporary.data()) : -1;
