@@ -125,7 +125,7 @@ std::vector<std::string> Manifest_macs(const std::string &outdir)
 // Every OUTDIR against the promoted server: its addresses are its batch's
 // there and no other OUTDIR's; a batch reported done is there, finished; a
 // claim reported made is there.
-void Check_promoted(const Pair &pair, int runs)
+void Check_promoted(const Pair &pair, int runs, const std::vector<std::string> &sites)
 {
     std::map<std::string, std::set<std::string>> held; // by outdir: its addresses
     std::set<std::string> finished, claimed;
@@ -141,12 +141,15 @@ void Check_promoted(const Pair &pair, int runs)
     }
     std::set<std::string> issued;
     std::size_t images = 0;
-    for (int i = 0; i <= runs; ++i) {
-        std::string name = pair.dir + "/b" + std::to_string(i);
+    std::vector<std::string> names = sites; // the sites' OUTDIRs, synced, beside the centre's
+    for (int i = 0; i <= runs; ++i)
+        names.push_back(pair.dir + "/b" + std::to_string(i));
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::string &name = names[i];
         if (Read_file(name + ".status") == "0\n") {
             EXPECT_TRUE(finished.count(name) == 1 && File_exists(name)) << name;
         }
-        if (Read_file(pair.dir + "/c" + std::to_string(i) + ".status") == "0\n") {
+        if (i >= sites.size() && Read_file(pair.dir + "/c" + std::to_string(i - sites.size()) + ".status") == "0\n") {
             EXPECT_EQ(claimed.count(Manifest_macs(name).at(0)), 1u) << name;
         }
         if (!File_exists(name))
@@ -174,9 +177,22 @@ void Fail_over(Pair &pair)
     ASSERT_EQ(Pg_server_script({"start", pair.dir + "/standby"}), 0);
     EXPECT_EQ(Wait_for(waiting), 0) << Read_file(pair.dir + "/b0.err");
 
-    // LEASES: once `recledger lease` exists, grant two sites their leases
-    // here, from the primary, and issue on each LOCAL while the stream runs.
+    // Two sites leased from the primary, issuing on their LOCALs while the stream runs.
+    std::vector<std::string> locals, sites;
+    for (const std::string site : {"north", "south"}) {
+        locals.push_back(pair.dir + "/" + site + ".db");
+        sites.push_back(pair.dir + "/" + site);
+        Program_result leased =
+            Run_program(RECLEDGER, {"-l", pair.uri, "lease", "-s", site, "-n", "200", "-m", BLOCK, locals.back()}, pair.dir);
+        ASSERT_EQ(leased.status, 0) << leased.err;
+    }
     pid_t stream = Start_stream(pair, 1, 40);
+    for (std::size_t i = 0; i < locals.size(); ++i) {
+        Program_result issued =
+            Run_program(RECBATCH, {"-S", "-l", locals[i], "-n", "50", EXAMPLE_SCRIPT, sites[i]}, pair.dir);
+        ASSERT_EQ(issued.status, 0) << issued.err;
+        Write_file(sites[i] + ".status", "0\n");
+    }
     // Killed once three batches are done, while the next one, its rows
     // written, waits for a lock on the address table that this test holds.
     EXPECT_TRUE(Wait_until(pair.primary, pair.database, "SELECT count(*) >= 3 FROM batch", "t\n"));
@@ -195,6 +211,11 @@ void Fail_over(Pair &pair)
     for (int i = 1; i <= 40; ++i)
         cut += Read_file(pair.dir + "/b" + std::to_string(i) + ".status");
     EXPECT_NE(cut.find("2\n"), std::string::npos) << "no batch was cut off: " << cut;
+    // With no primary, a site's sync fails whole and leaves its LOCAL as it was.
+    std::string before = Read_file(locals[0]);
+    Program_result away = Run_program(RECLEDGER, {"-l", locals[0], "sync"}, pair.dir);
+    EXPECT_EQ(away.status, 2) << away.err;
+    EXPECT_EQ(Read_file(locals[0]), before);
     Program_result promoted = Pg_run(pair.standby, "postgres", Doc_block(LEDGER_DOC, "       SELECT pg_promote()"));
     ASSERT_EQ(promoted.status, 0) << promoted.err;
     waiting = Start_waiting_batch(pair, pair.standby, "b41");
@@ -204,11 +225,15 @@ void Fail_over(Pair &pair)
     EXPECT_EQ(Wait_for(waiting), 0) << Read_file(pair.dir + "/b41.err");
     std::filesystem::remove(pair.dir + "/stop");
     EXPECT_EQ(Wait_for(Start_stream(pair, 42, 43)), 0);
-    // LEASES: once `recledger sync` exists, sync each site's LOCAL to the
-    // promoted server here (through pair.uri, the name the LOCAL holds), and
-    // check its rows there beside the batches'.
+    // Each site syncs to the promoted server, through the name its LOCAL holds.
+    for (const std::string &local : locals) {
+        Program_result synced = Run_program(RECLEDGER, {"-l", local, "sync"}, pair.dir);
+        EXPECT_EQ(synced.status, 0) << synced.err;
+        Program_result verified = Run_program(RECLEDGER, {"-l", local, "verify"}, pair.dir);
+        EXPECT_EQ(verified.status, 0) << verified.err;
+    }
 
-    Check_promoted(pair, 43);
+    Check_promoted(pair, 43, sites);
     for (int i : {0, 41, 42, 43})
         EXPECT_EQ(Read_file(pair.dir + "/b" + std::to_string(i) + ".status"), "0\n") << i;
 }
