@@ -150,7 +150,13 @@ struct Ledger {
     bool taken;        // the last failed issue met an address issued meanwhile
     bool password;     // where holds a password, which anyone on the machine sees (ps)
     long long unchained; // the batch issued in this transaction, chained at its commit; 0 for none
+    bool unsynced;       // a new file that no one sees yet: its writes are synced once, whole, by its maker
 };
+
+// Opens a new ledger file at path, which no other program sees until its
+// maker gives it its name: its transactions are not synced one by one, and
+// the maker syncs the file once, closed, before it names it.
+bool Ledger_make(const char *path, Ledger_ptr &owner, Fault &fault);
 
 // The SQLite backend: a file path.
 extern const Ledger_ops LEDGER_SQLITE;

@@ -183,8 +183,20 @@ constexpr Statement TO_5_LEASE[] = {
 };
 #undef LEDGER_SYNC_KEEPS
 
+// 6, the runs of addresses that each batch issued (address_run: its
+// lowest and highest, all between issued by it), which a grant of a lease
+// steps over whole instead of reading every address. Not chained: it says
+// again what the addresses, which are, say; a site's batches lie in its
+// lease and have none. The upgrade finds the runs of the batches before it.
+constexpr Statement TO_6_RUNS[] = {
+    {LAYOUT_BOTH, "CREATE TABLE address_run (first ${MAC} PRIMARY KEY, last ${MAC} NOT NULL, batch ${INT} NOT NULL)"},
+    {LAYOUT_BOTH, "INSERT INTO address_run (first, last, batch) SELECT min(mac), max(mac), batch FROM (SELECT mac, batch,"
+                  " ledger_mac_number(mac) - row_number() OVER (PARTITION BY batch ORDER BY mac) AS run FROM address"
+                  " WHERE batch NOT IN (SELECT central_id FROM lease_map WHERE tbl = 'batch')) AS a GROUP BY batch, run"},
+};
+
 // STEPS[n] takes a ledger of layout n to layout n + 1.
-constexpr std::span<const Statement> STEPS[] = {TO_1, TO_2, TO_3, TO_4, TO_5_LEASE};
+constexpr std::span<const Statement> STEPS[] = {TO_1, TO_2, TO_3, TO_4, TO_5_LEASE, TO_6_RUNS};
 static_assert(std::size(STEPS) == LEDGER_SCHEMA_VERSION, "one step to each layout");
 
 // The statement with every word of dialect spelt out.
@@ -212,8 +224,9 @@ bool Steps(Ledger &ledger, int layout)
         for (const Statement &statement : STEPS[step])
             ok = ok && ((statement.backends & dialect.backend) == 0 ||
                         ledger.ops->exec(ledger, Layout_text(statement.sql, dialect).c_str()));
-    // The chain starts at the upgrade, over the rows in their order then.
-    ok = ok && (layout == 0 || ledger.ops->rows == nullptr || Chain_existing(ledger));
+    // The chain starts at the upgrade to layout 4, over the rows in their
+    // order then; a ledger of layout 4 or later is chained already.
+    ok = ok && (layout == 0 || layout >= 4 || ledger.ops->rows == nullptr || Chain_existing(ledger));
     ok = ok && ledger.ops->exec(ledger, "DELETE FROM ledger_schema") && ledger.ops->exec(ledger, version.c_str());
     if (!ok && layout > 0) // a station's login, say, may not change the tables
         ledger.error = "the ledger's layout " + std::to_string(layout) + " cannot be brought to " +

@@ -4,11 +4,13 @@
 
 #include "chain.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,25 +22,61 @@ std::string Hex(std::uint64_t bits)
     return Mac_hex({bits}).data();
 }
 
+// Stretches of range that are wholly taken, lowest first, none touching
+// another: each lease's kept part, and each run of addresses that a batch
+// issued here.
+bool Taken_spans(Ledger &ledger, Mac_range range, std::vector<Lease_span> &spans)
+{
+    if (!Lease_spans(ledger, spans))
+        return false;
+    bool ok = ledger.ops->rows(ledger,
+                               "SELECT first, last FROM address_run WHERE last >= '" + Hex(range.first.bits) +
+                                   "' AND first <= '" + Hex(range.last.bits) + "'",
+                               [&](const Ledger_row &row) {
+                                   Mac_address first{0};
+                                   Mac_address last{0};
+                                   if (Mac_parse(row[0], first) && Mac_parse(row[1], last))
+                                       spans.push_back({first.bits, last.bits, 0});
+                                   return true;
+                               });
+    std::sort(spans.begin(), spans.end(), [](const Lease_span &a, const Lease_span &b) { return a.first < b.first; });
+    std::size_t kept = 0;
+    for (const Lease_span &span : spans)
+        if (kept > 0 && span.first <= spans[kept - 1].last + 1)
+            spans[kept - 1].last = std::max(spans[kept - 1].last, span.last);
+        else
+            spans[kept++] = span;
+    spans.resize(kept);
+    return ok;
+}
+
+// Where a run of count from at may start, past every taken stretch that
+// the run would touch.
+std::uint64_t Past_taken(const std::vector<Lease_span> &spans, std::uint64_t at, std::uint64_t count)
+{
+    auto span = std::lower_bound(spans.begin(), spans.end(), at,
+                                 [](const Lease_span &s, std::uint64_t bits) { return s.last < bits; });
+    for (; span != spans.end() && span->first <= at + count - 1; ++span)
+        at = span->last + 1;
+    return at;
+}
+
 // The lowest run of count addresses of range that no address issued and
 // no lease holds: *found false when there is none. Each step looks at a
-// window from at: held by a lease, it moves past the lease; with no address
-// issued, it is the run; all issued, it moves past it and doubles (a block
-// issued whole is crossed in a few steps); else it moves past the highest.
+// window from at, past the taken stretches: with no address issued, it is
+// the run; all issued, it moves past it and doubles (a stretch issued whole
+// is crossed in a few steps); else it moves past the highest.
 bool Lowest_run(Ledger &ledger, Mac_range range, std::uint64_t count, std::uint64_t &first, bool *found)
 {
-    std::vector<Lease_span> leases;
-    if (!Lease_spans(ledger, leases))
+    std::vector<Lease_span> spans;
+    if (!Taken_spans(ledger, range, spans))
         return false;
     *found = false;
     std::uint64_t window = count;
     for (std::uint64_t at = range.first.bits; at + count - 1 <= range.last.bits;) {
-        std::uint64_t leased = at;
-        for (const Lease_span &lease : leases)
-            if (lease.first <= at + count - 1 && lease.last >= at)
-                leased = std::max(leased, lease.last + 1);
-        if (leased != at) {
-            at = leased;
+        std::uint64_t past = Past_taken(spans, at, count);
+        if (past != at) {
+            at = past;
             window = count;
             continue;
         }
@@ -160,16 +198,41 @@ bool Record_lease(Ledger &central, Ledger_lease &lease)
                             {hash.c_str(), id.c_str()});
 }
 
-// Makes the LOCAL at path, holding the lease as its first row.
+// Syncs the file or folder at path to the disk.
+bool Synced(const char *path)
+{
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool ok = fsync(fd) == 0;
+    int error = errno;
+    close(fd);
+    errno = error;
+    return ok;
+}
+
+// Makes the LOCAL at path, a name no one else knows, holding the lease as
+// its first row; written whole, then synced once.
 bool Make_local(const char *path, const Ledger_lease &lease, Fault &fault)
 {
     Ledger_ptr local{nullptr, Ledger_close};
-    if (!Ledger_open(path, local, fault))
+    if (!Ledger_make(path, local, fault))
         return false;
     Ledger &ledger = *local;
     std::vector<std::string> site = Site_fields(lease);
     bool ok = ledger.ops->begin(ledger) && Chain_insert(ledger, "site", Pointers(site)) && ledger.ops->end(ledger, true);
-    return ok || Fault_fail(fault, path, "%s", ledger.error.c_str());
+    if (!ok)
+        return Fault_fail(fault, path, "%s", ledger.error.c_str());
+    local.reset();
+    return Synced(path) || Fault_system(fault, path, errno);
+}
+
+// The folder that holds path, as a path.
+std::string Folder_of(const char *path)
+{
+    std::string folder = path;
+    std::size_t slash = folder.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
 }
 
 // Ends the centre's transaction: rolled back with fault kept, or committed.
@@ -321,5 +384,8 @@ bool Ledger_grant(Ledger *central, const std::string &site, std::size_t count, c
         return Fault_fail(fault, local, "%s; lease %lld is recorded in %s, and its ledger is %s", std::strerror(errno),
                           lease.id, ledger.name.c_str(), temporary.c_str());
     unlink(temporary.c_str());
+    if (!Synced(Folder_of(local).c_str()))
+        return Fault_fail(fault, local, "%s; lease %lld is recorded in %s, and its ledger may not be on the disk",
+                          std::strerror(errno), lease.id, ledger.name.c_str());
     return true;
 }

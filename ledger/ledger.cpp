@@ -3,6 +3,7 @@
 #include "cli.h"
 #include "lease.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -169,9 +170,32 @@ bool Done(const Ledger *ledger, bool done, Fault &fault)
     return done || Failed(ledger, fault);
 }
 
-} // namespace
+// Records the runs of addresses, each unbroken, that batch id issued, for
+// the grant of a lease to step over.
+bool Record_runs(Ledger &ledger, long long id, const std::vector<Ledger_address> &addresses)
+{
+    if (ledger.ops->put == nullptr)
+        return true;
+    std::vector<std::uint64_t> bits;
+    bits.reserve(addresses.size());
+    for (const Ledger_address &address : addresses)
+        bits.push_back(address.mac.bits);
+    std::sort(bits.begin(), bits.end());
+    std::string batch = std::to_string(id);
+    bool ok = true;
+    for (std::size_t at = 0, end = 0; ok && at < bits.size(); at = ++end) {
+        while (end + 1 < bits.size() && bits[end + 1] == bits[end] + 1)
+            ++end;
+        Mac_hexText first = Mac_hex({bits[at]});
+        Mac_hexText last = Mac_hex({bits[end]});
+        ok = ledger.ops->put(ledger, "INSERT INTO address_run (first, last, batch) VALUES ($1, $2, $3)",
+                             {first.data(), last.data(), batch.c_str()});
+    }
+    return ok;
+}
 
-bool Ledger_open(const char *where, Ledger_ptr &owner, Fault &fault, bool create)
+// Ledger_open, or Ledger_make when unsynced.
+bool Open_as(const char *where, Ledger_ptr &owner, Fault &fault, bool create, bool unsynced)
 {
     owner.reset();
     Ledger *ledger = new (std::nothrow) Ledger{};
@@ -180,6 +204,7 @@ bool Ledger_open(const char *where, Ledger_ptr &owner, Fault &fault, bool create
     owner.reset(ledger);
     ledger->ops = where == nullptr ? &LEDGER_NULL : Is_server(where) ? &LEDGER_POSTGRES : &LEDGER_SQLITE;
     ledger->name = where == nullptr ? "" : where; // a server's backend elides its password
+    ledger->unsynced = unsynced;
     bool opened = ledger->ops->open(*ledger, where, create);
     if (ledger->password) {
         Fault warning{};
@@ -187,6 +212,18 @@ bool Ledger_open(const char *where, Ledger_ptr &owner, Fault &fault, bool create
         Cli_warn(warning);
     }
     return Done(ledger, opened && Layout_bring(*ledger, create), fault);
+}
+
+} // namespace
+
+bool Ledger_open(const char *where, Ledger_ptr &owner, Fault &fault, bool create)
+{
+    return Open_as(where, owner, fault, create, false);
+}
+
+bool Ledger_make(const char *path, Ledger_ptr &owner, Fault &fault)
+{
+    return Open_as(path, owner, fault, true, true);
 }
 
 void Ledger_close(Ledger *ledger)
@@ -267,7 +304,7 @@ bool Ledger_issue(Ledger *ledger, const Ledger_batch &batch, const std::vector<L
     const passwd *user = record.runner.empty() ? getpwuid(geteuid()) : nullptr;
     if (user != nullptr)
         record.runner = user->pw_name; // a server's is its login, whatever this says
-    if (!ledger->ops->issue(*ledger, record, addresses, id))
+    if (!ledger->ops->issue(*ledger, record, addresses, id) || !Record_runs(*ledger, *id, addresses))
         return Failed(ledger, fault);
     ledger->unchained = *id; // chained at the commit, under the issuing lock
     return true;

@@ -4,7 +4,7 @@
 // chosen when it is opened, and only that backend's files know it. The
 // tables, in plain SQL on every backend (layout.cpp makes them):
 //
-//   ledger_schema(version)        one row: the layout of the tables, 5
+//   ledger_schema(version)        one row: the layout of the tables, 6
 //   batch(id, started, template_sha256, outdir, units, finished, version, reissue,
 //         range_first, range_last, host, runner, seq, hash)
 //   address(mac, batch, unit, serial, sha256, seq, hash)   a row per address
@@ -57,7 +57,7 @@ struct Ledger;
 inline constexpr int LEDGER_WAIT_MS = 10 * 60 * 1000;
 
 // The layout of the tables that this program makes and reads.
-inline constexpr int LEDGER_SCHEMA_VERSION = 5;
+inline constexpr int LEDGER_SCHEMA_VERSION = 6;
 
 struct Ledger_batch {
     std::string started; // UTC, ISO 8601

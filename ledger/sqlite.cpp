@@ -99,6 +99,18 @@ bool Step_done(const Statement &stmt)
 
 // ---- the file and its layout
 
+// ledger_mac_number(mac): the address as a number, as the server's function
+// of that name gives it; NULL for what is no address.
+void Mac_number(sqlite3_context *context, int, sqlite3_value **values)
+{
+    const unsigned char *text = sqlite3_value_text(values[0]);
+    Mac_address mac{0};
+    if (text == nullptr || !Mac_parse(reinterpret_cast<const char *>(text), mac))
+        sqlite3_result_null(context);
+    else
+        sqlite3_result_int64(context, static_cast<sqlite3_int64>(mac.bits));
+}
+
 bool Open(Ledger &ledger, const char *where, bool create)
 {
     auto *file = new (std::nothrow) File{};
@@ -115,7 +127,10 @@ bool Open(Ledger &ledger, const char *where, bool create)
     if (rc != SQLITE_OK)
         return Fail(ledger);
     sqlite3_busy_timeout(db, LEDGER_WAIT_MS);
-    return true;
+    if (sqlite3_create_function(db, "ledger_mac_number", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, Mac_number,
+                                nullptr, nullptr) != SQLITE_OK)
+        return Fail(ledger);
+    return !ledger.unsynced || Exec(ledger, "PRAGMA synchronous = OFF; PRAGMA journal_mode = MEMORY");
 }
 
 void Close(Ledger &ledger)

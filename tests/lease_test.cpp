@@ -147,6 +147,10 @@ TEST_P(Lease, GrantsFromTheLowestFreeRunOrRefuses)
         << report.out;
     EXPECT_EQ(Ledger_rows(File_ledger(dir + "/L2"), "SELECT site, first, last, count FROM site"),
               "west site|0050c200000d|0050c2000011|5\n");
+    // Without the runs of its batches, CENTRAL is read address by address, to the same run.
+    Ledger_rows(central, "DELETE FROM address_run");
+    Program_result last = Run_program(RECLEDGER, {"-l", central.where, "lease", "-s", "x", "-n", "236", dir + "/L3"}, dir);
+    EXPECT_EQ(last.out, "lease 3: x 00:50:c2:00:00:14-00:50:c2:00:00:ff, 236 addresses\n") << last.err;
     Expect_whole(central, {dir + "/L1", dir + "/L2"}, dir);
 }
 

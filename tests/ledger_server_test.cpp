@@ -176,7 +176,7 @@ std::string Station_attempts(const Pg_server &server, std::size_t &count)
     sql += "INSERT INTO readback (claim, verdict, checked) VALUES (2, 'verified', 'now');\n"
            "INSERT INTO readback (claim, verdict, checked, login) VALUES (2, 'verified', 'now', 'line2_st4');\n";
     count = static_cast<std::size_t>(std::count(sql.begin(), sql.end(), '\n')) - 1;
-    EXPECT_EQ(tables.size(), 13u) << columns;
+    EXPECT_EQ(tables.size(), 14u) << columns;
     return sql;
 }
 

@@ -293,6 +293,26 @@ TEST_P(LedgerTest, TheChainNamesTheFirstRowTamperedWith)
     }
 }
 
+// A ledger that the program of layout 5 made, chained and with a finished
+// batch, is brought to this layout as it is: not chained again, and its
+// batches' runs of addresses found.
+TEST_P(LedgerTest, TheLastLayoutIsBroughtToThisOne)
+{
+    Every_kind_of_row(ledger);
+    ASSERT_EQ(Issue(ledger, {{Mac(4), 1, "", Digest_of(4)}, {Mac(6), 2, "", Digest_of(6)}, {Mac(5), 3, "", Digest_of(5)}}), 2);
+    const std::string runs = "SELECT first, last, batch FROM address_run ORDER BY first";
+    EXPECT_EQ(Ledger_rows(test, runs), "0050c2000001|0050c2000002|1\n0050c2000004|0050c2000006|2\n");
+    Ledger_close(ledger);
+    ledger = nullptr;
+    Ledger_rows(test, "DROP TABLE address_run; UPDATE ledger_schema SET version = 5");
+    ASSERT_TRUE(Open_ledger(test.where.c_str(), &ledger, fault)) << fault.why;
+    EXPECT_EQ(Ledger_rows(test, runs + "; SELECT version FROM ledger_schema"),
+              "0050c2000001|0050c2000002|1\n0050c2000004|0050c2000006|2\n6\n");
+    long long rows = 0;
+    std::string head;
+    EXPECT_TRUE(Ledger_verify(ledger, rows, head, fault)) << fault.why;
+}
+
 // Ledgers as the programs of their layout made them: the first, which only
 // files had (no ledger_schema), and the second, whose claims held their
 // read-back, each a file's and a server's.
@@ -361,14 +381,14 @@ const std::string TO_3_SERVER =
     " AS $$BEGIN NEW.login := session_user; RETURN NEW; END$$;"
     "CREATE TRIGGER claim_login BEFORE INSERT ON claim FOR EACH ROW EXECUTE FUNCTION ledger_login();"
     "CREATE TRIGGER readback_login BEFORE INSERT ON readback FOR EACH ROW EXECUTE FUNCTION ledger_login();";
-// The rows of layouts 2 and 3 in layout 5, chained: each batch, its
+// The rows of layouts 2 and 3 in layout 6, chained: each batch, its
 // addresses and its finish, then the claims, then the read-backs.
 const std::string ROWS_2_IN_4 =
     "1|2026-01-01T00:00:00Z|ab|/old|2|2026-01-01T00:00:01Z|2.7|0|NULL|NULL|NULL|NULL|1\n"
     "0050c2000001|1|1|SN-1|cd|2\n0050c2000002|1|2|NULL|ef|3\n"
     "1|0050c2000001|st1|2026-01-02T00:00:00Z|2.7|NULL|5|verified|2026-01-02T00:01:00Z|NULL|NULL|8\n"
     "2|0050c2000002|st1|2026-01-02T00:02:00Z|2.7|NULL|6|failed|2026-01-02T00:03:00Z|30|NULL|9\n"
-    "3|0050c2000002|st2|2026-01-02T00:04:00Z|2.7|NULL|7|NULL|NULL|NULL|NULL|NULL\n1|2026-01-01T00:00:01Z|4\n5\n"
+    "3|0050c2000002|st2|2026-01-02T00:04:00Z|2.7|NULL|7|NULL|NULL|NULL|NULL|NULL\n1|2026-01-01T00:00:01Z|4\n6\n"
     "1|batch\n2|address\n3|address\n4|finish\n5|claim\n6|claim\n7|claim\n8|readback\n9|readback\n";
 
 struct Layout_case {
@@ -386,7 +406,7 @@ const Layout_case LAYOUTS[] = {
      "holds tables of another kind, not a ledger|holds a batch table but no ledger_schema: not a ledger", ""},
     {"layout_1", LAYOUT_1 + "INSERT INTO address VALUES ('0050c2000001', 1, 1, 'SN-1', 'cd');", "", false, "",
      "1|2026-01-01T00:00:00Z|ab|/old|2|2026-01-01T00:00:01Z|NULL|0|NULL|NULL|NULL|NULL|1\n0050c2000001|1|1|SN-1|cd|2\n"
-     "1|2026-01-01T00:00:01Z|3\n5\n1|batch\n2|address\n3|finish\n"},
+     "1|2026-01-01T00:00:01Z|3\n6\n1|batch\n2|address\n3|finish\n"},
     {"layout_2", LAYOUT_2_FILE + LAYOUT_2_ROWS + "INSERT INTO ledger_schema VALUES (2);",
      LAYOUT_2_SERVER + LAYOUT_2_ROWS + "INSERT INTO ledger_schema VALUES (2);"
                        "GRANT SELECT, INSERT, UPDATE (readback, checked, differs_at) ON claim TO PUBLIC;",
@@ -395,9 +415,9 @@ const Layout_case LAYOUTS[] = {
      LAYOUT_2_SERVER + LAYOUT_2_ROWS + "INSERT INTO ledger_schema VALUES (2);" + TO_3 + TO_3_SERVER +
          "GRANT SELECT, INSERT ON claim, readback TO PUBLIC;",
      false, "", ROWS_2_IN_4},
-    {"a_newer_layout", LAYOUT_2_FILE + "INSERT INTO ledger_schema VALUES (6);",
-     LAYOUT_2_SERVER + "INSERT INTO ledger_schema VALUES (6);", true,
-     "the ledger's layout 6 is newer than this program's 5", ""},
+    {"a_newer_layout", LAYOUT_2_FILE + "INSERT INTO ledger_schema VALUES (7);",
+     LAYOUT_2_SERVER + "INSERT INTO ledger_schema VALUES (7);", true,
+     "the ledger's layout 7 is newer than this program's 6", ""},
 };
 
 void PrintTo(const Layout_case &c, std::ostream *os)
