@@ -141,6 +141,15 @@ bool Exec(Ledger &ledger, const char *sql)
     return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK || Fail(ledger, result.get());
 }
 
+Result Run_all(Ledger &ledger, const char *sql)
+{
+    Result result{PQexec(Conn(ledger), sql), PQclear};
+    if (PQresultStatus(result.get()) == PGRES_TUPLES_OK)
+        return result;
+    Fail(ledger, result.get());
+    return Result{nullptr, PQclear};
+}
+
 long long Number(const char *text)
 {
     return std::strtoll(text, nullptr, 10);

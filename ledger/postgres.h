@@ -72,6 +72,10 @@ Result Run(Ledger &ledger, const char *sql, std::initializer_list<const char *> 
 // Runs statements that return no rows, or whose rows do not matter.
 bool Exec(Ledger &ledger, const char *sql);
 
+// Runs statements sent in one message; the rows of the last, or null with
+// the error kept when one fails.
+Result Run_all(Ledger &ledger, const char *sql);
+
 long long Number(const char *text);
 
 // A text column; empty for NULL.
@@ -81,25 +85,30 @@ std::string Hex(Mac_address mac);
 
 // Hands each row of query to take, FETCH_ROWS rows at a time through a
 // cursor, until take returns false or the rows end; within a transaction
-// of its own when none is open.
+// of its own when none is open. The cursor is opened and first read in one
+// message, and closed with the transaction's end.
 template <class Take> bool Each_row(Ledger &ledger, const std::string &query, Take take)
 {
     bool own = PQtransactionStatus(Conn(ledger)) == PQTRANS_IDLE;
-    if (own && !Exec(ledger, "BEGIN"))
-        return false;
-    bool ok = Exec(ledger, ("DECLARE ledger_rows NO SCROLL CURSOR FOR " + query).c_str());
+    std::string fetch = "FETCH " + std::to_string(FETCH_ROWS) + " FROM ledger_rows";
+    Result chunk = Run_all(ledger, ((own ? "BEGIN; " : "") + ("DECLARE ledger_rows NO SCROLL CURSOR FOR " + query) +
+                                    "; " + fetch)
+                                       .c_str());
+    bool ok = chunk != nullptr;
     for (bool more = ok; more;) {
-        Result chunk = Run(ledger, ("FETCH " + std::to_string(FETCH_ROWS) + " FROM ledger_rows").c_str(), {});
-        ok = more = chunk != nullptr;
-        int rows = ok ? PQntuples(chunk.get()) : 0;
+        int rows = PQntuples(chunk.get());
         for (int row = 0; row < rows && more; ++row)
             more = take(chunk.get(), row);
-        more = more && rows == FETCH_ROWS;
+        if (more && rows == FETCH_ROWS) {
+            chunk = Run(ledger, fetch.c_str(), {});
+            ok = more = chunk != nullptr;
+        } else {
+            more = false;
+        }
     }
-    ok = ok && Exec(ledger, "CLOSE ledger_rows");
     if (own)
-        ok = Exec(ledger, ok ? "COMMIT" : "ROLLBACK") && ok;
-    return ok;
+        return Exec(ledger, ok ? "CLOSE ledger_rows; COMMIT" : "ROLLBACK") && ok;
+    return ok && Exec(ledger, "CLOSE ledger_rows");
 }
 
 // A text[] literal of the texts, each quoted.

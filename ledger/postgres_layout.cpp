@@ -28,6 +28,15 @@ const Layout_dialect DIALECT{LAYOUT_SERVER, WORDS};
 // always had ledger_schema; a batch table without it is another program's.
 bool Layout(Ledger &ledger, int &layout)
 {
+    // A ledger's own word first, outside a transaction (where a table that is
+    // not there would end it): one short read on every run.
+    if (PQtransactionStatus(Conn(ledger)) == PQTRANS_IDLE) {
+        Result own{PQexec(Conn(ledger), "SELECT version FROM ledger_schema"), PQclear};
+        if (PQresultStatus(own.get()) == PGRES_TUPLES_OK && PQntuples(own.get()) == 1) {
+            layout = static_cast<int>(Number(PQgetvalue(own.get(), 0, 0)));
+            return true;
+        }
+    }
     // Read from the catalog itself: a name looked up before another run made
     // the tables may stay unknown to this session's cache of names.
     Result result = Run(ledger,
