@@ -168,7 +168,11 @@ TEST_P(Lease, EightAtOnceNeverOverlap)
         command += "('" RECLEDGER "' -l '" + central.where + "' lease -s site" + std::to_string(site) + " -n 1000 '" +
                    name + "' >/dev/null 2>'" + name + ".err'; echo $? >'" + name + ".status') & ";
     }
+    // verify meanwhile sees each grant whole or not at all.
+    command += "for i in 1 2 3 4 5 6 7 8; do '" RECLEDGER "' -l '" + central.where + "' verify >/dev/null 2>>'" + dir +
+               "/verify.err'; done & ";
     ASSERT_EQ(std::system((command + "wait").c_str()), 0);
+    EXPECT_EQ(Read_file(dir + "/verify.err"), "");
     for (int site = 1; site <= 8; ++site) {
         std::string name = dir + "/L" + std::to_string(site);
         EXPECT_EQ(Read_file(name + ".status"), "0\n") << Read_file(name + ".err");
