@@ -118,6 +118,8 @@ TEST_P(Lease, GrantsFromTheLowestFreeRunOrRefuses)
          "lease 1: east 00:50:c2:00:00:03-00:50:c2:00:00:0c, 10 addresses\n", ""},
         {"recledger", {"-l", "C", "lease", "-s", "west site", "-n", "5", "-m", "0050c2000000-0050c20000ff", "L2"}, 0,
          "lease 2: west site 00:50:c2:00:00:0d-00:50:c2:00:00:11, 5 addresses\n", ""},
+        {"recbatch", {"-S", "-l", "L2", "-n", "1", "-a", "4", EXAMPLE_SCRIPT, dir + "/b5"}, 1, "",
+         "recbatch: -m: mac: 0 runs of 4 addresses left in lease 2 for 1 unit\n"},
         {"recledger", {"-l", "C", "lease", "-s", "x", "-n", "239", "L3"}, 1, "",
          "recledger: -n: no run of 239 free addresses in 00:50:c2:00:00:01-00:50:c2:00:00:ff\n"},
         {"recledger", {"-l", "C", "lease", "-s", "x", "-n", "1", "L1"}, 1, "", "recledger: L1: exists: a lease makes a new ledger\n"},
