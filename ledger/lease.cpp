@@ -374,6 +374,10 @@ bool Ledger_grant(Ledger *central, const std::string &site, std::size_t count, c
     if (fd >= 0)
         close(fd);
     ok = ok && Record_lease(ledger, lease) && Make_local(temporary.c_str(), lease, fault);
+    // The temporary name on the disk too before the centre commits: a lease
+    // whose LOCAL a power cut took with the folder's last change is lost.
+    if (ok && !Synced(Folder_of(local).c_str()))
+        ok = Fault_system(fault, Folder_of(local).c_str(), errno);
     if (!Settle(ledger, ok, fault)) {
         if (fd >= 0)
             unlink(temporary.c_str());

@@ -170,6 +170,10 @@ bool Done(const Ledger *ledger, bool done, Fault &fault)
     return done || Failed(ledger, fault);
 }
 
+// Runs of addresses recorded in one statement: a units table's addresses
+// apart from each other are as many runs, each a round trip to a server.
+constexpr std::size_t RUNS_AT_ONCE = 500;
+
 // Records the runs of addresses, each unbroken, that batch id issued, for
 // the grant of a lease to step over.
 bool Record_runs(Ledger &ledger, long long id, const std::vector<Ledger_address> &addresses)
@@ -182,14 +186,17 @@ bool Record_runs(Ledger &ledger, long long id, const std::vector<Ledger_address>
         bits.push_back(address.mac.bits);
     std::sort(bits.begin(), bits.end());
     std::string batch = std::to_string(id);
+    std::string values;
     bool ok = true;
-    for (std::size_t at = 0, end = 0; ok && at < bits.size(); at = ++end) {
+    for (std::size_t at = 0, end = 0, runs = 0; ok && at < bits.size(); at = ++end) {
         while (end + 1 < bits.size() && bits[end + 1] == bits[end] + 1)
             ++end;
-        Mac_hexText first = Mac_hex({bits[at]});
-        Mac_hexText last = Mac_hex({bits[end]});
-        ok = ledger.ops->put(ledger, "INSERT INTO address_run (first, last, batch) VALUES ($1, $2, $3)",
-                             {first.data(), last.data(), batch.c_str()});
+        values.append(values.empty() ? "('" : ", ('").append(Mac_hex({bits[at]}).data()).append("', '");
+        values.append(Mac_hex({bits[end]}).data()).append("', ").append(batch).append(")");
+        if (++runs % RUNS_AT_ONCE == 0 || end + 1 == bits.size()) {
+            ok = ledger.ops->exec(ledger, ("INSERT INTO address_run (first, last, batch) VALUES " + values).c_str());
+            values.clear();
+        }
     }
     return ok;
 }

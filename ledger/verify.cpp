@@ -131,15 +131,23 @@ bool Ledger_verify(Ledger *ledger, long long &rows, std::string &head, Fault &fa
             columns[i] = row.columns[i] == nullptr ? std::string_view() : std::string_view(row.columns[i], row.lengths[i]);
         return Take(walk, columns);
     };
-    // Many rows, as an export's: a server's come a chunk at a time.
+    // Many rows, as an export's: a server's come a chunk at a time. Both
+    // reads see one snapshot: a lease or a batch committed between them is
+    // in neither, not in the chain's table alone.
+    bool server = ledger->ops->dialect->backend == LAYOUT_SERVER;
     bool ok = ledger->ops->rows == nullptr ||
-              (ledger->ops->query(*ledger, Stream_sql(ledger->ops->dialect->backend).c_str(), {}, take, true) &&
+              (ledger->ops->exec(*ledger, server ? "BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY" : "BEGIN") &&
+               ledger->ops->query(*ledger, Stream_sql(ledger->ops->dialect->backend).c_str(), {}, take, true) &&
                ledger->ops->rows(*ledger, "SELECT count(*) FROM chain", [&](const Ledger_row &row) {
                    places = std::stoll(std::string(row[0]));
                    return false;
-               }));
-    if (!ok)
-        return Fault_fail(fault, ledger->name.c_str(), "%s", ledger->error.c_str());
+               }) &&
+               ledger->ops->exec(*ledger, "COMMIT"));
+    if (!ok) {
+        std::string error = ledger->error;
+        ledger->ops->exec(*ledger, "ROLLBACK");
+        return Fault_fail(fault, ledger->name.c_str(), "%s", error.c_str());
+    }
     rows = walk.next - 1;
     head = walk.prev;
     for (const auto &[batch, finished] : walk.finished)

@@ -189,6 +189,15 @@ bool Batch_lease(Request &request, Ledger *ledger, Units &units, Faults &faults,
                         (lease.left ? " (" + Mac_text(lease.kept.first) + "-" + Mac_text(lease.kept.last) + ")" : ""));
     if (!request.ranged && units.list.size() == 1 && units.list[0].from == ADDRESS_TEMPLATE)
         units.list[0].from = ADDRESS_NONE;
+    // Nor is the template's address refused (unaligned to -a, a group's)
+    // when the lease gives it.
+    std::string refused = std::string(MANIFEST_MAC) + ": ";
+    auto template_mac = [&](const Batch_fault &each) {
+        return each.where == request.templatePath && each.why.starts_with(refused);
+    };
+    if (!request.ranged && units.list.size() == 1 && units.list[0].from == ADDRESS_REFUSED &&
+        std::erase_if(faults, template_mac) > 0)
+        units.list[0].from = ADDRESS_NONE;
     if (!request.ranged)
         request.range = lease.range; // what is left of it, when the range is read (Take_range)
     request.ranged = true;

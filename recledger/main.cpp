@@ -131,7 +131,8 @@ int Parse_command(const Command &command, int argc, char *argv[], Options &optio
         return Cli_misuse("-r: %s", why);
     for (int i = optind; i < argc; ++i) {
         if (*argv[i] == '\0')
-            return Cli_misuse("%s: an empty %s", command.name, command.run == Find_run ? "key" : "MAC address");
+            return Cli_misuse("%s: an empty %s", command.name,
+                              command.run == Find_run ? "key" : command.run == Lease_run ? "path" : "MAC address");
         Find_key key{argv[i], false, {}};
         key.isMac = Mac_parseAny(key.text, key.mac);
         if (command.run == Find_run)

@@ -118,6 +118,8 @@ TEST_P(Lease, GrantsFromTheLowestFreeRunOrRefuses)
          "lease 1: east 00:50:c2:00:00:03-00:50:c2:00:00:0c, 10 addresses\n", ""},
         {"recledger", {"-l", "C", "lease", "-s", "west site", "-n", "5", "-m", "0050c2000000-0050c20000ff", "L2"}, 0,
          "lease 2: west site 00:50:c2:00:00:0d-00:50:c2:00:00:11, 5 addresses\n", ""},
+        {"recbatch", {"-S", "-l", "L2", "-n", "1", "-a", "4", EXAMPLE_SCRIPT, dir + "/b5"}, 1, "",
+         "recbatch: -m: mac: 0 runs of 4 addresses left in lease 2 for 1 unit\n"},
         {"recledger", {"-l", "C", "lease", "-s", "x", "-n", "239", "L3"}, 1, "",
          "recledger: -n: no run of 239 free addresses in 00:50:c2:00:00:01-00:50:c2:00:00:ff\n"},
         {"recledger", {"-l", "C", "lease", "-s", "x", "-n", "1", "L1"}, 1, "", "recledger: L1: exists: a lease makes a new ledger\n"},
@@ -168,7 +170,11 @@ TEST_P(Lease, EightAtOnceNeverOverlap)
         command += "('" RECLEDGER "' -l '" + central.where + "' lease -s site" + std::to_string(site) + " -n 1000 '" +
                    name + "' >/dev/null 2>'" + name + ".err'; echo $? >'" + name + ".status') & ";
     }
+    // verify meanwhile sees each grant whole or not at all.
+    command += "for i in 1 2 3 4 5 6 7 8; do '" RECLEDGER "' -l '" + central.where + "' verify >/dev/null 2>>'" + dir +
+               "/verify.err'; done & ";
     ASSERT_EQ(std::system((command + "wait").c_str()), 0);
+    EXPECT_EQ(Read_file(dir + "/verify.err"), "");
     for (int site = 1; site <= 8; ++site) {
         std::string name = dir + "/L" + std::to_string(site);
         EXPECT_EQ(Read_file(name + ".status"), "0\n") << Read_file(name + ".err");

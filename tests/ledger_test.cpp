@@ -300,14 +300,23 @@ TEST_P(LedgerTest, TheLastLayoutIsBroughtToThisOne)
 {
     Every_kind_of_row(ledger);
     ASSERT_EQ(Issue(ledger, {{Mac(4), 1, "", Digest_of(4)}, {Mac(6), 2, "", Digest_of(6)}, {Mac(5), 3, "", Digest_of(5)}}), 2);
-    const std::string runs = "SELECT first, last, batch FROM address_run ORDER BY first";
+    const std::string runs = "SELECT first, last, batch FROM address_run WHERE batch < 3 ORDER BY first";
     EXPECT_EQ(Ledger_rows(test, runs), "0050c2000001|0050c2000002|1\n0050c2000004|0050c2000006|2\n");
+    // A batch of more runs than one statement records.
+    std::vector<Ledger_address> apart;
+    for (std::uint64_t unit = 1; unit <= 1001; ++unit)
+        apart.push_back({Mac(0x10000 - 2 * unit), unit, "", Digest_of(1)});
+    ASSERT_EQ(Issue(ledger, apart), 3);
+    const std::string third = "SELECT count(*), min(first), max(last), count(*) FILTER (WHERE first <> last) FROM address_run"
+                              " WHERE batch = 3";
+    EXPECT_EQ(Ledger_rows(test, third), "1001|0050c200f82e|0050c200fffe|0\n");
     Ledger_close(ledger);
     ledger = nullptr;
     Ledger_rows(test, "DROP TABLE address_run; UPDATE ledger_schema SET version = 5");
     ASSERT_TRUE(Open_ledger(test.where.c_str(), &ledger, fault)) << fault.why;
     EXPECT_EQ(Ledger_rows(test, runs + "; SELECT version FROM ledger_schema"),
               "0050c2000001|0050c2000002|1\n0050c2000004|0050c2000006|2\n6\n");
+    EXPECT_EQ(Ledger_rows(test, third), "1001|0050c200f82e|0050c200fffe|0\n");
     long long rows = 0;
     std::string head;
     EXPECT_TRUE(Ledger_verify(ledger, rows, head, fault)) << fault.why;

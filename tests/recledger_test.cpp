@@ -446,6 +446,7 @@ TEST(RecledgerCommandLine, MessagesAndStatuses)
         {{"-l", "L", "lease", "-n", "5", "LOCAL"}, 2, "recledger: lease: -s SITE and -n COUNT are required\n"},
         {{"-l", "L", "lease", "-s", "east", "-n", "5"}, 2, "usage"}, // no LOCAL
         {{"-l", "L", "lease", "-s", "", "-n", "5", "LOCAL"}, 2, "recledger: -s: an empty name\n"},
+        {{"-l", "L", "lease", "-s", "east", "-n", "5", ""}, 2, "recledger: lease: an empty path\n"},
         {{"-l", "L", "lease", "-s", std::string(65, 'x'), "-n", "5", "LOCAL"}, 2, "recledger: -s: longer than 64 bytes\n"},
         {{"-l", "L", "lease", "-s", "east\x1b[2J", "-n", "5", "LOCAL"}, 2, "recledger: -s: holds a control character\n"},
         {{"-l", "L", "lease", "-s", "caf\xe9", "-n", "5", "LOCAL"}, 2, "recledger: -s: not UTF-8\n"},
