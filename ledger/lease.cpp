@@ -235,16 +235,38 @@ std::string Folder_of(const char *path)
     return slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
 }
 
-// Ends the centre's transaction: rolled back with fault kept, or committed.
-bool Settle(Ledger &central, bool ok, Fault &fault)
+// Ends the centre's transaction: rolled back with fault kept, or
+// committed. A commit that fails leaves the lease perhaps recorded (a
+// server may have committed and its answer been lost): *unknown says so.
+bool Settle(Ledger &central, bool ok, bool *unknown, Fault &fault)
 {
+    *unknown = false;
     if (ok && central.ops->end(central, true))
         return true;
+    *unknown = ok;
     std::string error = central.error;
     central.ops->end(central, false);
     if (fault.why[0] == '\0' && fault.errnum == 0)
         Fault_fail(fault, central.name.c_str(), "%s", error.c_str());
     return false;
+}
+
+// A new file named from the template, made as the ledger's other files are
+// (readable by all that the umask lets read), and closed; false with errno.
+bool Make_temporary(std::string &name)
+{
+    int fd = mkstemp(name.data());
+    if (fd < 0)
+        return false;
+    mode_t mask = umask(0);
+    umask(mask);
+    bool ok = fchmod(fd, 0666 & ~mask) == 0;
+    int error = errno;
+    close(fd);
+    if (!ok)
+        unlink(name.c_str());
+    errno = error;
+    return ok;
 }
 
 } // namespace
@@ -368,18 +390,20 @@ bool Ledger_grant(Ledger *central, const std::string &site, std::size_t count, c
                           Mac_colons(lease.range.first).data(), Mac_colons(lease.range.last).data());
     lease.range = {{first}, {first + count - 1}};
     lease.kept = lease.range;
-    int fd = ok ? mkstemp(temporary.data()) : -1;
-    if (ok && fd < 0)
+    bool made = ok && Make_temporary(temporary);
+    if (ok && !made)
         ok = Fault_system(fault, local, errno); // its folder: named as the user gave it
-    if (fd >= 0)
-        close(fd);
     ok = ok && Record_lease(ledger, lease) && Make_local(temporary.c_str(), lease, fault);
     // The temporary name on the disk too before the centre commits: a lease
     // whose LOCAL a power cut took with the folder's last change is lost.
     if (ok && !Synced(Folder_of(local).c_str()))
         ok = Fault_system(fault, Folder_of(local).c_str(), errno);
-    if (!Settle(ledger, ok, fault)) {
-        if (fd >= 0)
+    bool unknown = false;
+    if (!Settle(ledger, ok, &unknown, fault)) {
+        if (unknown)
+            return Fault_fail(fault, ledger.name.c_str(), "%s; if it holds lease %lld, its ledger is %s, else remove that file",
+                              std::string(fault.why).c_str(), lease.id, temporary.c_str());
+        if (made)
             unlink(temporary.c_str());
         return false;
     }

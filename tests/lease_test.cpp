@@ -16,6 +16,7 @@
 #include <regex>
 #include <set>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 
@@ -386,6 +387,35 @@ TEST(LeaseFaults, CentralStoppedAndSyncKilled)
     EXPECT_EQ(Ledger_rows(central, "SELECT count(*) FROM claim"), "6\n");
     Expect_whole(central, locals, dir);
     EXPECT_EQ(Pg_server_script({"down", dir + "/server", "fsync=off"}), 0);
+}
+
+// A commit of the centre that fails (its answer lost, for all the program
+// knows) keeps the LOCAL and names it, whether the lease was recorded or
+// not; a LOCAL is made as any ledger file is, readable where the umask says.
+TEST(LeaseFaults, ACommitThatFailsKeepsTheLocal)
+{
+    std::string dir = Scratch_dir();
+    Test_ledger central = New_ledger(BACKEND_SERVER, dir);
+    ASSERT_FALSE(central.where.empty());
+    ASSERT_EQ(Batch(central.where, BLOCK, 1, dir, "own").status, 0);
+    ASSERT_EQ(Run_program(RECLEDGER, {"-l", central.where, "lease", "-s", "east", "-n", "10", dir + "/L1"}, dir).status, 0);
+    struct stat st{};
+    mode_t mask = umask(0);
+    umask(mask);
+    ASSERT_EQ(stat((dir + "/L1").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
+    Ledger_rows(central, "CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS $$BEGIN"
+                         " RAISE EXCEPTION 'no commit now'; END$$; CREATE CONSTRAINT TRIGGER at_commit AFTER INSERT ON lease"
+                         " DEFERRABLE INITIALLY DEFERRED FOR EACH ROW EXECUTE FUNCTION refuse()");
+    Program_result run = Run_program(RECLEDGER, {"-l", central.where, "lease", "-s", "east", "-n", "10", dir + "/L2"}, dir);
+    EXPECT_EQ(run.status, 2);
+    std::smatch kept;
+    ASSERT_TRUE(std::regex_match(run.err, kept, std::regex("recledger: (.*): no commit now; if it holds lease 2, its ledger is (.*/L2[.].{6}), else remove that file\n")))
+        << run.err;
+    EXPECT_EQ(kept[1], central.where);
+    EXPECT_TRUE(File_exists(kept[2]));
+    EXPECT_FALSE(File_exists(dir + "/L2"));
+    EXPECT_EQ(Ledger_rows(central, "SELECT count(*) FROM lease"), "1\n");
 }
 
 // A LOCAL on a full disk: the batch that does not fit is refused whole,
