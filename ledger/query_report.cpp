@@ -44,13 +44,14 @@ constexpr char RANGES[] = "SELECT DISTINCT range_first, range_last FROM batch"
                           " WHERE range_first IS NOT NULL AND range_last IS NOT NULL";
 
 // Of one range ($1 to $2): addresses issued, voided (every address of a
-// voided unit, whose void is its base's), and issued since $3.
+// voided unit, whose void is its base's), and issued since $3; the issued
+// ones counted in one pass over the range's addresses.
 constexpr char RANGE_COUNTS[] =
-    "SELECT (SELECT count(*) FROM address a WHERE a.mac BETWEEN $1 AND $2),"
+    "SELECT count(*),"
     " (SELECT count(DISTINCT u.mac) FROM void v JOIN address b ON b.mac = v.mac"
     " JOIN address u ON u.batch = b.batch AND u.unit = b.unit WHERE u.mac BETWEEN $1 AND $2),"
-    " (SELECT count(*) FROM address a JOIN batch b ON b.id = a.batch WHERE a.mac BETWEEN $1 AND $2"
-    " AND b.started >= $3)";
+    " sum(CASE WHEN b.started >= $3 THEN 1 ELSE 0 END)"
+    " FROM address a LEFT JOIN batch b ON b.id = a.batch WHERE a.mac BETWEEN $1 AND $2";
 
 // Verified read-backs per hour and station.
 constexpr char HOURS[] = "SELECT substr(CAST(r.checked AS TEXT), 1, 13) AS h, c.station, count(*)"
