@@ -136,7 +136,7 @@ bool Take(Walk &walk, const Ledger_row &row)
     }
     walk.prev.assign(row[2]);
     walk.prevTable.assign(table);
-    walk.prevKey.assign(Text(row[FIELDS + shape.key]));
+    walk.prevKey = Key(row, table);
     ++walk.next;
     return true;
 }
