@@ -201,6 +201,24 @@ Script_result Read_whole(Script &script, Number_text &text, std::int32_t &number
     return Finish(script, c, result);
 }
 
+bool Is_line_end(int c)
+{
+    return c == '\n';
+}
+
+// Stores c and what follows it into value up to the first character that ends
+// holds for, which stays unread, or to the end of the script.
+Script_result Store_until(Script &script, Value &value, std::size_t limit, int c, bool (*ends)(int))
+{
+    bool nul = false;
+    for (; c != EOF && !ends(c); c = Script_getc(script)) {
+        if (value.len == limit)
+            return SCRIPT_TOO_LONG;
+        Store(value, c, nul);
+    }
+    return Finish(script, c, nul ? SCRIPT_NUL : SCRIPT_OK);
+}
+
 } // namespace
 
 Script_result Script_readNumber(Script &script, std::int32_t &number)
@@ -222,26 +240,13 @@ Script_result Script_readToken(Script &script, Value &value, std::size_t limit)
     int c = Skip_blanks(script);
     if (c == EOF)
         return End_or_error(script);
-    bool nul = false;
-    for (; c != EOF && !Script_isBlank(c); c = Script_getc(script)) {
-        if (value.len == limit)
-            return SCRIPT_TOO_LONG;
-        Store(value, c, nul);
-    }
-    return Finish(script, c, nul ? SCRIPT_NUL : SCRIPT_OK);
+    return Store_until(script, value, limit, c, Script_isBlank);
 }
 
 Script_result Script_readRestOfLine(Script &script, Value &value, std::size_t limit)
 {
     Clear(value);
-    bool nul = false;
-    int c = Drop_one(script);
-    for (; c != EOF && c != '\n'; c = Script_getc(script)) {
-        if (value.len == limit)
-            return SCRIPT_TOO_LONG;
-        Store(value, c, nul);
-    }
-    return Finish(script, c, nul ? SCRIPT_NUL : SCRIPT_OK);
+    return Store_until(script, value, limit, Drop_one(script), Is_line_end);
 }
 
 Script_result Script_readLine(Script &script, Value &value, std::size_t limit)
