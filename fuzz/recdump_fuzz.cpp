@@ -5,6 +5,7 @@
 // read and converted by the conversion core, must give back the same bytes.
 #include "convert.h"
 #include "dump.h"
+#include "require.h"
 #include "script.h"
 
 #include <algorithm>
@@ -15,12 +16,6 @@
 #include <cstring>
 
 namespace {
-
-void Require(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
 
 // A script of 15 settings of the longest values is well below this.
 std::array<char, 16384> script;
@@ -57,15 +52,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         return 0;
 
     // The round trip: the script converts, without a refusal, into the bytes.
-    Script in{};
-    Script_initBytes(in, {script.data(), static_cast<std::size_t>(length)});
-    static Script_given read;
-    Script_readAll(in, read);
-    Require(Script_complete(read));
-    static Image image;
-    Image_init(image);
-    Require(!Convert_refused(Script_convert(read, image)));
-    std::span<const std::uint8_t> bytes = Image_bytes(image);
-    Require(bytes.size() == size && std::memcmp(bytes.data(), data, size) == 0);
+    Require_converts_to({script.data(), static_cast<std::size_t>(length)}, data, size);
     return 0;
 }
