@@ -193,6 +193,64 @@ TEST_P(Lease, EightAtOnceNeverOverlap)
     Expect_whole(central, locals, dir);
 }
 
+// At the centre, a site's units are refused to a station, to void, to
+// release and to the audit: they are the site's, synced or not.
+void Expect_the_sites_units_refused(const Test_ledger &central, const std::string &dir)
+{
+    const std::string site = ": leased to a site (lease 1): void or release it on the site's ledger\n";
+    // A site's batch whose finish the centre has not yet: the site's audit finishes it.
+    Ledger_rows(central, "UPDATE batch SET finished = NULL WHERE id IN (SELECT central_id FROM lease_map WHERE tbl = 'batch')");
+    const std::vector<std::pair<std::vector<std::string>, std::string>> centres{
+        {{RECCLAIM, "-l", central.where, "-s", "hq", dir + "/a/0050c2000004.bin"},
+         "recclaim: " + dir + "/a/0050c2000004.bin: 00:50:c2:00:00:04 is leased to a site (lease 1): the site's"
+                              " stations claim it, on the site's ledger\n"},
+        {{RECLEDGER, "-l", central.where, "void", "-r", "hq", "0050c2000004"}, "recledger: 00:50:c2:00:00:04" + site},
+        {{RECLEDGER, "-l", central.where, "release", "-r", "hq", "0050c2000001"}, "recledger: 00:50:c2:00:00:01" + site},
+        {{RECBATCH, "-l", central.where, "-V", dir + "/a"},
+         "recbatch: " + central.where + ": batch 2 was issued by a site (lease 1): it is finished on the site's"
+                                        " ledger, whose sync brings it\n"},
+    };
+    for (const auto &[args, err] : centres) {
+        Program_result run = Run_program(args[0], {args.begin() + 1, args.end()}, dir);
+        EXPECT_EQ(run.status, 1) << args.back();
+        EXPECT_EQ(run.err, err);
+    }
+    Ledger_rows(central, "UPDATE batch SET finished = (SELECT at FROM finish WHERE finish.batch = batch.id)");
+}
+
+// A copy of LOCAL l1: both issue, and the first to sync wins; then l1's
+// unused tail is given back, which CENTRAL may then issue and l1 may not.
+void Expect_copies_and_return(const Test_ledger &central, const std::string &l1, const std::string &l2,
+                              const std::string &dir)
+{
+    ASSERT_EQ(std::system(("cp '" + l1 + "' '" + dir + "/L3'").c_str()), 0);
+    ASSERT_EQ(Batch(l1, "", 2, dir, "c").status, 0);
+    ASSERT_EQ(Batch(dir + "/L3", "", 2, dir, "d").status, 0);
+    // Three syncs of one LOCAL at once: each waits for the other, and all end well.
+    std::string three = "for i in 1 2 3; do '" RECLEDGER "' -l '" + l1 + "' sync >/dev/null 2>>'" + dir +
+                        "/three.err' || echo \"status $?\" >>'" + dir + "/three.err' & done; wait";
+    ASSERT_EQ(std::system(three.c_str()), 0);
+    EXPECT_EQ(Read_file(dir + "/three.err"), "");
+    Program_result synced = Run_program(RECLEDGER, {"-l", dir + "/L3", "sync"}, dir);
+    EXPECT_EQ(synced.status, 1);
+    EXPECT_EQ(synced.err, "recledger: " + dir + "/L3: lease 1 was synced from another copy of this ledger\n");
+
+    // The unused tail given back.
+    synced = Run_program(RECLEDGER, {"-l", l1, "sync", "--return"}, dir);
+    EXPECT_EQ(synced.status, 0) << synced.err;
+    EXPECT_EQ(synced.out, "1 rows sent, synced to row 32\nreturned 00:50:c2:00:00:17-00:50:c2:00:00:32\n");
+    Program_result report = Run_program(RECLEDGER, {"-l", l1, "report"}, dir);
+    EXPECT_NE(report.out.find("00:50:c2:00:00:01-00:50:c2:00:00:32      22       1     0"), std::string::npos) << report.out;
+    Program_result refused = Batch(l1, "", 1, dir, "e");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err, "recbatch: -m: mac: 0 addresses left in lease 1 for 1 unit\n");
+    ASSERT_EQ(Batch(central.where, BLOCK, 1, dir, "f").status, 0);
+    EXPECT_EQ(Ledger_rows(central, "SELECT mac FROM address WHERE batch = (SELECT max(id) FROM batch)"), "0050c2000017\n");
+    synced = Run_program(RECLEDGER, {"-l", l1, "sync", "--return"}, dir);
+    EXPECT_EQ(synced.out, "0 rows sent, synced to row 32\n");
+    Expect_whole(central, {l1, l2}, dir);
+}
+
 // Two sites issue, claim, void and release on their LOCALs; sync sends it
 // all once (a second sync sends nothing); a copy of a LOCAL is refused once
 // the other copy synced; a serial that CENTRAL holds for another unit is
@@ -233,26 +291,7 @@ TEST_P(Lease, SyncSendsEverythingOnce)
     EXPECT_EQ(synced.out, "26 rows sent, synced to row 27\n");
     synced = Run_program(RECLEDGER, {"-l", l1, "sync"}, dir);
     EXPECT_EQ(synced.out, "0 rows sent, synced to row 27\n");
-    // The site's units are the site's to claim, void and release, synced or not.
-    const std::string site = ": leased to a site (lease 1): void or release it on the site's ledger\n";
-    // A site's batch whose finish the centre has not yet: the site's audit finishes it.
-    Ledger_rows(central, "UPDATE batch SET finished = NULL WHERE id IN (SELECT central_id FROM lease_map WHERE tbl = 'batch')");
-    const std::vector<std::pair<std::vector<std::string>, std::string>> centres{
-        {{RECCLAIM, "-l", central.where, "-s", "hq", dir + "/a/0050c2000004.bin"},
-         "recclaim: " + dir + "/a/0050c2000004.bin: 00:50:c2:00:00:04 is leased to a site (lease 1): the site's"
-                              " stations claim it, on the site's ledger\n"},
-        {{RECLEDGER, "-l", central.where, "void", "-r", "hq", "0050c2000004"}, "recledger: 00:50:c2:00:00:04" + site},
-        {{RECLEDGER, "-l", central.where, "release", "-r", "hq", "0050c2000001"}, "recledger: 00:50:c2:00:00:01" + site},
-        {{RECBATCH, "-l", central.where, "-V", dir + "/a"},
-         "recbatch: " + central.where + ": batch 2 was issued by a site (lease 1): it is finished on the site's"
-                                        " ledger, whose sync brings it\n"},
-    };
-    for (const auto &[args, err] : centres) {
-        Program_result run = Run_program(args[0], {args.begin() + 1, args.end()}, dir);
-        EXPECT_EQ(run.status, 1) << args.back();
-        EXPECT_EQ(run.err, err);
-    }
-    Ledger_rows(central, "UPDATE batch SET finished = (SELECT at FROM finish WHERE finish.batch = batch.id)");
+    Expect_the_sites_units_refused(central, dir);
     // A site's batch's range is its lease's: a lease without -m takes CENTRAL's own.
     Program_result unranged = Run_program(RECLEDGER, {"-l", central.where, "lease", "-s", "x", "-n", "1", dir + "/L4"}, dir);
     EXPECT_EQ(unranged.err, "recledger: -m: give the range to lease from: " + central.where + " has no batch with one\n");
@@ -266,33 +305,7 @@ TEST_P(Lease, SyncSendsEverythingOnce)
               "st9|verified\n");
     Expect_whole(central, {l1, l2}, dir);
 
-    // A copy: both issue; the first to sync wins.
-    ASSERT_EQ(std::system(("cp '" + l1 + "' '" + dir + "/L3'").c_str()), 0);
-    ASSERT_EQ(Batch(l1, "", 2, dir, "c").status, 0);
-    ASSERT_EQ(Batch(dir + "/L3", "", 2, dir, "d").status, 0);
-    // Three syncs of one LOCAL at once: each waits for the other, and all end well.
-    std::string three = "for i in 1 2 3; do '" RECLEDGER "' -l '" + l1 + "' sync >/dev/null 2>>'" + dir +
-                        "/three.err' || echo \"status $?\" >>'" + dir + "/three.err' & done; wait";
-    ASSERT_EQ(std::system(three.c_str()), 0);
-    EXPECT_EQ(Read_file(dir + "/three.err"), "");
-    synced = Run_program(RECLEDGER, {"-l", dir + "/L3", "sync"}, dir);
-    EXPECT_EQ(synced.status, 1);
-    EXPECT_EQ(synced.err, "recledger: " + dir + "/L3: lease 1 was synced from another copy of this ledger\n");
-
-    // The unused tail given back.
-    synced = Run_program(RECLEDGER, {"-l", l1, "sync", "--return"}, dir);
-    EXPECT_EQ(synced.status, 0) << synced.err;
-    EXPECT_EQ(synced.out, "1 rows sent, synced to row 32\nreturned 00:50:c2:00:00:17-00:50:c2:00:00:32\n");
-    Program_result report = Run_program(RECLEDGER, {"-l", l1, "report"}, dir);
-    EXPECT_NE(report.out.find("00:50:c2:00:00:01-00:50:c2:00:00:32      22       1     0"), std::string::npos) << report.out;
-    Program_result refused = Batch(l1, "", 1, dir, "e");
-    EXPECT_EQ(refused.status, 1);
-    EXPECT_EQ(refused.err, "recbatch: -m: mac: 0 addresses left in lease 1 for 1 unit\n");
-    ASSERT_EQ(Batch(central.where, BLOCK, 1, dir, "f").status, 0);
-    EXPECT_EQ(Ledger_rows(central, "SELECT mac FROM address WHERE batch = (SELECT max(id) FROM batch)"), "0050c2000017\n");
-    synced = Run_program(RECLEDGER, {"-l", l1, "sync", "--return"}, dir);
-    EXPECT_EQ(synced.out, "0 rows sent, synced to row 32\n");
-    Expect_whole(central, {l1, l2}, dir);
+    Expect_copies_and_return(central, l1, l2, dir);
 
     // A LOCAL whose lease was widened outside the tools: the centre takes
     // no address beyond the lease it granted.
