@@ -129,6 +129,12 @@ Convert_value Script_value(const Script_setting &setting);
 // be initialised, as Convert_settings does.
 Convert_result Script_convert(const Script_given &given, Image &image);
 
+// Why a script that ended early was refused (a type number after the
+// fifteenth, a word that is no number or a number out of range where a
+// type number is due, a value), in the one wording outside trosket's
+// console; empty for a script read whole or one its stream failed.
+void Script_endingWhy(const Script_given &given, char *out, std::size_t size);
+
 // True when the script ended as a script may end, not refused or failed.
 constexpr bool Script_complete(const Script_given &given)
 {

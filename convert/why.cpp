@@ -1,10 +1,12 @@
 // The one wording of each rule of a value, outside trosket's console.
 #include "convert.h"
 
+#include "script.h"
 #include "writer.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <limits>
 
 namespace {
 
@@ -63,4 +65,26 @@ void Convert_why(const Convert_result &result, char *out, std::size_t size)
         std::snprintf(out, size, "%zu bytes, expected %d to %d", result.text.size(), setting.min, setting.max);
     else
         Value_why(result, setting, out, size);
+}
+
+void Script_endingWhy(const Script_given &given, char *out, std::size_t size)
+{
+    switch (given.ending) {
+    case ENDING_VALUE:
+        Convert_why(given.refusal, out, size);
+        return;
+    case ENDING_TOO_MANY:
+        Convert_why({.rule = RULE_TOO_MANY, .index = SCRIPT_TYPES_MAX, .type = 0, .text = {}, .number = 0}, out, size);
+        return;
+    case ENDING_NOT_TYPE:
+        std::snprintf(out, size, "a word where a type number is due, expected a whole number");
+        return;
+    case ENDING_TYPE_RANGE:
+        std::snprintf(out, size, "a type number, expected a whole number from %d to %d",
+                      std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max());
+        return;
+    default: // read whole, or the stream failed, which the program reports
+        std::snprintf(out, size, "%s", "");
+        return;
+    }
 }

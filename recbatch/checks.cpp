@@ -135,9 +135,12 @@ bool Check_unit(Checking &c, std::size_t u, Unit_values &values, Digest &hash)
     // room and a refused cell are faults of their own.
     if (unit.from == ADDRESS_NONE && !c.request.ranged)
         Unit_fault(c.faults, c.units, u, MANIFEST_MAC, "no address: give a mac column, -m, or the template's in a batch of one");
-    if (values.count > SCRIPT_TYPES_MAX)
-        Unit_fault(c.faults, c.units, u, "script",
-                   std::to_string(values.count) + " settings, expected at most " + std::to_string(SCRIPT_TYPES_MAX));
+    if (values.count > SCRIPT_TYPES_MAX) {
+        char why[80] = "";
+        Convert_why({.rule = RULE_TOO_MANY, .index = SCRIPT_TYPES_MAX, .type = 0, .text = {}, .number = 0}, why,
+                    sizeof why);
+        Unit_fault(c.faults, c.units, u, "script", why);
+    }
 
     // What the image cannot hold, then recbatch's own rules, then the
     // converter's, each value named once. A host name without its line end

@@ -1,6 +1,5 @@
 #include "table.h"
 
-#include "console.h"
 #include "csv.h"
 #include "manifest.h"
 #include "values.h"
@@ -32,16 +31,6 @@ bool Read_template(const char *path, std::string &bytes)
         std::fclose(fp);
     errno = error;
     return read;
-}
-
-// The converter's words without the line ends around them.
-std::string_view Trimmed(std::string_view words)
-{
-    while (!words.empty() && (words.front() == '\n' || words.front() == '\r'))
-        words.remove_prefix(1);
-    while (!words.empty() && (words.back() == '\n' || words.back() == '\r'))
-        words.remove_suffix(1);
-    return words;
 }
 
 // A unit's own host name takes its line end by the template's rule: with
@@ -80,15 +69,14 @@ bool Batch_template(const Request &request, Template &tpl, Faults &faults, Fault
         result = tpl.given.refusal;
     if (!Convert_refused(result) && Script_complete(tpl.given))
         return true;
-    // A converter's rule in its one wording; how a script ended, as the
-    // console says it.
-    Console_text text{};
+    // A converter's rule, or how the script ended early, in its one wording.
     char why[160] = "";
     if (Convert_refused(result))
         Convert_why(result, why, sizeof why);
-    std::string_view words = Convert_refused(result) ? std::string_view(why) : Console_endingWords(tpl.given, text);
+    else
+        Script_endingWhy(tpl.given, why, sizeof why);
     const char *name = Convert_refused(result) ? Setting_of(static_cast<unsigned>(result.type)).name : "";
-    Place_fault(faults, 0, request.templatePath, *name != '\0' ? name : "script", std::string(Trimmed(words)));
+    Place_fault(faults, 0, request.templatePath, *name != '\0' ? name : "script", why);
     return false;
 }
 

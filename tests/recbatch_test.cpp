@@ -223,6 +223,15 @@ const Refusal REFUSALS[] = {
     // A host name cut short where the script reader stops.
     {"template_host_name_too_long", "", {"-n", "1", "T", "O"}, 1,
      "recbatch: T: host-name: more than 127 bytes, expected 0 to 127\n", "1 0050c2000001\n14 " + std::string(128, 'h') + "\n"},
+    // A template that ends early, in the wording a unit's script has too.
+    {"template_too_many_settings", "", {"-n", "1", "T", "O"}, 1,
+     "recbatch: T: script: setting 16 of a script, expected at most 15\n",
+     "3 1\n3 2\n3 3\n3 4\n3 5\n3 6\n3 7\n3 8\n3 9\n3 10\n3 11\n3 12\n3 13\n3 14\n3 15\n3 6\n"},
+    {"template_word_for_a_type", "", {"-n", "1", "T", "O"}, 1,
+     "recbatch: T: script: a word where a type number is due, expected a whole number\n", "3 6 # six\n4 0\n"},
+    {"template_type_out_of_range", "", {"-n", "1", "T", "O"}, 1,
+     "recbatch: T: script: a type number, expected a whole number from -2147483648 to 2147483647\n",
+     "3 6\n99999999999 x\n"},
     {"template_too_large", "", {"-n", "1", "T", "O"}, 1, "recbatch: T: template: more than 1048576 bytes\n",
      std::string(1048577, '\n')},
     {"table_not_csv", "mac\n\"0050c2aa0001\n", {"-u", "U", "T", "O"}, 1,
@@ -285,7 +294,7 @@ const Refusal REFUSALS[] = {
      "recbatch: T: passphrase: holds a byte outside printable ASCII (0x20 to 0x7e)\n",
      "2 " + std::string(33, 's') + "\n7 pass\x01phrase\n"},
     {"too_many_settings", "mac,ssid\n0050c2aa0001,net\n", {"-S", "-u", "U", "T", "O"}, 1,
-     "recbatch: U:2: script: 16 settings, expected at most 15\n",
+     "recbatch: U:2: script: setting 16 of a script, expected at most 15\n",
      "1 0050c2000000\n3 1\n3 2\n3 3\n3 4\n3 5\n3 6\n3 7\n3 8\n3 9\n3 10\n3 11\n3 12\n3 13\n3 14\n"},
     // A cell longer than its setting allows, in every setting column.
     {"cells_too_long", LONG_CELLS, {"-u", "U", "T", "O"}, 1,
