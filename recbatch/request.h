@@ -8,7 +8,7 @@ inline constexpr const char *REQUEST_USAGE =
     "usage: recbatch [-RS] [-a addresses] [-l ledger] [-m first-last] [-n count] [-u units] [-g setting]... "
     "template outdir\n"
     "       recbatch -l ledger -V outdir\n"
-    "       recbatch --version\n";
+    "       recbatch --help | --version\n";
 
 // Reads the command line into request. False when it is wrong, said on
 // standard error (the usage, or what is wrong): the run ends with status 2.

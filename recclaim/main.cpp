@@ -17,7 +17,8 @@
 namespace {
 
 constexpr std::size_t STATION_MAX = 64;
-constexpr const char *USAGE = "usage: recclaim -l ledger -s station [-R] [-c readback] image\n";
+constexpr const char *USAGE = "usage: recclaim -l ledger -s station [-R] [-c readback] image\n"
+                              "       recclaim --help | --version\n";
 
 struct Options {
     const char *ledger;

@@ -63,10 +63,13 @@ bool Dump(const Recfile &file, Dump_format format, Fault &fault)
 
 } // namespace
 
+constexpr const char *USAGE = "usage: recdump [-j | -s] FILE\n"
+                              "       recdump --help | --version\n";
+
 int main(int argc, char *argv[])
 {
     unsigned closed = 0;
-    if (int status = 0; Cli_begin("recdump", "usage: recdump [-j | -s] FILE\n", argc, argv, status, &closed))
+    if (int status = 0; Cli_begin("recdump", USAGE, argc, argv, status, &closed))
         return status;
     Dump_format format = DUMP_TEXT;
     const char *path = nullptr;

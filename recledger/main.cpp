@@ -22,7 +22,8 @@ constexpr char USAGE[] = "usage: recledger [-j] -l LEDGER find KEY...\n"
                          "       recledger [-j] -l LEDGER export\n"
                          "       recledger -l LEDGER verify\n"
                          "       recledger -l CENTRAL lease -s SITE -n COUNT [-m FIRST-LAST] LOCAL\n"
-                         "       recledger -l LOCAL sync [--return]\n";
+                         "       recledger -l LOCAL sync [--return]\n"
+                         "       recledger --help | --version\n";
 
 struct Command {
     const char *name;

@@ -32,7 +32,7 @@ namespace {
 const std::string USAGE = "usage: recbatch [-RS] [-a addresses] [-l ledger] [-m first-last] [-n count] [-u units] [-g setting]... "
                           "template outdir\n"
                           "       recbatch -l ledger -V outdir\n"
-                          "       recbatch --version\n";
+                          "       recbatch --help | --version\n";
 const std::string BLOCK = "0050c2000000-0050c2ffffff";
 
 using Table = std::vector<std::vector<std::string>>;

@@ -10,7 +10,8 @@
 
 namespace {
 
-const std::string USAGE = "usage: recclaim -l ledger -s station [-R] [-c readback] image\n";
+const std::string USAGE = "usage: recclaim -l ledger -s station [-R] [-c readback] image\n"
+                          "       recclaim --help | --version\n";
 const std::string BLOCK = "0050c2100000-0050c21fffff";
 
 struct Step {

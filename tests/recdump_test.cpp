@@ -179,16 +179,17 @@ TEST(RecdumpCommandLine, UsageAndUnreadableFiles)
         int status;
         std::string out = "";
     };
+    const std::string usage = "usage: recdump [-j | -s] FILE\n       recdump --help | --version\n";
     const Call calls[] = {
-        {{}, "usage: recdump [-j | -s] FILE\n", 2},
-        {{"-x", dir}, "usage: recdump [-j | -s] FILE\n", 2},
-        {{"-j", "-s", dir}, "usage: recdump [-j | -s] FILE\n", 2},
-        {{dir, dir}, "usage: recdump [-j | -s] FILE\n", 2},
+        {{}, usage, 2},
+        {{"-x", dir}, usage, 2},
+        {{"-j", "-s", dir}, usage, 2},
+        {{dir, dir}, usage, 2},
         {{dir + "/none.bin"}, "recdump: " + dir + "/none.bin: No such file or directory\n", 2},
         {{dir}, "recdump: " + dir + ": Is a directory\n", 2},
         {{"--version"}, "", 0, "recdump 2.8\n"},
-        {{"--help"}, "", 0, "usage: recdump [-j | -s] FILE\n"},
-        {{"--version", dir}, "usage: recdump [-j | -s] FILE\n", 2},
+        {{"--help"}, "", 0, usage},
+        {{"--version", dir}, usage, 2},
     };
     for (const Call &call : calls) {
         Program_result run = Run_program(RECDUMP, call.args, dir);
