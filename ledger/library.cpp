@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
+#include <errno.h>
 #include <mutex>
 
 namespace {
@@ -37,10 +38,10 @@ void *Handle(const char *soname, const char **why)
 
 } // namespace
 
-bool Library_load(const char *soname, const char **why)
+bool Library_load(const char *soname, Fault &fault)
 {
-    *why = "";
-    return Handle(soname, why) != nullptr;
+    const char *why = "";
+    return Handle(soname, &why) != nullptr || Fault_fail(fault, "", "%s", why); // why names the library
 }
 
 void *Library_function(const char *soname, const char *name)
@@ -49,7 +50,7 @@ void *Library_function(const char *soname, const char *name)
     void *handle = Handle(soname, &why);
     void *function = handle != nullptr ? dlsym(handle, name) : nullptr;
     if (function == nullptr) {
-        std::fprintf(stderr, "%s: %s\n", name, handle != nullptr ? dlerror() : why);
+        std::fprintf(stderr, "%s: %s: %s\n", program_invocation_short_name, name, handle != nullptr ? dlerror() : why);
         std::abort(); // a library of the package's that is not there
     }
     return function;

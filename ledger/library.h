@@ -10,9 +10,11 @@
 // finds the library's own on its first call, and calls it.
 #pragma once
 
-// Loads the library of soname once; false when it cannot be, with why
-// (dlerror's words) until the next call.
-bool Library_load(const char *soname, const char **why);
+#include "fault.h"
+
+// Loads the library of soname once; false when it cannot be, with fault
+// filled in (dlerror's words).
+bool Library_load(const char *soname, Fault &fault);
 
 // The function name of the library of soname, which is loaded when it is
 // not yet; a library or a function that is missing ends the program

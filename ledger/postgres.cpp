@@ -39,9 +39,9 @@ bool Open(Ledger &ledger, const char *where, bool)
     }
     // Before the URI is read: libpq reads it. Its name is not shown then,
     // as a password in it would be.
-    if (const char *why = ""; !Library_load(LIBPQ_SONAME, &why)) {
+    if (Fault fault{}; !Library_load(LIBPQ_SONAME, fault)) {
         ledger.name = "";
-        ledger.error = why;
+        ledger.error = fault.why;
         return false;
     }
     ledger.name = Uri_named(where, server->hidden, ledger.password);

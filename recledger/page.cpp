@@ -125,8 +125,8 @@ bool Charted(std::string &page, const char *title, bool (*draw)(const Ledger_rep
 
 bool Page_render(const Ledger_report &report, std::string_view ledger, std::string &page, Fault &fault)
 {
-    if (const char *why = ""; !Library_load(CAIRO_SONAME, &why))
-        return Fault_fail(fault, "the charts", "%s", why);
+    if (!Library_load(CAIRO_SONAME, fault))
+        return Fault_within(fault, "the charts");
     page = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
            "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>Ledger report: ";
     Show_html(page, ledger);
