@@ -35,20 +35,6 @@ struct Image {
     std::string sha256;
 };
 
-// A path that a system call failed on; returns 2.
-int Fail(const char *path, int error)
-{
-    return Cli_system(path, error);
-}
-
-// The image refused for why; returns 1.
-int Refuse(const char *image, const std::string &why)
-{
-    Fault fault{};
-    Fault_refuse(fault, image, "%s", why.c_str());
-    return Cli_fail(fault);
-}
-
 // A station's name: 1 to STATION_MAX printable ASCII characters, no blank.
 bool Station_valid(std::string_view name)
 {
@@ -82,46 +68,41 @@ bool Parse_options(int argc, char *argv[], Options &options, Fault &fault)
 }
 
 // Reads the image, no further than the longest record file and one byte,
-// and checks it as recdump and halvik do: a status to end with (a refusal
-// said), or -1 with the image's bytes, address and SHA-256.
-int Read_image(const char *path, Image &image)
+// and checks it as recdump and halvik do, into its bytes, address and
+// SHA-256.
+bool Read_image(const char *path, Image &image, Fault &fault)
 {
     std::FILE *fp = std::fopen(path, "rb");
     if (fp == nullptr)
-        return Fail(path, errno);
+        return Fault_system(fault, path, errno);
     Recfile file{};
-    Fault fault{};
     bool read = Recfile_read(fp, path, file, fault);
     std::fclose(fp);
     if (!read)
-        return Fail(path, fault.errnum);
-    if (file.fault.rule != MALFORMED_NONE) {
-        Recfile_refuse(file, fault);
-        return Refuse(path, std::string(fault.where) + ": " + fault.why);
-    }
+        return false;
+    if (file.fault.rule != MALFORMED_NONE)
+        return Recfile_refuse(file, fault) || Fault_within(fault, path);
     if (!file.hasBlock)
-        return Refuse(path, "no valid MAC block");
+        return Fault_refuse(fault, path, "no valid MAC block");
     std::span<const std::uint8_t> bytes = Recfile_bytes(file);
     image.bytes.assign(bytes.begin(), bytes.end());
     image.mac = Mac_fromBytes(bytes.subspan<2, MAC_ADDR_LEN>());
     image.sha256 = Digest_hex(Sha256(bytes.data(), bytes.size()));
-    return -1;
+    return true;
 }
 
 // The first len bytes of path (fewer when it is shorter) into bytes; no
 // more of it is read.
-bool Read_prefix(const char *path, std::size_t len, std::string &bytes)
+bool Read_prefix(const char *path, std::size_t len, std::string &bytes, Fault &fault)
 {
     std::FILE *fp = std::fopen(path, "rb");
     if (fp == nullptr)
-        return false;
+        return Fault_system(fault, path, errno);
     bytes.resize(len);
     std::size_t got = 0;
-    Fault fault{};
     bool read = Read_bounded(fp, path, {reinterpret_cast<std::uint8_t *>(bytes.data()), len}, got, fault);
     bytes.resize(got);
     std::fclose(fp);
-    errno = fault.errnum;
     return read;
 }
 
@@ -176,7 +157,7 @@ std::string Confirm_refusal(const Options &options, const Ledger_record &record)
 
 // Why the ledger does not let this image be flashed or confirmed; empty
 // when it does.
-std::string Refusal(const Options &options, const Image &image, const Ledger_record &record)
+std::string Refusal_of(const Options &options, const Image &image, const Ledger_record &record)
 {
     std::string mac = Mac_colons(image.mac).data();
     if (record.lease != 0)
@@ -193,6 +174,14 @@ std::string Refusal(const Options &options, const Image &image, const Ledger_rec
     if (record.claims.empty())
         return options.readback == nullptr ? "" : "never claimed";
     return options.readback == nullptr ? Claim_refusal(options, record) : Confirm_refusal(options, record);
+}
+
+// Whether the ledger lets this image be flashed or confirmed; when not,
+// fault says why.
+bool Allowed(const Options &options, const Image &image, const Ledger_record &record, Fault &fault)
+{
+    std::string why = Refusal_of(options, image, record);
+    return why.empty() || Fault_refuse(fault, options.image, "%s", why.c_str());
 }
 
 // The first offset at which readback is not image; -1 when it begins with it.
@@ -212,8 +201,8 @@ int Claim(const Options &options, const Image &image, const std::string &readbac
     if (!Ledger_open(options.ledger, ledger, fault, false) || !Ledger_beginClaim(ledger.get(), image.mac, fault) ||
         !Ledger_lookup(ledger.get(), image.mac, record, fault))
         return Cli_fail(fault);
-    if (std::string why = Refusal(options, image, record); !why.empty())
-        return Refuse(options.image, why);
+    if (!Allowed(options, image, record, fault))
+        return Cli_fail(fault);
     Ledger_claim claim{0, options.station, Ledger_now(), ZOL_VERSION, "", "", -1, "", ""};
     long long id = 0;
     if (options.readback != nullptr) {
@@ -225,8 +214,8 @@ int Claim(const Options &options, const Image &image, const std::string &readbac
                                       : Ledger_addClaim(ledger.get(), image.mac, claim, &id, fault)) ||
         !Ledger_end(ledger.get(), true, fault))
         return Cli_fail(fault);
-    if (claim.differsAt >= 0)
-        return Refuse(options.image, "read back differs at offset " + std::to_string(claim.differsAt));
+    if (claim.differsAt >= 0 && !Fault_refuse(fault, options.image, "read back differs at offset %lld", claim.differsAt))
+        return Cli_fail(fault);
     return Cli_finish(0);
 }
 
@@ -241,10 +230,10 @@ int main(int argc, char *argv[])
     if (!Parse_options(argc, argv, options, fault))
         return fault.why[0] == '\0' ? Cli_usage() : Cli_fail(fault);
     Image image{};
-    if (int status = Read_image(options.image, image); status >= 0)
-        return status;
+    if (!Read_image(options.image, image, fault))
+        return Cli_fail(fault);
     std::string readback;
-    if (options.readback != nullptr && !Read_prefix(options.readback, image.bytes.size(), readback))
-        return Fail(options.readback, errno);
+    if (options.readback != nullptr && !Read_prefix(options.readback, image.bytes.size(), readback, fault))
+        return Cli_fail(fault);
     return Claim(options, image, readback);
 }
