@@ -104,6 +104,8 @@ int Cli_misuse(const char *format, ...)
 
 int Cli_fail(const Fault &fault)
 {
+    if (Fault_isUsage(fault))
+        return Cli_usage();
     Say_fault(fault);
     return fault.status;
 }

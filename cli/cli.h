@@ -38,7 +38,8 @@ int Cli_usage();
 int Cli_misuse(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
 // "NAME: WHERE: WHY" for a fault, with ": " and the system's words when it
-// holds a system error; returns the fault's status.
+// holds a system error, or the usage for a fault that calls for it
+// (Fault_usage); returns the fault's status.
 int Cli_fail(const Fault &fault);
 
 // A fault's message without the status: a warning, or one of a list.

@@ -50,6 +50,20 @@ bool Fault_fail(Fault &fault, const char *where, const char *format, ...)
     return false;
 }
 
+bool Fault_usage(Fault &fault)
+{
+    fault.status = FAULT_FAILED;
+    fault.errnum = 0;
+    fault.where[0] = '\0';
+    fault.why[0] = '\0';
+    return false;
+}
+
+bool Fault_isUsage(const Fault &fault)
+{
+    return fault.status == FAULT_FAILED && fault.errnum == 0 && fault.where[0] == '\0' && fault.why[0] == '\0';
+}
+
 bool Fault_within(Fault &fault, const char *prefix)
 {
     // prefix, then ": " and the old where when there is one, cut to fit.

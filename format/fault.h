@@ -36,6 +36,14 @@ bool Fault_refuse(Fault &fault, const char *where, const char *format, ...)
     __attribute__((format(printf, 3, 4)));
 bool Fault_fail(Fault &fault, const char *where, const char *format, ...) __attribute__((format(printf, 3, 4)));
 
+// The command line is wrong in a way that the program's usage says:
+// FAULT_FAILED with neither where, why nor errnum, which cli/ answers with
+// the usage. Returns false.
+bool Fault_usage(Fault &fault);
+
+// True when fault is one that Fault_usage made.
+bool Fault_isUsage(const Fault &fault);
+
 // Puts prefix and ": " before the fault's where (a table's name before its
 // line, a ledger's before a batch); returns false, so that a caller adds its
 // context in its return statement.

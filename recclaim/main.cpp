@@ -42,11 +42,10 @@ bool Station_valid(std::string_view name)
            std::all_of(name.begin(), name.end(), [](char c) { return c > 0x20 && c < 0x7f; });
 }
 
-// The command line into options; false with fault saying why, or with no
-// words at all when the usage says it.
+// The command line into options; false with fault saying why, or calling
+// for the usage.
 bool Parse_options(int argc, char *argv[], Options &options, Fault &fault)
 {
-    fault = Fault{FAULT_FAILED, 0, "", ""};
     opterr = 0; // the usage says what is wrong
     for (int opt = 0; (opt = getopt(argc, argv, "l:s:Rc:")) != -1;) {
         switch (opt) {
@@ -54,11 +53,11 @@ bool Parse_options(int argc, char *argv[], Options &options, Fault &fault)
         case 's': options.station = optarg; break;
         case 'R': options.again = true; break;
         case 'c': options.readback = optarg; break;
-        default: return false;
+        default: return Fault_usage(fault);
         }
     }
     if (argc - optind != 1 || options.ledger == nullptr || options.station == nullptr)
-        return false;
+        return Fault_usage(fault);
     if (!Station_valid(options.station))
         return Fault_fail(fault, "-s", "expected 1 to 64 printable characters without blanks");
     if (options.again && options.readback != nullptr)
@@ -228,7 +227,7 @@ int main(int argc, char *argv[])
     Options options{};
     Fault fault{};
     if (!Parse_options(argc, argv, options, fault))
-        return fault.why[0] == '\0' ? Cli_usage() : Cli_fail(fault);
+        return Cli_fail(fault);
     Image image{};
     if (!Read_image(options.image, image, fault))
         return Cli_fail(fault);

@@ -19,18 +19,6 @@ constexpr const char *USAGE =
     "manifest output\n"
     "       reclabel --help | --version\n";
 
-// A command line that calls for the usage rather than a message of its
-// own: a fault with neither where nor why.
-bool Usage(Fault &fault)
-{
-    return Fault_fail(fault, nullptr, "%s", "");
-}
-
-bool Is_usage(const Fault &fault)
-{
-    return fault.where[0] == '\0' && fault.why[0] == '\0';
-}
-
 // A length in millimetres, 10 to 500, with at most two decimals, up to
 // the end of text or the character end; p is left after it.
 bool Parse_mm(const char *&p, char end, double &mm)
@@ -91,7 +79,7 @@ bool Parse_option(int opt, const char *optarg, Options &options, Manifest &manif
         return true;
     case 'c':
     case 'u': return Parse_list(opt, arg, manifest, fault);
-    default: return Usage(fault);
+    default: return Fault_usage(fault);
     }
 }
 
@@ -104,7 +92,7 @@ bool Parse_options(int argc, char *argv[], Options &options, Manifest &manifest,
         if (!Parse_option(opt, optarg, options, manifest, fault))
             return false;
     if (argc - optind != 2)
-        return Usage(fault);
+        return Fault_usage(fault);
     manifest.path = argv[optind];
     options.output = argv[optind + 1];
     return Print_checkOptions(options, fault);
@@ -120,7 +108,7 @@ int main(int argc, char *argv[])
     Manifest manifest{};
     Fault fault{};
     if (!Parse_options(argc, argv, options, manifest, fault))
-        return Is_usage(fault) ? Cli_usage() : Cli_fail(fault);
+        return Cli_fail(fault);
     if (!Output_check(options.output, manifest.path, fault))
         return Cli_fail(fault);
 
