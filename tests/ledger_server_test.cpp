@@ -152,7 +152,9 @@ const std::string WARNING =
 const std::string ALL_ROWS = "SELECT * FROM ledger_schema; SELECT * FROM batch ORDER BY id;"
                              "SELECT * FROM address ORDER BY mac; SELECT * FROM claim ORDER BY id;"
                              "SELECT * FROM readback ORDER BY claim; SELECT * FROM finish; SELECT * FROM void;"
-                             "SELECT * FROM release; SELECT * FROM chain ORDER BY seq";
+                             "SELECT * FROM release; SELECT * FROM chain ORDER BY seq; SELECT * FROM lease ORDER BY id;"
+                             "SELECT * FROM lease_return ORDER BY id; SELECT * FROM site; SELECT * FROM lease_map"
+                             " ORDER BY 1, 2, 3; SELECT * FROM address_run ORDER BY first";
 
 // As a station's login: an UPDATE of every column of every table, a DELETE
 // and a TRUNCATE of each, and read-backs of another login's claim, one
@@ -257,11 +259,13 @@ TEST(LedgerServer, TheDocumentedRoles)
     EXPECT_EQ(run.err, "recbatch: " + noPassword + ": permission denied for table batch\n");
     EXPECT_FALSE(File_exists(dir + "/stolen"));
     Program_result inserted = Pg_run(server, noPassword, "INSERT INTO address VALUES ('0050c2000009', 1, 9, NULL, NULL)");
-    // A station may neither void nor release; a supervisor may.
+    // A station may neither void, release nor lease addresses to a site; a
+    // supervisor may void and release.
     std::string qa = Pg_uri(server, "ledger", "qa_lead");
     const std::tuple<std::string, std::vector<std::string>, int, std::string> corrections[] = {
         {noPassword, {"void", "-r", "scrapped", "0050c2000001"}, 2, noPassword + ": permission denied for table void"},
         {noPassword, {"release", "-r", "died", "0050c2000001"}, 2, noPassword + ": permission denied for table release"},
+        {noPassword, {"lease", "-s", "east", "-n", "1", dir + "/site.db"}, 2, noPassword + ": permission denied for table lease_map"},
         {qa, {"release", "-r", "station died", "0050c2000001"}, 0, ""},
         {qa, {"void", "-r", "scrapped", "0050c2000001"}, 0, ""},
         {batchUri, {"verify"}, 0, ""},
@@ -274,6 +278,8 @@ TEST(LedgerServer, TheDocumentedRoles)
         EXPECT_EQ(run.err, err.empty() ? "" : "recledger: " + err + "\n");
     }
     unsetenv("PGPASSWORD");
+    for (const auto &entry : std::filesystem::directory_iterator(dir))
+        EXPECT_FALSE(entry.path().filename().string().starts_with("site.db")) << entry.path();
     EXPECT_NE(inserted.status, 0);
     EXPECT_NE(inserted.err.find("permission denied for table address"), std::string::npos) << inserted.err;
     EXPECT_EQ(Pg_run(server, "ledger",
