@@ -157,8 +157,9 @@ const std::string ALL_ROWS = "SELECT * FROM ledger_schema; SELECT * FROM batch O
                              " ORDER BY 1, 2, 3; SELECT * FROM address_run ORDER BY first";
 
 // As a station's login: an UPDATE of every column of every table, a DELETE
-// and a TRUNCATE of each, and read-backs of another login's claim, one
-// naming that login, each its own statement.
+// and a TRUNCATE of each, read-backs of another login's claim, one naming
+// that login, and a claim and a read-back naming another login as sync
+// would send them, each its own statement.
 std::string Station_attempts(const Pg_server &server, std::size_t &count)
 {
     std::string columns = Pg_run(server, "ledger",
@@ -176,7 +177,11 @@ std::string Station_attempts(const Pg_server &server, std::size_t &count)
     for (const std::string &table : tables)
         sql += "DELETE FROM " + table + ";\nTRUNCATE " + table + ";\n";
     sql += "INSERT INTO readback (claim, verdict, checked) VALUES (2, 'verified', 'now');\n"
-           "INSERT INTO readback (claim, verdict, checked, login) VALUES (2, 'verified', 'now', 'line2_st4');\n";
+           "INSERT INTO readback (claim, verdict, checked, login) VALUES (2, 'verified', 'now', 'line2_st4');\n"
+           "SET ledger.sync = 'on'; INSERT INTO claim (mac, station, claimed, version, login)"
+           " VALUES ('0050c2000001', 'line2-st4', 'now', '2.8', 'line2_st4');\n"
+           "SET ledger.sync = 'on'; INSERT INTO readback (claim, verdict, checked, login)"
+           " VALUES (2, 'verified', 'now', 'line2_st4');\n";
     count = static_cast<std::size_t>(std::count(sql.begin(), sql.end(), '\n')) - 1;
     EXPECT_EQ(tables.size(), 14u) << columns;
     return sql;
@@ -243,11 +248,12 @@ TEST(LedgerServer, TheDocumentedRoles)
         return n;
     };
     EXPECT_EQ(lines("ERROR:  "), count) << attempted.err;
-    EXPECT_EQ(lines("ERROR:  permission denied for table "), count - 2) << attempted.err;
+    EXPECT_EQ(lines("ERROR:  permission denied for table "), count - 4) << attempted.err;
     // The login that the second names is the server's, the session's.
     EXPECT_EQ(lines("violates foreign key constraint \"readback_claim_login_fkey\"\n"
                     "DETAIL:  Key (claim, login)=(2, line1_st2) is not present"),
               2u);
+    EXPECT_EQ(lines("ERROR:  only the ledger's owner may sync\n"), 2u) << attempted.err;
     EXPECT_EQ(Pg_run(server, "ledger", ALL_ROWS).out, before);
     // A supervisor may change or delete no row either.
     attempted = Pg_run(server, "ledger", attempts, "qa_lead");
