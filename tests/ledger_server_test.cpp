@@ -1,6 +1,7 @@
 // recbatch and recclaim on a server's ledger: the server down or stopped
-// under a run, runs at once, a run killed, passwords, and the roles that
-// the README gives.
+// under a run, runs at once, a serial recorded while a run waits for the
+// issuing lock, a run killed, passwords, and the roles that the README
+// gives.
 #include "open_ledger.h"
 #include "ledgers.h"
 
@@ -121,6 +122,36 @@ TEST(LedgerServer, EightRunsAtOnce)
     Program_result verified = Run_program(RECLEDGER, {"-l", ledger.where, "verify"}, dir);
     EXPECT_EQ(verified.status, 0) << verified.err;
     EXPECT_TRUE(std::regex_match(verified.out, std::regex("1816 rows, head [0-9a-f]{64}\n"))) << verified.out;
+}
+
+// A serial that another run records while this one waits for the issuing
+// lock (held here, its batch not yet committed): the run's last check,
+// under the lock, finds it, and nothing is issued.
+TEST(LedgerServer, ASerialRecordedWhileARunWaitsForTheLock)
+{
+    std::string dir = Scratch_dir();
+    Test_ledger ledger = New_ledger(BACKEND_SERVER, dir);
+    ASSERT_FALSE(ledger.where.empty());
+    Ledger *holder = nullptr;
+    Fault fault{};
+    long long id = 0;
+    Ledger_batch batch{"2026-01-01T00:00:00Z", std::string(64, 'e'), "/o", 1, "2.8", false, "", 0, false, {}, "", ""};
+    ASSERT_TRUE(Open_ledger(ledger.where.c_str(), &holder, fault) && Ledger_begin(holder, fault) &&
+                Ledger_issue(holder, batch, {{{0x0050c2aa0001}, 1, "SN-7", Digest{}}}, &id, fault))
+        << fault.why;
+    Write_file(dir + "/u.csv", "serial\nSN-7\n");
+    pid_t run = Start({RECBATCH, "-S", "-l", ledger.where, "-m", BLOCK, "-u", dir + "/u.csv", EXAMPLE_SCRIPT, dir + "/out"},
+                      dir + "/err");
+    EXPECT_TRUE(Wait_until(ledger.server, ledger.database,
+                           "SELECT count(*) FROM pg_stat_activity WHERE application_name = 'recbatch'"
+                           " AND wait_event_type = 'Lock'",
+                           "1\n"));
+    EXPECT_TRUE(Ledger_end(holder, true, fault)) << fault.why;
+    Ledger_close(holder);
+    EXPECT_EQ(Wait_for(run), 1);
+    EXPECT_EQ(Read_file(dir + "/err"), "recbatch: " + dir + "/u.csv:2: serial: SN-7 was recorded by batch 1 for 00:50:c2:aa:00:01\n");
+    EXPECT_FALSE(File_exists(dir + "/out"));
+    EXPECT_EQ(Ledger_rows(ledger, "SELECT serial FROM address"), "SN-7\n");
 }
 
 // A run killed once it committed leaves no OUTDIR, and its addresses stay
