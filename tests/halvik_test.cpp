@@ -66,18 +66,21 @@ TEST(HalvikCommandLine, MessagesAndStatuses)
         std::vector<std::string> args;
         int status;
         std::string err;
+        std::string out = "";
     };
     const Call calls[] = {
         {{}, 1, "Usage: halvik FILE\n"},
         {{dir + "/none.bin"}, 1, "File error"},
         {{dir}, 1, "File error"}, // a folder opens but cannot be read
         {{dir + "/image.bin", dir + "/none.bin"}, 0, ""},
+        {{"--help"}, 0, "", "usage: halvik FILE\n"},
+        {{"--version"}, 0, "", "halvik 2.8\n"},
     };
     for (const Call &call : calls) {
         Program_result run = Run_program(HALVIK, call.args, dir);
         EXPECT_EQ(run.status, call.status) << call.err;
         EXPECT_EQ(run.err, call.err);
-        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.out, call.out);
     }
 }
 

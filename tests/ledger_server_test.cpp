@@ -1,6 +1,7 @@
 // recbatch and recclaim on a server's ledger: the server down or stopped
-// under a run, runs at once, a run killed, passwords, and the roles that
-// the README gives.
+// under a run, runs at once, a serial recorded while a run waits for the
+// issuing lock, a run killed, passwords, and the roles that the README
+// gives.
 #include "open_ledger.h"
 #include "ledgers.h"
 
@@ -123,6 +124,36 @@ TEST(LedgerServer, EightRunsAtOnce)
     EXPECT_TRUE(std::regex_match(verified.out, std::regex("1816 rows, head [0-9a-f]{64}\n"))) << verified.out;
 }
 
+// A serial that another run records while this one waits for the issuing
+// lock (held here, its batch not yet committed): the run's last check,
+// under the lock, finds it, and nothing is issued.
+TEST(LedgerServer, ASerialRecordedWhileARunWaitsForTheLock)
+{
+    std::string dir = Scratch_dir();
+    Test_ledger ledger = New_ledger(BACKEND_SERVER, dir);
+    ASSERT_FALSE(ledger.where.empty());
+    Ledger *holder = nullptr;
+    Fault fault{};
+    long long id = 0;
+    Ledger_batch batch{"2026-01-01T00:00:00Z", std::string(64, 'e'), "/o", 1, "2.8", false, "", 0, false, {}, "", ""};
+    ASSERT_TRUE(Open_ledger(ledger.where.c_str(), &holder, fault) && Ledger_begin(holder, fault) &&
+                Ledger_issue(holder, batch, {{{0x0050c2aa0001}, 1, "SN-7", Digest{}}}, &id, fault))
+        << fault.why;
+    Write_file(dir + "/u.csv", "serial\nSN-7\n");
+    pid_t run = Start({RECBATCH, "-S", "-l", ledger.where, "-m", BLOCK, "-u", dir + "/u.csv", EXAMPLE_SCRIPT, dir + "/out"},
+                      dir + "/err");
+    EXPECT_TRUE(Wait_until(ledger.server, ledger.database,
+                           "SELECT count(*) FROM pg_stat_activity WHERE application_name = 'recbatch'"
+                           " AND wait_event_type = 'Lock'",
+                           "1\n"));
+    EXPECT_TRUE(Ledger_end(holder, true, fault)) << fault.why;
+    Ledger_close(holder);
+    EXPECT_EQ(Wait_for(run), 1);
+    EXPECT_EQ(Read_file(dir + "/err"), "recbatch: " + dir + "/u.csv:2: serial: SN-7 was recorded by batch 1 for 00:50:c2:aa:00:01\n");
+    EXPECT_FALSE(File_exists(dir + "/out"));
+    EXPECT_EQ(Ledger_rows(ledger, "SELECT serial FROM address"), "SN-7\n");
+}
+
 // A run killed once it committed leaves no OUTDIR, and its addresses stay
 // issued: the next run takes the one after them.
 TEST(LedgerServer, ARunKilledAfterItsCommit)
@@ -152,11 +183,14 @@ const std::string WARNING =
 const std::string ALL_ROWS = "SELECT * FROM ledger_schema; SELECT * FROM batch ORDER BY id;"
                              "SELECT * FROM address ORDER BY mac; SELECT * FROM claim ORDER BY id;"
                              "SELECT * FROM readback ORDER BY claim; SELECT * FROM finish; SELECT * FROM void;"
-                             "SELECT * FROM release; SELECT * FROM chain ORDER BY seq";
+                             "SELECT * FROM release; SELECT * FROM chain ORDER BY seq; SELECT * FROM lease ORDER BY id;"
+                             "SELECT * FROM lease_return ORDER BY id; SELECT * FROM site; SELECT * FROM lease_map"
+                             " ORDER BY 1, 2, 3; SELECT * FROM address_run ORDER BY first";
 
 // As a station's login: an UPDATE of every column of every table, a DELETE
-// and a TRUNCATE of each, and read-backs of another login's claim, one
-// naming that login, each its own statement.
+// and a TRUNCATE of each, read-backs of another login's claim, one naming
+// that login, and a claim and a read-back naming another login as sync
+// would send them, each its own statement.
 std::string Station_attempts(const Pg_server &server, std::size_t &count)
 {
     std::string columns = Pg_run(server, "ledger",
@@ -174,7 +208,11 @@ std::string Station_attempts(const Pg_server &server, std::size_t &count)
     for (const std::string &table : tables)
         sql += "DELETE FROM " + table + ";\nTRUNCATE " + table + ";\n";
     sql += "INSERT INTO readback (claim, verdict, checked) VALUES (2, 'verified', 'now');\n"
-           "INSERT INTO readback (claim, verdict, checked, login) VALUES (2, 'verified', 'now', 'line2_st4');\n";
+           "INSERT INTO readback (claim, verdict, checked, login) VALUES (2, 'verified', 'now', 'line2_st4');\n"
+           "SET ledger.sync = 'on'; INSERT INTO claim (mac, station, claimed, version, login)"
+           " VALUES ('0050c2000001', 'line2-st4', 'now', '2.8', 'line2_st4');\n"
+           "SET ledger.sync = 'on'; INSERT INTO readback (claim, verdict, checked, login)"
+           " VALUES (2, 'verified', 'now', 'line2_st4');\n";
     count = static_cast<std::size_t>(std::count(sql.begin(), sql.end(), '\n')) - 1;
     EXPECT_EQ(tables.size(), 14u) << columns;
     return sql;
@@ -241,11 +279,12 @@ TEST(LedgerServer, TheDocumentedRoles)
         return n;
     };
     EXPECT_EQ(lines("ERROR:  "), count) << attempted.err;
-    EXPECT_EQ(lines("ERROR:  permission denied for table "), count - 2) << attempted.err;
+    EXPECT_EQ(lines("ERROR:  permission denied for table "), count - 4) << attempted.err;
     // The login that the second names is the server's, the session's.
     EXPECT_EQ(lines("violates foreign key constraint \"readback_claim_login_fkey\"\n"
                     "DETAIL:  Key (claim, login)=(2, line1_st2) is not present"),
               2u);
+    EXPECT_EQ(lines("ERROR:  only the ledger's owner may sync\n"), 2u) << attempted.err;
     EXPECT_EQ(Pg_run(server, "ledger", ALL_ROWS).out, before);
     // A supervisor may change or delete no row either.
     attempted = Pg_run(server, "ledger", attempts, "qa_lead");
@@ -257,11 +296,13 @@ TEST(LedgerServer, TheDocumentedRoles)
     EXPECT_EQ(run.err, "recbatch: " + noPassword + ": permission denied for table batch\n");
     EXPECT_FALSE(File_exists(dir + "/stolen"));
     Program_result inserted = Pg_run(server, noPassword, "INSERT INTO address VALUES ('0050c2000009', 1, 9, NULL, NULL)");
-    // A station may neither void nor release; a supervisor may.
+    // A station may neither void, release nor lease addresses to a site; a
+    // supervisor may void and release.
     std::string qa = Pg_uri(server, "ledger", "qa_lead");
     const std::tuple<std::string, std::vector<std::string>, int, std::string> corrections[] = {
         {noPassword, {"void", "-r", "scrapped", "0050c2000001"}, 2, noPassword + ": permission denied for table void"},
         {noPassword, {"release", "-r", "died", "0050c2000001"}, 2, noPassword + ": permission denied for table release"},
+        {noPassword, {"lease", "-s", "east", "-n", "1", dir + "/site.db"}, 2, noPassword + ": permission denied for table lease_map"},
         {qa, {"release", "-r", "station died", "0050c2000001"}, 0, ""},
         {qa, {"void", "-r", "scrapped", "0050c2000001"}, 0, ""},
         {batchUri, {"verify"}, 0, ""},
@@ -274,6 +315,8 @@ TEST(LedgerServer, TheDocumentedRoles)
         EXPECT_EQ(run.err, err.empty() ? "" : "recledger: " + err + "\n");
     }
     unsetenv("PGPASSWORD");
+    for (const auto &entry : std::filesystem::directory_iterator(dir))
+        EXPECT_FALSE(entry.path().filename().string().starts_with("site.db")) << entry.path();
     EXPECT_NE(inserted.status, 0);
     EXPECT_NE(inserted.err.find("permission denied for table address"), std::string::npos) << inserted.err;
     EXPECT_EQ(Pg_run(server, "ledger",

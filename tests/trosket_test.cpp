@@ -232,13 +232,26 @@ TEST_P(Trosket, ConsoleStatusAndFile)
 INSTANTIATE_TEST_SUITE_P(Scripts, Trosket, testing::ValuesIn(CASES),
                          [](const testing::TestParamInfo<Case> &info) { return info.param.name; });
 
-TEST(TrosketCommandLine, TooFewArgumentsPrintUsageOnly)
+// Too few arguments print the converter's usage only; --help and --version
+// answer as every program's do.
+TEST(TrosketCommandLine, UsageHelpAndVersion)
 {
     std::string dir = Scratch_dir();
-    for (const std::vector<std::string> &args : {std::vector<std::string>{}, {dir + "/script.txt"}}) {
-        Program_result run = Run_program(TROSKET, args, dir);
-        EXPECT_EQ(run.out, USAGE);
-        EXPECT_EQ(run.status, FAILED);
+    const struct {
+        std::vector<std::string> args;
+        std::string out;
+        int status;
+    } calls[] = {
+        {{}, USAGE, FAILED},
+        {{dir + "/script.txt"}, USAGE, FAILED},
+        {{"--help"}, "usage: trosket SCRIPT OUTPUT\n", 0},
+        {{"--version"}, "trosket 2.8\n", 0},
+    };
+    for (const auto &call : calls) {
+        Program_result run = Run_program(TROSKET, call.args, dir);
+        EXPECT_EQ(run.out, call.out) << testing::PrintToString(call.args);
+        EXPECT_EQ(run.err, "");
+        EXPECT_EQ(run.status, call.status);
     }
 }
 
