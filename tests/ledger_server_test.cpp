@@ -218,6 +218,66 @@ std::string Station_attempts(const Pg_server &server, std::size_t &count)
     return sql;
 }
 
+// Station line2_st4 claims two images and confirms the first; station
+// line1_st2 can neither confirm nor take over the second; a wrong password
+// is named without showing it.
+void Expect_station_claims(const Pg_server &server, const std::string &dir)
+{
+    std::string st4 = "postgresql://line2_st4:right@/ledger?host=" + server.dir;
+    std::string st2 = "postgresql://line1_st2:right@/ledger?host=" + server.dir;
+    std::string image = dir + "/out/0050c2000000.bin";
+    std::string second = dir + "/out/0050c2000001.bin";
+    const std::pair<std::vector<std::string>, std::string> steps[] = {
+        {{"-l", st4, "-s", "line2-st4", image}, ""},
+        {{"-l", st4, "-s", "line2-st4", "-c", image, image}, ""},
+        {{"-l", st4, "-s", "line2-st4", second}, ""},
+        {{"-l", st2, "-s", "line2-st4", "-c", second, second}, "claimed by station line2-st4 (login line2_st4) at T\n"},
+        {{"-l", st2, "-s", "line2-st4", "-R", second},
+         "claimed by station line2-st4 (login line2_st4) at T; it must be released (recledger release) before another"
+         " station claims it\n"},
+    };
+    const std::regex time("[0-9]{4}-[0-9-]{5}T[0-9:]{8}Z");
+    for (const auto &[args, refusal] : steps) {
+        Program_result run = Run_program(RECCLAIM, args, dir);
+        EXPECT_EQ(run.status, refusal.empty() ? 0 : 1);
+        EXPECT_EQ(std::regex_replace(run.err, time, "T"),
+                  "recclaim: " + WARNING + (refusal.empty() ? "" : "recclaim: " + second + ": " + refusal));
+    }
+    Program_result run = Run_program(RECCLAIM, {"-l", "postgresql://line2_st4:wrong@/ledger?host=" + server.dir, "-s", "st", image}, dir);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "recclaim: " + WARNING + "recclaim: postgresql://line2_st4:***@/ledger?host=" + server.dir +
+                           ": connection to server on socket \"" + server.dir +
+                           "/.s.PGSQL.5432\" failed: password authentication failed for user \"line2_st4\"\n");
+}
+
+// As a station's login and as a supervisor's, every change and deletion
+// that Station_attempts makes is refused, and no row changes.
+void Expect_no_row_changed(const Pg_server &server)
+{
+    std::string before = Pg_run(server, "ledger", ALL_ROWS).out;
+    std::size_t count = 0;
+    std::string attempts = Station_attempts(server, count);
+    Program_result attempted = Pg_run(server, "ledger", attempts, "line1_st2");
+    auto lines = [&](const std::string &what) {
+        std::size_t n = 0;
+        for (std::size_t at = 0; (at = attempted.err.find(what, at)) != std::string::npos; ++at)
+            ++n;
+        return n;
+    };
+    EXPECT_EQ(lines("ERROR:  "), count) << attempted.err;
+    EXPECT_EQ(lines("ERROR:  permission denied for table "), count - 4) << attempted.err;
+    // The login that the second names is the server's, the session's.
+    EXPECT_EQ(lines("violates foreign key constraint \"readback_claim_login_fkey\"\n"
+                    "DETAIL:  Key (claim, login)=(2, line1_st2) is not present"),
+              2u);
+    EXPECT_EQ(lines("ERROR:  only the ledger's owner may sync\n"), 2u) << attempted.err;
+    EXPECT_EQ(Pg_run(server, "ledger", ALL_ROWS).out, before);
+    // A supervisor may change or delete no row either.
+    attempted = Pg_run(server, "ledger", attempts, "qa_lead");
+    EXPECT_EQ(lines("ERROR:  permission denied for table "), count) << attempted.err;
+    EXPECT_EQ(Pg_run(server, "ledger", ALL_ROWS).out, before);
+}
+
 // The README's roles, its SQL run as written: recbatch makes the ledger
 // and issues; a station's login claims and confirms with its password, and
 // can neither issue, add an address, change or delete a row, nor confirm or
@@ -241,55 +301,10 @@ TEST(LedgerServer, TheDocumentedRoles)
     Program_result granted = Pg_run(server, "ledger", Doc_block(README_FILE, "    GRANT "), "recbatch");
     ASSERT_EQ(granted.status, 0) << granted.err;
 
-    std::string st4 = "postgresql://line2_st4:right@/ledger?host=" + server.dir;
-    std::string st2 = "postgresql://line1_st2:right@/ledger?host=" + server.dir;
-    std::string image = dir + "/out/0050c2000000.bin";
-    std::string second = dir + "/out/0050c2000001.bin";
-    const std::pair<std::vector<std::string>, std::string> steps[] = {
-        {{"-l", st4, "-s", "line2-st4", image}, ""},
-        {{"-l", st4, "-s", "line2-st4", "-c", image, image}, ""},
-        {{"-l", st4, "-s", "line2-st4", second}, ""},
-        {{"-l", st2, "-s", "line2-st4", "-c", second, second}, "claimed by station line2-st4 (login line2_st4) at T\n"},
-        {{"-l", st2, "-s", "line2-st4", "-R", second},
-         "claimed by station line2-st4 (login line2_st4) at T; it must be released (recledger release) before another"
-         " station claims it\n"},
-    };
-    const std::regex time("[0-9]{4}-[0-9-]{5}T[0-9:]{8}Z");
-    for (const auto &[args, refusal] : steps) {
-        run = Run_program(RECCLAIM, args, dir);
-        EXPECT_EQ(run.status, refusal.empty() ? 0 : 1);
-        EXPECT_EQ(std::regex_replace(run.err, time, "T"),
-                  "recclaim: " + WARNING + (refusal.empty() ? "" : "recclaim: " + second + ": " + refusal));
-    }
-    run = Run_program(RECCLAIM, {"-l", "postgresql://line2_st4:wrong@/ledger?host=" + server.dir, "-s", "st", image}, dir);
-    EXPECT_EQ(run.status, 2);
-    EXPECT_EQ(run.err, "recclaim: " + WARNING + "recclaim: postgresql://line2_st4:***@/ledger?host=" + server.dir +
-                           ": connection to server on socket \"" + server.dir +
-                           "/.s.PGSQL.5432\" failed: password authentication failed for user \"line2_st4\"\n");
+    Expect_station_claims(server, dir);
 
     setenv("PGPASSWORD", "right", 1);
-    std::string before = Pg_run(server, "ledger", ALL_ROWS).out;
-    std::size_t count = 0;
-    std::string attempts = Station_attempts(server, count);
-    Program_result attempted = Pg_run(server, "ledger", attempts, "line1_st2");
-    auto lines = [&](const std::string &what) {
-        std::size_t n = 0;
-        for (std::size_t at = 0; (at = attempted.err.find(what, at)) != std::string::npos; ++at)
-            ++n;
-        return n;
-    };
-    EXPECT_EQ(lines("ERROR:  "), count) << attempted.err;
-    EXPECT_EQ(lines("ERROR:  permission denied for table "), count - 4) << attempted.err;
-    // The login that the second names is the server's, the session's.
-    EXPECT_EQ(lines("violates foreign key constraint \"readback_claim_login_fkey\"\n"
-                    "DETAIL:  Key (claim, login)=(2, line1_st2) is not present"),
-              2u);
-    EXPECT_EQ(lines("ERROR:  only the ledger's owner may sync\n"), 2u) << attempted.err;
-    EXPECT_EQ(Pg_run(server, "ledger", ALL_ROWS).out, before);
-    // A supervisor may change or delete no row either.
-    attempted = Pg_run(server, "ledger", attempts, "qa_lead");
-    EXPECT_EQ(lines("ERROR:  permission denied for table "), count) << attempted.err;
-    EXPECT_EQ(Pg_run(server, "ledger", ALL_ROWS).out, before);
+    Expect_no_row_changed(server);
     std::string noPassword = Pg_uri(server, "ledger", "line2_st4");
     run = Run_program(RECBATCH, {"-S", "-l", noPassword, "-m", BLOCK, "-n", "1", EXAMPLE_SCRIPT, dir + "/stolen"}, dir);
     EXPECT_EQ(run.status, 2);
