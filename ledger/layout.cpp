@@ -195,8 +195,29 @@ constexpr Statement TO_6_RUNS[] = {
                   " WHERE batch NOT IN (SELECT central_id FROM lease_map WHERE tbl = 'batch')) AS a GROUP BY batch, run"},
 };
 
+// 7, on a server: a login other than the owner's may give a place in the
+// chain only to a row that it added itself (a claim or read-back of its
+// login, a void or release of its who). A station needs INSERT on chain
+// for its claims' places; without this it could add a place for no row,
+// at which every later write would stop. Checked once a statement, over
+// the rows it added, so that a batch's many places cost one check.
+constexpr Statement TO_7_CHAIN_OWN[] = {
+    {LAYOUT_SERVER,
+     "CREATE OR REPLACE FUNCTION ledger_chain_own() RETURNS trigger LANGUAGE plpgsql AS $$BEGIN"
+     " IF pg_has_role(session_user, (SELECT relowner FROM pg_class WHERE oid = TG_RELID), 'MEMBER') THEN RETURN NULL;"
+     " END IF; IF EXISTS (SELECT 1 FROM added a WHERE NOT ("
+     "(a.tbl = 'claim' AND EXISTS (SELECT 1 FROM claim t WHERE t.seq = a.seq AND t.login = session_user)) OR"
+     " (a.tbl = 'readback' AND EXISTS (SELECT 1 FROM readback t WHERE t.seq = a.seq AND t.login = session_user)) OR"
+     " (a.tbl = 'void' AND EXISTS (SELECT 1 FROM void t WHERE t.seq = a.seq AND t.who = session_user)) OR"
+     " (a.tbl = 'release' AND EXISTS (SELECT 1 FROM release t WHERE t.seq = a.seq AND t.who = session_user))))"
+     " THEN RAISE EXCEPTION 'a place in the chain is only for a row that this login added'; END IF;"
+     " RETURN NULL; END$$"},
+    {LAYOUT_SERVER, "CREATE OR REPLACE TRIGGER chain_own AFTER INSERT ON chain REFERENCING NEW TABLE AS added"
+                    " FOR EACH STATEMENT EXECUTE FUNCTION ledger_chain_own()"},
+};
+
 // STEPS[n] takes a ledger of layout n to layout n + 1.
-constexpr std::span<const Statement> STEPS[] = {TO_1, TO_2, TO_3, TO_4, TO_5_LEASE, TO_6_RUNS};
+constexpr std::span<const Statement> STEPS[] = {TO_1, TO_2, TO_3, TO_4, TO_5_LEASE, TO_6_RUNS, TO_7_CHAIN_OWN};
 static_assert(std::size(STEPS) == LEDGER_SCHEMA_VERSION, "one step to each layout");
 
 // The statement with every word of dialect spelt out.

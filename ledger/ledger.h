@@ -57,7 +57,7 @@ struct Ledger;
 inline constexpr int LEDGER_WAIT_MS = 10 * 60 * 1000;
 
 // The layout of the tables that this program makes and reads.
-inline constexpr int LEDGER_SCHEMA_VERSION = 6;
+inline constexpr int LEDGER_SCHEMA_VERSION = 7;
 
 struct Ledger_batch {
     std::string started; // UTC, ISO 8601

@@ -189,8 +189,8 @@ const std::string ALL_ROWS = "SELECT * FROM ledger_schema; SELECT * FROM batch O
 
 // As a station's login: an UPDATE of every column of every table, a DELETE
 // and a TRUNCATE of each, read-backs of another login's claim, one naming
-// that login, and a claim and a read-back naming another login as sync
-// would send them, each its own statement.
+// that login, a claim and a read-back naming another login as sync would
+// send them, and a place in the chain for no row, each its own statement.
 std::string Station_attempts(const Pg_server &server, std::size_t &count)
 {
     std::string columns = Pg_run(server, "ledger",
@@ -212,7 +212,8 @@ std::string Station_attempts(const Pg_server &server, std::size_t &count)
            "SET ledger.sync = 'on'; INSERT INTO claim (mac, station, claimed, version, login)"
            " VALUES ('0050c2000001', 'line2-st4', 'now', '2.8', 'line2_st4');\n"
            "SET ledger.sync = 'on'; INSERT INTO readback (claim, verdict, checked, login)"
-           " VALUES (2, 'verified', 'now', 'line2_st4');\n";
+           " VALUES (2, 'verified', 'now', 'line2_st4');\n"
+           "INSERT INTO chain (seq, tbl) VALUES (1000000, 'claim');\n";
     count = static_cast<std::size_t>(std::count(sql.begin(), sql.end(), '\n')) - 1;
     EXPECT_EQ(tables.size(), 14u) << columns;
     return sql;
@@ -265,7 +266,8 @@ void Expect_no_row_changed(const Pg_server &server)
         return n;
     };
     EXPECT_EQ(lines("ERROR:  "), count) << attempted.err;
-    EXPECT_EQ(lines("ERROR:  permission denied for table "), count - 4) << attempted.err;
+    EXPECT_EQ(lines("ERROR:  permission denied for table "), count - 5) << attempted.err;
+    EXPECT_EQ(lines("ERROR:  a place in the chain is only for a row that this login added\n"), 1u) << attempted.err;
     // The login that the second names is the server's, the session's.
     EXPECT_EQ(lines("violates foreign key constraint \"readback_claim_login_fkey\"\n"
                     "DETAIL:  Key (claim, login)=(2, line1_st2) is not present"),
@@ -274,7 +276,8 @@ void Expect_no_row_changed(const Pg_server &server)
     EXPECT_EQ(Pg_run(server, "ledger", ALL_ROWS).out, before);
     // A supervisor may change or delete no row either.
     attempted = Pg_run(server, "ledger", attempts, "qa_lead");
-    EXPECT_EQ(lines("ERROR:  permission denied for table "), count) << attempted.err;
+    EXPECT_EQ(lines("ERROR:  permission denied for table "), count - 1) << attempted.err;
+    EXPECT_EQ(lines("ERROR:  a place in the chain is only for a row that this login added\n"), 1u) << attempted.err;
     EXPECT_EQ(Pg_run(server, "ledger", ALL_ROWS).out, before);
 }
 

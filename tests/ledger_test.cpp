@@ -315,7 +315,7 @@ TEST_P(LedgerTest, TheLastLayoutIsBroughtToThisOne)
     Ledger_rows(test, "DROP TABLE address_run; UPDATE ledger_schema SET version = 5");
     ASSERT_TRUE(Open_ledger(test.where.c_str(), &ledger, fault)) << fault.why;
     EXPECT_EQ(Ledger_rows(test, runs + "; SELECT version FROM ledger_schema"),
-              "0050c2000001|0050c2000002|1\n0050c2000004|0050c2000006|2\n6\n");
+              "0050c2000001|0050c2000002|1\n0050c2000004|0050c2000006|2\n7\n");
     EXPECT_EQ(Ledger_rows(test, third), "1001|0050c200f82e|0050c200fffe|0\n");
     long long rows = 0;
     std::string head;
@@ -390,14 +390,14 @@ const std::string TO_3_SERVER =
     " AS $$BEGIN NEW.login := session_user; RETURN NEW; END$$;"
     "CREATE TRIGGER claim_login BEFORE INSERT ON claim FOR EACH ROW EXECUTE FUNCTION ledger_login();"
     "CREATE TRIGGER readback_login BEFORE INSERT ON readback FOR EACH ROW EXECUTE FUNCTION ledger_login();";
-// The rows of layouts 2 and 3 in layout 6, chained: each batch, its
+// The rows of layouts 2 and 3 in layout 7, chained: each batch, its
 // addresses and its finish, then the claims, then the read-backs.
 const std::string ROWS_2_IN_4 =
     "1|2026-01-01T00:00:00Z|ab|/old|2|2026-01-01T00:00:01Z|2.7|0|NULL|NULL|NULL|NULL|1\n"
     "0050c2000001|1|1|SN-1|cd|2\n0050c2000002|1|2|NULL|ef|3\n"
     "1|0050c2000001|st1|2026-01-02T00:00:00Z|2.7|NULL|5|verified|2026-01-02T00:01:00Z|NULL|NULL|8\n"
     "2|0050c2000002|st1|2026-01-02T00:02:00Z|2.7|NULL|6|failed|2026-01-02T00:03:00Z|30|NULL|9\n"
-    "3|0050c2000002|st2|2026-01-02T00:04:00Z|2.7|NULL|7|NULL|NULL|NULL|NULL|NULL\n1|2026-01-01T00:00:01Z|4\n6\n"
+    "3|0050c2000002|st2|2026-01-02T00:04:00Z|2.7|NULL|7|NULL|NULL|NULL|NULL|NULL\n1|2026-01-01T00:00:01Z|4\n7\n"
     "1|batch\n2|address\n3|address\n4|finish\n5|claim\n6|claim\n7|claim\n8|readback\n9|readback\n";
 
 struct Layout_case {
@@ -415,7 +415,7 @@ const Layout_case LAYOUTS[] = {
      "holds tables of another kind, not a ledger|holds a batch table but no ledger_schema: not a ledger", ""},
     {"layout_1", LAYOUT_1 + "INSERT INTO address VALUES ('0050c2000001', 1, 1, 'SN-1', 'cd');", "", false, "",
      "1|2026-01-01T00:00:00Z|ab|/old|2|2026-01-01T00:00:01Z|NULL|0|NULL|NULL|NULL|NULL|1\n0050c2000001|1|1|SN-1|cd|2\n"
-     "1|2026-01-01T00:00:01Z|3\n6\n1|batch\n2|address\n3|finish\n"},
+     "1|2026-01-01T00:00:01Z|3\n7\n1|batch\n2|address\n3|finish\n"},
     {"layout_2", LAYOUT_2_FILE + LAYOUT_2_ROWS + "INSERT INTO ledger_schema VALUES (2);",
      LAYOUT_2_SERVER + LAYOUT_2_ROWS + "INSERT INTO ledger_schema VALUES (2);"
                        "GRANT SELECT, INSERT, UPDATE (readback, checked, differs_at) ON claim TO PUBLIC;",
@@ -424,9 +424,9 @@ const Layout_case LAYOUTS[] = {
      LAYOUT_2_SERVER + LAYOUT_2_ROWS + "INSERT INTO ledger_schema VALUES (2);" + TO_3 + TO_3_SERVER +
          "GRANT SELECT, INSERT ON claim, readback TO PUBLIC;",
      false, "", ROWS_2_IN_4},
-    {"a_newer_layout", LAYOUT_2_FILE + "INSERT INTO ledger_schema VALUES (7);",
-     LAYOUT_2_SERVER + "INSERT INTO ledger_schema VALUES (7);", true,
-     "the ledger's layout 7 is newer than this program's 6", ""},
+    {"a_newer_layout", LAYOUT_2_FILE + "INSERT INTO ledger_schema VALUES (8);",
+     LAYOUT_2_SERVER + "INSERT INTO ledger_schema VALUES (8);", true,
+     "the ledger's layout 8 is newer than this program's 7", ""},
 };
 
 void PrintTo(const Layout_case &c, std::ostream *os)
