@@ -3,6 +3,7 @@
 #include "postgres.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstring>
 
@@ -121,9 +122,21 @@ void Uri_hide(std::string &text, const std::vector<std::string> &hidden)
             if (!form.empty())
                 all.push_back(form);
     std::sort(all.begin(), all.end(), [](const std::string &a, const std::string &b) { return a.size() > b.size(); });
+    // A piece stands alone where the library repeats it, cut where it cut
+    // the URI; a short one (a user "st") is not taken out of a longer word
+    // ("host", "string"), which would leave the message unreadable.
+    auto word = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; };
     for (const std::string &what : all)
-        for (std::size_t at = 0; (at = text.find(what, at)) != std::string::npos; at += std::strlen(ELIDED))
+        for (std::size_t at = 0; (at = text.find(what, at)) != std::string::npos;) {
+            std::size_t end = at + what.size();
+            if ((word(what.front()) && at > 0 && word(text[at - 1])) ||
+                (word(what.back()) && end < text.size() && word(text[end]))) {
+                ++at;
+                continue;
+            }
             text.replace(at, what.size(), ELIDED);
+            at += std::strlen(ELIDED);
+        }
 }
 
 } // namespace postgres
