@@ -9,6 +9,7 @@
 #include "recledger.h"
 #include "text.h"
 
+#include <cerrno>
 #include <cstring>
 #include <getopt.h>
 #include <unistd.h>
@@ -29,15 +30,16 @@ struct Command {
     const char *name;
     const char *options; // the command's own, for getopt: operands end them
     bool json;           // whether it takes -j
+    bool prints;         // its result goes to standard output (report's unless -o)
     int least, most;     // how many operands (most -1: no limit)
     int (*run)(const Options &);
 };
 
 constexpr Command COMMANDS[] = {
-    {"find", "+", true, 1, -1, Find_run},    {"report", "+o:", true, 0, 0, Report_run},
-    {"void", "+r:", false, 1, -1, Void_run}, {"release", "+r:", false, 1, 1, Release_run},
-    {"export", "+", true, 0, 0, Export_run}, {"verify", "+", false, 0, 0, Verify_run},
-    {"lease", "+s:n:m:", false, 1, 1, Lease_run}, {"sync", "+", false, 0, 0, Sync_run},
+    {"find", "+", true, true, 1, -1, Find_run},    {"report", "+o:", true, true, 0, 0, Report_run},
+    {"void", "+r:", false, false, 1, -1, Void_run}, {"release", "+r:", false, false, 1, 1, Release_run},
+    {"export", "+", true, true, 0, 0, Export_run}, {"verify", "+", false, true, 0, 0, Verify_run},
+    {"lease", "+s:n:m:", false, true, 1, 1, Lease_run}, {"sync", "+", false, true, 0, 0, Sync_run},
 };
 
 constexpr int GIVE_BACK = 256; // sync --return
@@ -174,11 +176,16 @@ int Parse(int argc, char *argv[], Options &options, const Command *&command)
 
 int main(int argc, char *argv[])
 {
-    if (int status = 0; Cli_begin("recledger", USAGE, argc, argv, status))
+    unsigned closed = 0;
+    if (int status = 0; Cli_begin("recledger", USAGE, argc, argv, status, &closed))
         return status;
     Options options{};
     const Command *command = nullptr;
     if (int status = Parse(argc, argv, options, command); status >= 0)
         return status;
+    // A result that no one would read: refused before the ledger is opened
+    // or changed (a lease made, a sync sent).
+    if ((closed & STREAM_OUT_CLOSED) && command->prints && options.page == nullptr)
+        return Cli_system("stdout", EBADF);
     return Cli_finish(command->run(options));
 }

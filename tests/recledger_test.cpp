@@ -407,6 +407,7 @@ TEST(RecledgerCommandLine, MessagesAndStatuses)
         std::vector<std::string> args;
         int status;
         std::string err; // "usage": the usage
+        bool closed = false; // run with standard output closed
     };
     const Call calls[] = {
         {{}, 2, "usage"},
@@ -460,10 +461,14 @@ TEST(RecledgerCommandLine, MessagesAndStatuses)
         {{"-l", "L", "void", "--return", "-r", "x", mac}, 2, "usage"},
         {{"-l", "L", "sync", "x"}, 2, "usage"},
         {{"-l", "L", "sync", "--return"}, 2, "recledger: L: No such file or directory\n"},
+        // A result to standard output, closed: refused before the ledger is read or changed.
+        {{"-l", "L", "verify"}, 2, "recledger: stdout: Bad file descriptor\n", true},
+        {{"-l", "L", "lease", "-s", "east", "-n", "5", "LOCAL"}, 2, "recledger: stdout: Bad file descriptor\n", true},
+        {{"-l", "L", "report", "-o", "p.html"}, 2, "recledger: L: No such file or directory\n", true},
     };
     ASSERT_EQ(usage.rfind("usage: recledger [-j] -l LEDGER find KEY...\n", 0), 0u) << usage;
     for (const Call &call : calls) {
-        Program_result run = Run_program(RECLEDGER, call.args, dir);
+        Program_result run = call.closed ? Run_program_to(RECLEDGER, call.args, dir, "") : Run_program(RECLEDGER, call.args, dir);
         std::string shown = call.args.empty() ? "" : call.args.back();
         EXPECT_EQ(run.status, call.status) << shown;
         EXPECT_EQ(run.err, call.err == "usage" ? usage : call.err) << shown;
