@@ -11,10 +11,11 @@
 
 int main(int argc, char *argv[])
 {
-    if (int status = 0; Cli_begin("recbatch", REQUEST_USAGE, argc, argv, status))
+    unsigned closed = 0;
+    if (int status = 0; Cli_begin("recbatch", REQUEST_USAGE, argc, argv, status, &closed))
         return status;
     Request request{};
-    if (!Request_parse(argc, argv, request))
+    if (!Request_parse(argc, argv, request, closed))
         return 2;
     Fault fault{};
     if (Audit_verdict verdict{}; request.audit != nullptr)

@@ -4,6 +4,7 @@
 #include "number.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <unistd.h>
 
@@ -81,7 +82,7 @@ bool Check_range(const Request &request)
 
 } // namespace
 
-bool Request_parse(int argc, char *argv[], Request &request)
+bool Request_parse(int argc, char *argv[], Request &request, unsigned closed)
 {
     opterr = 0; // the usage says what is wrong
     for (int opt = 0; (opt = getopt(argc, argv, "RSa:l:m:n:u:g:V:")) != -1;)
@@ -98,8 +99,12 @@ bool Request_parse(int argc, char *argv[], Request &request)
         return Cli_misuse("-m: needs a ledger (-l)") == 0;
     if (request.ranged && !Check_range(request))
         return false;
-    if (std::strcmp(argv[optind], "-") == 0 && request.unitsPath != nullptr && std::strcmp(request.unitsPath, "-") == 0)
+    bool tableIn = request.unitsPath != nullptr && std::strcmp(request.unitsPath, "-") == 0;
+    bool templateIn = std::strcmp(argv[optind], "-") == 0;
+    if (templateIn && tableIn)
         return Cli_misuse("the template and the table cannot both be standard input") == 0;
+    if ((templateIn || tableIn) && (closed & STREAM_IN_CLOSED))
+        return Cli_system("-", EBADF) == 0;
     request.templatePath = argv[optind];
     request.outdir = argv[optind + 1];
     if (*request.outdir == '\0')

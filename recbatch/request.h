@@ -12,4 +12,6 @@ inline constexpr const char *REQUEST_USAGE =
 
 // Reads the command line into request. False when it is wrong, said on
 // standard error (the usage, or what is wrong): the run ends with status 2.
-bool Request_parse(int argc, char *argv[], Request &request);
+// closed: the STREAM_*_CLOSED bits of the run's start; "-" names standard
+// input only when the run was given one.
+bool Request_parse(int argc, char *argv[], Request &request, unsigned closed);

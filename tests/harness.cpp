@@ -72,12 +72,15 @@ bool File_exists(const std::string &path)
 }
 
 Program_result Run_program_to(const std::string &program, const std::vector<std::string> &args,
-                              const std::string &dir, const std::string &outPath)
+                              const std::string &dir, const std::string &outPath, bool inClosed)
 {
     std::string errPath = dir + "/.stderr";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (inClosed)
+        posix_spawn_file_actions_addclose(&actions, 0);
+    else
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     int gone[2] = {-1, -1};
     if (outPath == "|" && pipe(gone) == 0) {
         close(gone[0]);

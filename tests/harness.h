@@ -27,9 +27,9 @@ Program_result Run_program(const std::string &program, const std::vector<std::st
 
 // As Run_program, with standard output sent to outPath (not captured), or
 // closed when outPath is empty, or to a pipe whose reader has gone when it
-// is "|".
+// is "|"; standard input is /dev/null, or closed when inClosed.
 Program_result Run_program_to(const std::string &program, const std::vector<std::string> &args,
-                              const std::string &dir, const std::string &outPath);
+                              const std::string &dir, const std::string &outPath, bool inClosed = false);
 
 // Runs program on a file of bytes in dir, its one argument.
 Program_result Run_on_bytes(const std::string &program, const std::string &bytes, const std::string &dir);

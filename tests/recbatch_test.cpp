@@ -132,6 +132,7 @@ struct Refusal {
     int status;
     std::string err;               // with D, T and U
     std::string templateText = ""; // instead of the example
+    bool inClosed = false;         // run without standard input
 };
 
 void PrintTo(const Refusal &r, std::ostream *os)
@@ -217,6 +218,8 @@ const Refusal REFUSALS[] = {
     {"table_missing", "", {"-u", "D/none.csv", "T", "O"}, 2, "recbatch: D/none.csv: No such file or directory\n"},
     {"template_and_table_both_stdin", "", {"-u", "-", "-", "O"}, 2,
      "recbatch: the template and the table cannot both be standard input\n"},
+    {"template_from_no_stdin", "", {"-n", "1", "-", "O"}, 2, "recbatch: -: Bad file descriptor\n", "", true},
+    {"table_from_no_stdin", "", {"-u", "-", "T", "O"}, 2, "recbatch: -: Bad file descriptor\n", "", true},
 
     // The template and the table: status 1.
     {"template_refused", "", {"-n", "1", "T", "O"}, 1, "recbatch: T: passphrase: 5 bytes, expected 8 to 63\n", "7 short\n"},
@@ -392,7 +395,9 @@ TEST_P(RecbatchRefusal, NothingWrittenOrIssued)
     const Refusal &r = GetParam();
     Scene scene(r.units, r.templateText);
     const std::string before = Query(scene.ledger, "SELECT * FROM address");
-    Program_result run = Run_program(RECBATCH, scene.Args(r.args), scene.dir);
+    std::string out = scene.dir + "/stdout.txt";
+    Program_result run = Run_program_to(RECBATCH, scene.Args(r.args), scene.dir, out, r.inClosed);
+    run.out = Read_file(out);
     EXPECT_EQ(run.err, scene.Expand(r.err));
     EXPECT_EQ(run.status, r.status);
     EXPECT_EQ(run.out, "");
