@@ -33,7 +33,9 @@ bool Parse_option(int opt, Request &request)
     switch (opt) {
     case 'R': request.reissue = true; return true;
     case 'S': request.sharedSecrets = true; return true;
-    case 'l': request.ledgerPath = optarg; return true;
+    case 'l':
+        request.ledgerPath = optarg; // an empty one would be a ledger of this run alone
+        return *optarg != '\0' || Cli_misuse("-l: an empty name") == 0;
     case 'u': request.unitsPath = optarg; return true;
     case 'V': request.audit = optarg; return true;
     case 'g': return Parse_generate(optarg, request);

@@ -58,6 +58,8 @@ bool Parse_options(int argc, char *argv[], Options &options, Fault &fault)
     }
     if (argc - optind != 1 || options.ledger == nullptr || options.station == nullptr)
         return Fault_usage(fault);
+    if (*options.ledger == '\0')
+        return Fault_fail(fault, "-l", "an empty name");
     if (!Station_valid(options.station))
         return Fault_fail(fault, "-s", "expected 1 to 64 printable characters without blanks");
     if (options.again && options.readback != nullptr)

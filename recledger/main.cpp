@@ -164,6 +164,8 @@ int Parse(int argc, char *argv[], Options &options, const Command *&command)
     }
     if (optind >= argc || options.ledger == nullptr)
         return Cli_usage();
+    if (*options.ledger == '\0')
+        return Cli_misuse("-l: an empty name");
     for (const Command &each : COMMANDS)
         if (std::strcmp(argv[optind], each.name) == 0)
             command = &each;

@@ -194,6 +194,8 @@ const Refusal REFUSALS[] = {
     {"outdir_exists", "", {"-n", "1", "T", "D"}, 2, "recbatch: D: File exists\n"},
     {"outdir_parent_missing", "", {"-n", "1", "T", "D/no/out"}, 2, "recbatch: D/no/out: No such file or directory\n"},
     {"template_missing", "", {"-n", "1", "D/none.txt", "O"}, 2, "recbatch: D/none.txt: No such file or directory\n"},
+    // An empty ledger name (an unset variable) would be a ledger of this run alone.
+    {"ledger_empty", "", {"-l", "", "-m", BLOCK, "-n", "1", "T", "O"}, 2, "recbatch: -l: an empty name\n"},
     {"outdir_empty", "", {"-l", "L", "-m", BLOCK, "-n", "1", "T", ""}, 2, "recbatch: outdir: an empty name\n"},
     {"outdir_too_long_once_hidden", "", {"-l", "L", "-m", BLOCK, "-n", "1", "T", "D/" + std::string(250, 'o')}, 2,
      "recbatch: D/" + std::string(250, 'o') + ": File name too long\n"},

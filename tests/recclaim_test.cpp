@@ -95,6 +95,7 @@ const Scenario SCENARIOS[] = {
      {{{}, 2, USAGE},
       {{"-x", "-l", "L", "-s", "st1", "I"}, 2, USAGE},
       {{"-l", "L", "I"}, 2, USAGE},
+      {{"-l", "", "-s", "st1", "I"}, 2, "recclaim: -l: an empty name\n"},
       {{"-l", "L", "-s", "st1", "I", "J"}, 2, USAGE},
       {{"-l", "L", "-s", "st 1", "I"}, 2, "recclaim: -s: expected 1 to 64 printable characters without blanks\n"},
       {{"-l", "L", "-s", std::string(65, 's'), "I"}, 2,

@@ -413,6 +413,7 @@ TEST(RecledgerCommandLine, MessagesAndStatuses)
         {{}, 2, "usage"},
         {{"find", "SN-1"}, 2, "usage"},                    // no -l
         {{"-l", "L"}, 2, "usage"},                         // no command
+        {{"-l", "", "verify"}, 2, "recledger: -l: an empty name\n"},
         {{"-x", "-l", "L", "verify"}, 2, "usage"},
         {{"-l", "L", "frob"}, 2, "recledger: frob: not a command (find, report, void, release, export, verify, lease or sync)\n"},
         {{"-l", "L", "find"}, 2, "usage"},                 // no KEY
