@@ -117,7 +117,11 @@ void Cli_warn(const Fault &fault)
 
 int Cli_system(const char *path, int errnum)
 {
-    Say({path, std::strerror(errnum != 0 ? errnum : EIO)});
+    const char *system = std::strerror(errnum != 0 ? errnum : EIO);
+    if (*path == '\0') // as Cli_fail says a fault of no where, not "NAME: : WHY"
+        Say({system});
+    else
+        Say({path, system});
     return 2;
 }
 

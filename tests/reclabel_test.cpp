@@ -637,6 +637,7 @@ const Refusal REFUSALS[] = {
     {"unit_empty", "unit,serial,mac,wifi\n1,,00:50:c2:00:00:01,w\n", {"-u", "", "M", "O"}, 2,
      "reclabel: -u: expected a unit number, serial or MAC address, not an empty one\n"},
     {"manifest_missing", "", {"D/none.csv", "O"}, 2, "reclabel: D/none.csv: No such file or directory\n"},
+    {"manifest_of_no_name", "", {"", "O"}, 2, "reclabel: No such file or directory\n"},
     {"output_folder_missing", HEAD + ROW, {"M", "D/no/l.pdf"}, 2, "reclabel: D/no/l.pdf: No such file or directory\n"},
     {"output_is_a_folder", HEAD + ROW, {"M", "D"}, 2, "reclabel: D: Is a directory\n"},
     {"output_is_the_manifest", HEAD + ROW, {"M", "M"}, 2, "reclabel: M: is the manifest\n"},
