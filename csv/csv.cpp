@@ -7,18 +7,40 @@ namespace {
 // What follows a field: a comma, a line end or the end of the table.
 enum Field_end { END_COMMA, END_ROW, END_BAD };
 
+constexpr const char *TOO_LONG = "a row of more than 1048576 bytes";
+static_assert(CSV_ROW_MAX == 1048576, "the refusal names the most");
+
+// One more byte of the row, of the left that it may still take; false when
+// none is left.
+bool Take(std::size_t &left, const char **why)
+{
+    if (left == 0) {
+        *why = TOO_LONG;
+        return false;
+    }
+    --left;
+    return true;
+}
+
 // The rest of a quoted field after its opening quote; c is then the
-// character after the closing quote.
-bool Read_quoted(Csv_reader &reader, std::string &field, int &c)
+// character after the closing quote. False with why when the field is not
+// closed or the row takes more than left.
+bool Read_quoted(Csv_reader &reader, std::string &field, int &c, std::size_t &left, const char **why)
 {
     for (;;) {
         c = std::getc(reader.fp);
-        if (c == EOF)
+        if (c == EOF) {
+            *why = "a quoted field is not closed";
+            return false;
+        }
+        if (!Take(left, why))
             return false;
         if (c == '"') {
             c = std::getc(reader.fp);
             if (c != '"')
                 return true;
+            if (!Take(left, why))
+                return false;
         } else if (c == '\n') {
             ++reader.line;
         }
@@ -92,13 +114,12 @@ Csv_result Csv_readRow(Csv_reader &reader, std::vector<std::string> &fields, con
     if (c == EOF && fields.back().empty())
         return std::ferror(reader.fp) ? CSV_READ_ERROR : CSV_END;
 
+    std::size_t left = CSV_ROW_MAX;
     for (;;) {
         std::string &field = fields.back();
         if (c == '"' && field.empty()) {
-            if (!Read_quoted(reader, field, c)) {
-                *why = "a quoted field is not closed";
+            if (!Take(left, why) || !Read_quoted(reader, field, c, left, why))
                 return std::ferror(reader.fp) ? CSV_READ_ERROR : CSV_BAD;
-            }
             if (c != ',' && c != '\r' && c != '\n' && c != EOF) {
                 *why = "text after the closing quote of a field";
                 return CSV_BAD;
@@ -109,11 +130,15 @@ Csv_result Csv_readRow(Csv_reader &reader, std::vector<std::string> &fields, con
                     *why = "a quote inside a field that is not quoted";
                     return CSV_BAD;
                 }
+                if (!Take(left, why))
+                    return CSV_BAD;
                 field.push_back(static_cast<char>(c));
             }
         }
         switch (End_of_field(reader, c, why)) {
         case END_COMMA:
+            if (!Take(left, why))
+                return CSV_BAD;
             fields.emplace_back();
             c = std::getc(reader.fp);
             break;

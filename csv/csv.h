@@ -3,10 +3,16 @@
 // byte order mark at the start of the table and blank lines are skipped.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
+
+// The most bytes of one row, its commas and quotes included: far more
+// than any table of units or manifest holds, and a bound on what a row that
+// never ends (a device, a file of no line ends) can take.
+inline constexpr std::size_t CSV_ROW_MAX = std::size_t{1} << 20;
 
 struct Csv_reader {
     std::FILE *fp;
@@ -25,7 +31,8 @@ enum Csv_result {
 
 void Csv_init(Csv_reader &reader, std::FILE *fp);
 
-// Reads the next row into fields; blank lines are skipped.
+// Reads the next row into fields; blank lines are skipped. A row of more
+// than CSV_ROW_MAX bytes is not CSV.
 Csv_result Csv_readRow(Csv_reader &reader, std::vector<std::string> &fields, const char **why);
 
 // Writes one row ending in CR LF, each field quoted when it holds a comma,

@@ -78,6 +78,11 @@ TEST(Csv, ReadsTablesAndRefusesWhatIsNotCsv)
         {"a\nb\"c\n", {{"a"}}, {1}, "a quote inside a field that is not quoted", 2},
         {"\xEF\"a\"\n", {}, {}, "a quote inside a field that is not quoted", 1},
         {"a\rb\n", {}, {}, "a carriage return outside quotes that ends no line", 1},
+        // A row of CSV_ROW_MAX bytes at most, commas and quotes counted.
+        {std::string(CSV_ROW_MAX, 'x') + "\n", {{std::string(CSV_ROW_MAX, 'x')}}, {1}},
+        {"a\n" + std::string(CSV_ROW_MAX + 1, '\0'), {{"a"}}, {1}, "a row of more than 1048576 bytes", 2},
+        {"," + std::string(CSV_ROW_MAX, 'x') + "\n", {}, {}, "a row of more than 1048576 bytes", 1},
+        {"\"" + std::string(CSV_ROW_MAX - 1, 'x') + "\"\n", {}, {}, "a row of more than 1048576 bytes", 1},
     };
     for (const Case &c : cases) {
         Read got = Read_all(c.text);
