@@ -197,13 +197,15 @@ constexpr Statement TO_6_RUNS[] = {
 
 // 7, on a server: a login other than the owner's may give a place in the
 // chain only to a row that it added itself (a claim or read-back of its
-// login, a void or release of its who). A station needs INSERT on chain
-// for its claims' places; without this it could add a place for no row,
-// at which every later write would stop. Checked once a statement, over
-// the rows it added, so that a batch's many places cost one check.
+// login, a void or release of its who), which has its hash, and only the
+// places right after the chain's last. A station needs INSERT on chain for
+// its claims' places; without this it could add a place for no row, for a
+// row of no hash, or the last place a number can hold, at which every later
+// write would stop. Checked once a statement, over the rows it added, and
+// not at all for the owner, so that a batch's many places cost nothing.
 constexpr Statement TO_7_CHAIN_OWN[] = {
     {LAYOUT_SERVER,
-     "CREATE OR REPLACE FUNCTION ledger_chain_own() RETURNS trigger LANGUAGE plpgsql AS $$BEGIN"
+     "CREATE OR REPLACE FUNCTION ledger_chain_own() RETURNS trigger LANGUAGE plpgsql AS $$DECLARE place record; hash_of text; BEGIN"
      " IF pg_has_role(session_user, (SELECT relowner FROM pg_class WHERE oid = TG_RELID), 'MEMBER') THEN RETURN NULL;"
      " END IF; IF EXISTS (SELECT 1 FROM added a WHERE NOT ("
      "(a.tbl = 'claim' AND EXISTS (SELECT 1 FROM claim t WHERE t.seq = a.seq AND t.login = session_user)) OR"
@@ -211,6 +213,12 @@ constexpr Statement TO_7_CHAIN_OWN[] = {
      " (a.tbl = 'void' AND EXISTS (SELECT 1 FROM void t WHERE t.seq = a.seq AND t.who = session_user)) OR"
      " (a.tbl = 'release' AND EXISTS (SELECT 1 FROM release t WHERE t.seq = a.seq AND t.who = session_user))))"
      " THEN RAISE EXCEPTION 'a place in the chain is only for a row that this login added'; END IF;"
+     " FOR place IN SELECT seq, tbl FROM added LOOP EXECUTE format('SELECT hash FROM %I WHERE seq = $1', place.tbl)"
+     " INTO hash_of USING place.seq; IF length(hash_of) IS DISTINCT FROM 64 THEN"
+     " RAISE EXCEPTION 'a place in the chain is only for a row with its hash'; END IF; END LOOP;"
+     " IF (SELECT min(seq) FROM added) <> coalesce((SELECT max(c.seq) FROM chain c"
+     " WHERE c.seq NOT IN (SELECT seq FROM added)), 0) + 1 OR (SELECT max(seq) - min(seq) + 1 <> count(*) FROM added)"
+     " THEN RAISE EXCEPTION 'a place in the chain is only the one after its last'; END IF;"
      " RETURN NULL; END$$"},
     {LAYOUT_SERVER, "CREATE OR REPLACE TRIGGER chain_own AFTER INSERT ON chain REFERENCING NEW TABLE AS added"
                     " FOR EACH STATEMENT EXECUTE FUNCTION ledger_chain_own()"},

@@ -190,7 +190,8 @@ const std::string ALL_ROWS = "SELECT * FROM ledger_schema; SELECT * FROM batch O
 // As a station's login: an UPDATE of every column of every table, a DELETE
 // and a TRUNCATE of each, read-backs of another login's claim, one naming
 // that login, a claim and a read-back naming another login as sync would
-// send them, and a place in the chain for no row, each its own statement.
+// send them, and a place in the chain for no row, for its own claim of no
+// hash and far past the chain's last, each its own statement.
 std::string Station_attempts(const Pg_server &server, std::size_t &count)
 {
     std::string columns = Pg_run(server, "ledger",
@@ -209,6 +210,12 @@ std::string Station_attempts(const Pg_server &server, std::size_t &count)
         sql += "DELETE FROM " + table + ";\nTRUNCATE " + table + ";\n";
     sql += "INSERT INTO readback (claim, verdict, checked) VALUES (2, 'verified', 'now');\n"
            "INSERT INTO readback (claim, verdict, checked, login) VALUES (2, 'verified', 'now', 'line2_st4');\n"
+           "WITH c AS (INSERT INTO claim (id, mac, station, claimed, version, seq) VALUES (1000000, '0050c2000001',"
+           " 'line2-st4', 'now', '2.8', (SELECT max(seq) + 1 FROM chain)) RETURNING seq)"
+           " INSERT INTO chain SELECT seq, 'claim' FROM c;\n"
+           "WITH c AS (INSERT INTO claim (id, mac, station, claimed, version, seq, hash) VALUES (1000001, '0050c2000001',"
+           " 'line2-st4', 'now', '2.8', 9223372036854775807, repeat('0', 64)) RETURNING seq)"
+           " INSERT INTO chain SELECT seq, 'claim' FROM c;\n"
            "SET ledger.sync = 'on'; INSERT INTO claim (mac, station, claimed, version, login)"
            " VALUES ('0050c2000001', 'line2-st4', 'now', '2.8', 'line2_st4');\n"
            "SET ledger.sync = 'on'; INSERT INTO readback (claim, verdict, checked, login)"
@@ -266,8 +273,10 @@ void Expect_no_row_changed(const Pg_server &server)
         return n;
     };
     EXPECT_EQ(lines("ERROR:  "), count) << attempted.err;
-    EXPECT_EQ(lines("ERROR:  permission denied for table "), count - 5) << attempted.err;
+    EXPECT_EQ(lines("ERROR:  permission denied for table "), count - 7) << attempted.err;
     EXPECT_EQ(lines("ERROR:  a place in the chain is only for a row that this login added\n"), 1u) << attempted.err;
+    EXPECT_EQ(lines("ERROR:  a place in the chain is only for a row with its hash\n"), 1u) << attempted.err;
+    EXPECT_EQ(lines("ERROR:  a place in the chain is only the one after its last\n"), 1u) << attempted.err;
     // The login that the second names is the server's, the session's.
     EXPECT_EQ(lines("violates foreign key constraint \"readback_claim_login_fkey\"\n"
                     "DETAIL:  Key (claim, login)=(2, line1_st2) is not present"),
