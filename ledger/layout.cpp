@@ -202,7 +202,7 @@ constexpr Statement TO_6_RUNS[] = {
 // its claims' places; without this it could add a place for no row, for a
 // row of no hash, or the last place a number can hold, at which every later
 // write would stop. Checked once a statement, over the rows it added, and
-// not at all for the owner, so that a batch's many places cost nothing.
+// at its start for the owner, so that a batch's many places cost one call.
 constexpr Statement TO_7_CHAIN_OWN[] = {
     {LAYOUT_SERVER,
      "CREATE OR REPLACE FUNCTION ledger_chain_own() RETURNS trigger LANGUAGE plpgsql AS $$DECLARE place record; hash_of text; BEGIN"
